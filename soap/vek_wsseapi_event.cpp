@@ -1,0 +1,110 @@
+// WS-Security UsernameToken with a password digest:
+// Base64(SHA-1(nonce + created + password)), nonce and creation time.
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "soapH.h"
+#include "vek_log.h"
+#include "vek_onvif_event.h"
+
+namespace
+{
+
+constexpr const char *kPasswordDigestType =
+    "http://docs.oasis-open.org/wss/2004/01/oasis-200401-wss-username-token-profile-1.0#"
+    "PasswordDigest";
+constexpr uint32_t kNonceSize = 16;
+constexpr uint32_t kDigestSize = 20;
+
+// Process-wide nonce counter; the atomic increment keeps concurrent nonces
+// distinct.
+std::atomic<uint16_t> g_nonceCounter{0xCA53};
+
+template <typename T> bool ensureRecord(struct soap *soap, T *&record)
+{
+    if (record == nullptr) {
+        void *block = soap_malloc(soap, sizeof(T));
+        if (block == nullptr) {
+            return false;
+        }
+        std::memset(block, 0, sizeof(T));
+        record = static_cast<T *>(block);
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" {
+
+VEK_ONVIF_API uint32_t __Onvif_CalcNonce(char *nonce16)
+{
+    if (nonce16 == nullptr) {
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    auto now = static_cast<unsigned>(std::time(nullptr));
+    auto counter = static_cast<unsigned short>(g_nonceCounter.fetch_add(1));
+    auto random = static_cast<unsigned>(std::rand());
+    // 20 hex digits of which the buffer keeps the first 15 and a zero byte.
+    ZU_snprintf(nonce16, kNonceSize, "%8.8x%4.4hx%8.8x", now, counter, random);
+    return VEK_ONVIF_OK;
+}
+
+VEK_ONVIF_API uint32_t __Onvif_CalcDigest(const char *created, const unsigned char *nonce,
+                                          uint32_t nonceLen, const char *password,
+                                          unsigned char *digest20)
+{
+    if (created == nullptr || nonce == nullptr || password == nullptr || digest20 == nullptr) {
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    SHA1State state;
+    SHA1Reset(&state);
+    SHA1Input(nonce, nonceLen, &state);
+    SHA1Input(reinterpret_cast<const unsigned char *>(created),
+              static_cast<uint32_t>(std::strlen(created)), &state);
+    SHA1Input(reinterpret_cast<const unsigned char *>(password),
+              static_cast<uint32_t>(std::strlen(password)), &state);
+    return static_cast<uint32_t>(SHA1ResultOut(&state, digest20));
+}
+
+VEK_ONVIF_API uint32_t VEK_Onvif_EncryptHeader(const char *user, const char *password,
+                                               struct soap *soap)
+{
+    if (user == nullptr || password == nullptr || soap == nullptr) {
+        ZU_WriteLog(vek::kLevelError, 112, vek::kLogArg3, vek::kLogArg4, vek::kWsseSource, __LINE__,
+                    "VEK_Onvif_EncryptHeader", "Invalid input Param.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    // The runtime's text lives in a scratch buffer of the context: keep a
+    // copy so that exactly the hashed text goes into Created.
+    char created[64] = {0};
+    std::strncpy(created, soap_dateTime2s(soap, std::time(nullptr)), sizeof created - 1);
+
+    char nonce[kNonceSize] = {0};
+    unsigned char digest[kDigestSize] = {0};
+    (void)__Onvif_CalcNonce(nonce);
+    (void)__Onvif_CalcDigest(created, reinterpret_cast<const unsigned char *>(nonce), kNonceSize,
+                             password, digest);
+
+    if (!ensureRecord(soap, soap->header) || !ensureRecord(soap, soap->header->wsse__Security) ||
+        !ensureRecord(soap, soap->header->wsse__Security->UsernameToken) ||
+        !ensureRecord(soap, soap->header->wsse__Security->UsernameToken->Password)) {
+        return VEK_ONVIF_ERR_NOMEM;
+    }
+    _wsse__UsernameToken *token = soap->header->wsse__Security->UsernameToken;
+    token->Nonce =
+        soap_s2base64(soap, reinterpret_cast<const unsigned char *>(nonce), nullptr, kNonceSize);
+    token->Username = soap_strdup(soap, user);
+    token->wsu__Created = soap_strdup(soap, created);
+    token->Password->Type = soap_strdup(soap, kPasswordDigestType);
+    token->Password->__item = soap_s2base64(soap, digest, nullptr, kDigestSize);
+    if (token->Nonce == nullptr || token->Username == nullptr || token->wsu__Created == nullptr ||
+        token->Password->Type == nullptr || token->Password->__item == nullptr) {
+        return VEK_ONVIF_ERR_FAIL;
+    }
+    return VEK_ONVIF_OK;
+}
+
+} // extern "C"

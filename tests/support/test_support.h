@@ -1,0 +1,91 @@
+// Test fixtures shared by every test executable: log capture through the
+// platform's log sink, fixture files, and a one-shot loopback HTTP peer.
+#ifndef VEK_TEST_SUPPORT_H
+#define VEK_TEST_SUPPORT_H
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "vek_platform_ctl.h"
+
+namespace vektest
+{
+
+struct LogLine {
+    int32_t level;
+    uint32_t code;
+    std::string file;
+    std::string func;
+    std::string text;
+};
+
+// Captures every log line while it lives; restores stderr afterwards.
+class LogCapture
+{
+  public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
+
+    std::vector<LogLine> lines() const;
+    // True when a line with exactly these level, code, function and text
+    // was logged.
+    bool has(int32_t level, uint32_t code, const std::string &func, const std::string &text) const;
+    // True when some line's text contains the fragment.
+    bool hasText(const std::string &fragment) const;
+    void clear();
+
+  private:
+    static void sink(int32_t level, uint32_t code, const char *file, const char *func,
+                     const char *text, void *user);
+    mutable std::mutex lock_;
+    std::vector<LogLine> lines_;
+};
+
+// Contents of a file below tests/fixtures.
+std::string readFixture(const std::string &relative);
+
+// Number of open file descriptors of this process.
+int openDescriptorCount();
+
+// A loopback HTTP peer that accepts connections on 127.0.0.1, reads one
+// request per connection and answers with a canned response.
+class LoopbackPeer
+{
+  public:
+    explicit LoopbackPeer(std::string responseBody, int status = 200);
+    ~LoopbackPeer();
+    LoopbackPeer(const LoopbackPeer &) = delete;
+    LoopbackPeer &operator=(const LoopbackPeer &) = delete;
+
+    uint16_t port() const { return port_; }
+    std::string url(const std::string &path = "/onvif/event_service") const;
+    // Requests received so far (HTTP head and body).
+    std::vector<std::string> requests() const;
+    // Body of the last request, or empty.
+    std::string lastBody() const;
+
+  private:
+    void serve();
+    std::string response_;
+    int listenFd_ = -1;
+    uint16_t port_ = 0;
+    std::thread thread_;
+    mutable std::mutex lock_;
+    std::vector<std::string> requests_;
+    bool stopping_ = false;
+};
+
+// Text of the first element with this local name (prefix ignored) in xml,
+// or empty. Good enough for asserting on request fields.
+std::string elementText(const std::string &xml, const std::string &localName);
+// Whole first element (start tag to end tag) with this local name.
+std::string elementXml(const std::string &xml, const std::string &localName);
+
+} // namespace vektest
+
+#endif // VEK_TEST_SUPPORT_H
