@@ -1,0 +1,54 @@
+// Counting the alarm topics of a topic set that the recorder knows: the
+// number of templates the walk may append, used to size the template array.
+#include "alarm_topic_table.h"
+#include "vek_log.h"
+
+namespace
+{
+
+// A row counts when every name it involves is found below the root.
+bool rowCounts(mxml_node_t *root, const vek::AlarmTopicRow &row)
+{
+    return (row.start == nullptr || VEK_Onvif_HasSubNode(root, row.start) == 1) &&
+           (row.guard == nullptr || VEK_Onvif_HasSubNode(root, row.guard) == 1) &&
+           VEK_Onvif_HasSubNode(root, row.topic) == 1;
+}
+
+} // namespace
+
+extern "C" {
+
+uint32_t VEK_Onvif_HasSubNode(mxml_node_t *node, const char *name)
+{
+    if (node == nullptr || name == nullptr) {
+        return 0;
+    }
+    return vek::findDescendant(node, name) != nullptr ? 1 : 0;
+}
+
+VEK_ONVIF_API uint32_t VEK_Onvif_GetAlarmNum(mxml_node_t *message, uint32_t *count)
+{
+    constexpr const char *kFunc = "VEK_Onvif_GetAlarmNum";
+    if (message == nullptr || count == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kFunc, "Invalid input Param.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    uint32_t total = 0;
+    vek::forEachRootTopic(message, [&](mxml_node_t *root) {
+        const char *name = mxmlGetElement(root);
+        if (!vek::isTableRoot(name)) {
+            VEK_LOG(vek::kLevelInfo, VEK_ONVIF_ERR_PARAM, kFunc,
+                    "The node[%s] do not be concerned.", name);
+            return;
+        }
+        for (const vek::AlarmTopicRow &row : vek::kAlarmTopicTable) {
+            if (std::strcmp(row.root, name) == 0 && rowCounts(root, row)) {
+                ++total;
+            }
+        }
+    });
+    *count = total;
+    return VEK_ONVIF_OK;
+}
+
+} // extern "C"

@@ -1,0 +1,79 @@
+// GetEventProperties: asks a camera's event service for its topic set and
+// rebuilds the configuration's discovered templates and smart-report
+// capabilities from it.
+#include <cstring>
+
+#include "discovery_internal.h"
+#include "soapH.h"
+#include "vek_log.h"
+#include "vek_soap_context.h"
+
+namespace
+{
+constexpr const char *kFunc = "VEK_Onvif_GetEventProperties";
+constexpr uint32_t kGetEventPropertiesAction = 0;
+} // namespace
+
+extern "C" {
+
+VEK_ONVIF_API uint32_t VEK_Onvif_GetEventProperties(const char *url, const char *user,
+                                                    const char *password, OnvifAlarmCfg *cfg)
+{
+    if (cfg == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Invalid input Param.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    // Whatever happens below, the old templates are gone.
+    VEK_Onvif_Event_FreePropeAlarm(cfg);
+    if (url == nullptr || url[0] == '\0' || user == nullptr || password == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Invalid input Param.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+
+    // Without a context the header steps below refuse the null context.
+    vek::EventContext context;
+    struct soap *soap = context.get();
+    uint32_t result = VEK_ONVIF_OK;
+    if (user[0] != '\0') {
+        result = VEK_Onvif_EncryptHeader(user, password, soap);
+        if (result != VEK_ONVIF_OK) {
+            VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc,
+                    "VEK_Onvif_EncryptHeader is failed.");
+            return result;
+        }
+    }
+    result = VEK_Onvif_HeaderEnc(kGetEventPropertiesAction, url, soap);
+    if (result != VEK_ONVIF_OK) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "VEK_Onvif_HeaderEnc is failed.");
+        return result;
+    }
+
+    struct _ns1__GetEventProperties request;
+    struct _ns1__GetEventPropertiesResponse response;
+    if (soap_call___ns12__GetEventProperties(soap, url, nullptr, &request, &response) != SOAP_OK) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc,
+                "Failed to get device event information, url:%s.", url);
+        return VEK_ONVIF_ERR_SOAP;
+    }
+    const ns8__TopicSetType *topicSet = response.ns8__TopicSet;
+    if (topicSet == nullptr || topicSet->__any == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc,
+                "stGetEventPropertiesResponse.ns8__TopicSet is NULL, url:%s.", url);
+        return VEK_ONVIF_OK;
+    }
+    uint32_t count = topicSet->__size > 0 ? static_cast<uint32_t>(topicSet->__size) : 0;
+    char *text = nullptr;
+    if (vek::assembleTopicSetText(count, topicSet->__any, &text) != VEK_ONVIF_OK) {
+        return VEK_ONVIF_OK;
+    }
+    result = VEK_Onvif_Event_ParsePropeMsg(text, cfg);
+    if (result != VEK_ONVIF_OK) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc,
+                "VEK_Onvif_Event_ParsePropeMsg fail , ulIndex:%lu, Errorcode is %u.",
+                static_cast<unsigned long>(count), result);
+    }
+    VEK_FREE(&text);
+    return VEK_ONVIF_OK;
+}
+
+} // extern "C"

@@ -1,0 +1,163 @@
+// One alarm topic of a topic set into one alarm template: its message
+// description's Source, Key and Data items, appended to the configuration.
+#include <cstring>
+
+#include "alarm_topic_table.h"
+#include "discovery_internal.h"
+#include "vek_log.h"
+
+namespace
+{
+
+constexpr const char *kFunc = "VEK_Onvif_GetPropeAlarm";
+constexpr const char *kItemElement = "SimpleItemDescription";
+
+// Parts are looked up inside the message description only, so that a
+// topic whose description lacks a part never borrows it from the
+// description of a topic nested below it.
+mxml_node_t *findPart(mxml_node_t *description, mxml_node_t *from, const char *name)
+{
+    return mxmlFindElement(from, description, name, nullptr, nullptr, MXML_DESCEND);
+}
+
+OnvifSimpleItem *allocItems(uint32_t count)
+{
+    size_t bytes = sizeof(OnvifSimpleItem) * count;
+    auto *items = static_cast<OnvifSimpleItem *>(VEK_ALLOC(bytes));
+    if (items != nullptr) {
+        std::memset(items, 0, bytes);
+    }
+    return items;
+}
+
+// Reads the items of every Source element into templ->SourceItems.
+void readSourceItems(mxml_node_t *description, mxml_node_t *source, OnvifAlarmTemplate *templ)
+{
+    uint32_t filled = 0;
+    for (; source != nullptr && filled < templ->SourceCount;
+         source = findPart(description, source, "Source")) {
+        uint32_t read = 0;
+        if (vek::readItemDescriptions(source, 0, templ->AlarmType, templ->SourceCount - filled,
+                                      &read, templ->SourceItems + filled) != VEK_ONVIF_OK) {
+            VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc,
+                    "VEK_Onvif_Event_GetPropeData fail.");
+            continue;
+        }
+        filled += read;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+VEK_ONVIF_API uint32_t VEK_Onvif_GetPropeAlarm(mxml_node_t *topic, OnvifAlarmCfg *cfg,
+                                               OnvifAlarmTemplate *templ)
+{
+    if (cfg == nullptr || topic == nullptr || templ == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Invalid input Param.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    mxml_node_t *description = vek::findDescendant(topic, "MessageDescription");
+    if (description == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "can not find message node.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    mxml_node_t *firstSource = findPart(description, description, "Source");
+    if (firstSource == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "can not find SourceNode.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    templ->SourceCount = 0;
+    for (mxml_node_t *source = firstSource; source != nullptr;
+         source = findPart(description, source, "Source")) {
+        templ->SourceCount += VEK_CFG_GetChildrenNodeCount(source, kItemElement);
+    }
+    if (templ->SourceCount == 0) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Source Item num is 0.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    mxml_node_t *key = findPart(description, description, "Key");
+    templ->KeyCount = key != nullptr ? VEK_CFG_GetChildrenNodeCount(key, kItemElement) : 0;
+    mxml_node_t *data = findPart(description, description, "Data");
+    if (data == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "can not find DataNode.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    templ->DataCount = VEK_CFG_GetChildrenNodeCount(data, kItemElement);
+    if (templ->DataCount == 0) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Data Item num is 0.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+
+    templ->SourceItems = allocItems(templ->SourceCount);
+    if (templ->SourceItems == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "malloc fail.");
+        vek::releaseTemplateItems(templ);
+        return VEK_ONVIF_ERR_NOMEM;
+    }
+    readSourceItems(description, firstSource, templ);
+
+    if (templ->KeyCount > 0) {
+        templ->KeyItems = allocItems(templ->KeyCount);
+        if (templ->KeyItems == nullptr) {
+            VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "malloc fail.");
+            vek::releaseTemplateItems(templ);
+            return VEK_ONVIF_ERR_NOMEM;
+        }
+        uint32_t read = 0;
+        if (vek::readItemDescriptions(key, 0, templ->AlarmType, templ->KeyCount, &read,
+                                      templ->KeyItems) != VEK_ONVIF_OK) {
+            VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc,
+                    "VEK_Onvif_Event_GetPropeData fail.");
+            vek::releaseTemplateItems(templ);
+            return VEK_ONVIF_ERR_FAIL;
+        }
+    }
+
+    templ->DataItems = allocItems(templ->DataCount);
+    if (templ->DataItems == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "malloc fail.");
+        vek::releaseTemplateItems(templ);
+        return VEK_ONVIF_ERR_NOMEM;
+    }
+    uint32_t read = 0;
+    if (vek::readItemDescriptions(data, 1, templ->AlarmType, templ->DataCount, &read,
+                                  templ->DataItems) != VEK_ONVIF_OK) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "VEK_Onvif_Event_GetPropeData fail.");
+        vek::releaseTemplateItems(templ);
+        return VEK_ONVIF_ERR_FAIL;
+    }
+
+    uint32_t result = VEK_Onvif_AddToCFGAlarm(templ, cfg);
+    if (result != VEK_ONVIF_OK) {
+        vek::releaseTemplateItems(templ);
+    }
+    return result;
+}
+
+VEK_ONVIF_API uint32_t VEK_Onvif_GetAlarmNode(mxml_node_t *start, const char *topic,
+                                              uint32_t alarmType, OnvifAlarmCfg *cfg)
+{
+    if (start == nullptr || topic == nullptr || cfg == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_GetAlarmNode",
+                "Invalid input Param.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    mxml_node_t *element = vek::findDescendant(start, topic);
+    if (element == nullptr) {
+        return VEK_ONVIF_OK;
+    }
+    auto *templ = static_cast<OnvifAlarmTemplate *>(VEK_ALLOC(sizeof(OnvifAlarmTemplate)));
+    if (templ == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_GetAlarmNode", "Malloc fail!");
+        return VEK_ONVIF_ERR_NOMEM;
+    }
+    std::memset(templ, 0, sizeof *templ);
+    templ->AlarmType = alarmType;
+    uint32_t result = VEK_Onvif_GetPropeAlarm(element, cfg, templ);
+    VEK_FREE(&templ);
+    return result;
+}
+
+} // extern "C"

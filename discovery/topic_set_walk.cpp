@@ -1,0 +1,106 @@
+// The walk over a topic-set text: counts the known alarm topics, sizes the
+// configuration's template array and builds one template per topic found,
+// reading the smart-report capabilities on the way.
+#include <cstring>
+
+#include "../alarm/xml_document.h"
+#include "alarm_topic_table.h"
+#include "discovery_internal.h"
+#include "vek_log.h"
+
+namespace
+{
+
+constexpr const char *kFunc = "VEK_Onvif_Event_ParsePropeMsg";
+
+// Builds the templates of every table row of one root topic, in table
+// order. capacity is the size of the template array.
+void buildRootTemplates(mxml_node_t *root, OnvifAlarmCfg *cfg, uint32_t capacity)
+{
+    const char *name = mxmlGetElement(root);
+    for (const vek::AlarmTopicRow &row : vek::kAlarmTopicTable) {
+        if (std::strcmp(row.root, name) != 0) {
+            continue;
+        }
+        mxml_node_t *start = row.start != nullptr ? vek::findDescendant(root, row.start) : root;
+        if (start == nullptr ||
+            (row.guard != nullptr && VEK_Onvif_HasSubNode(root, row.guard) == 0)) {
+            continue;
+        }
+        // The count bounds the appends; never write past the array.
+        if (cfg->PropeAlarmCount >= capacity) {
+            return;
+        }
+        // A topic whose template cannot be built is simply missing.
+        (void)VEK_Onvif_GetAlarmNode(start, row.topic, row.alarmType, cfg);
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParsePropeMsg(const char *topicSet, OnvifAlarmCfg *cfg)
+{
+    if (topicSet == nullptr || cfg == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kFunc, "Invalid input Param.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    // Templates of an earlier walk are replaced, not appended to.
+    VEK_Onvif_Event_FreePropeAlarm(cfg);
+
+    vek::XmlDocument doc(kFunc);
+    if (doc.node() == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Failed to create xml.");
+        return VEK_ONVIF_ERR_FAIL;
+    }
+    if (!doc.load(topicSet)) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Failed to load alarm string.");
+        return VEK_ONVIF_ERR_FAIL;
+    }
+    mxml_node_t *message =
+        mxmlFindElement(doc.node(), doc.node(), "Message", nullptr, nullptr, MXML_DESCEND);
+    if (message == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Find no node[%s].", "Message");
+        return VEK_ONVIF_ERR_FAIL;
+    }
+    uint32_t count = 0;
+    uint32_t result = VEK_Onvif_GetAlarmNum(message, &count);
+    if (result != VEK_ONVIF_OK) {
+        VEK_LOG(vek::kLevelError, result, kFunc, "Failed to get alarm num on XML.");
+        return result;
+    }
+    if (count == 0) {
+        VEK_LOG(vek::kLevelInfo, VEK_ONVIF_OK, kFunc, "Find no alarm on XML.");
+        return VEK_ONVIF_OK;
+    }
+    size_t bytes = sizeof(OnvifAlarmTemplate) * count;
+    auto *templates = static_cast<OnvifAlarmTemplate *>(VEK_ALLOC(bytes));
+    if (templates == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_NOMEM, kFunc,
+                "Failed to malloc pstPropeAlarmInfo memory.");
+        return VEK_ONVIF_ERR_NOMEM;
+    }
+    std::memset(templates, 0, bytes);
+    cfg->pstPropeAlarmInfo = templates;
+
+    vek::forEachRootTopic(message, [&](mxml_node_t *root) {
+        const char *name = mxmlGetElement(root);
+        if (!vek::isTableRoot(name)) {
+            VEK_LOG(vek::kLevelInfo, VEK_ONVIF_ERR_PARAM, kFunc,
+                    "The node[%s] do not be concerned.", name);
+            return;
+        }
+        if (std::strcmp(name, vek::kSmartReportRoot) == 0) {
+            vek::readSmartReportCaps(root, &cfg->stSmartCaps);
+        }
+        buildRootTemplates(root, cfg, count);
+    });
+
+    if (cfg->PropeAlarmCount == 0) {
+        VEK_FREE(&cfg->pstPropeAlarmInfo);
+    }
+    return VEK_ONVIF_OK;
+}
+
+} // extern "C"
