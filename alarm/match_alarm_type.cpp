@@ -1,0 +1,195 @@
+// Matching of a parsed alarm against the camera's templates: the first
+// template that the alarm fits decides the report's code, channel and the
+// values some alarm kinds carry.
+#include <algorithm>
+#include <array>
+
+#include "alarm_internal.h"
+#include "topic_rules.h"
+#include "vek_log.h"
+
+namespace
+{
+using namespace vek::alarm;
+
+constexpr const char *kMatchFunc = "VEK_Onvif_Event_MatchAlarmType";
+
+constexpr std::string_view kObjectIdName = "ObjectId";
+constexpr std::string_view kHasMaskName = "HasMask";
+constexpr std::string_view kNoMaskValues[] = {"NoMask", "Unknown"};
+// Cameras abbreviate the name; its first 11 characters are what counts.
+constexpr std::string_view kTemperatureStateName =
+    std::string_view("TemperatureState").substr(0, 11);
+constexpr std::string_view kAbnormalValue = "AbNormal";
+
+// Reserved field of every report: all bits one.
+constexpr uint32_t kReservedValue = UINT32_MAX;
+
+bool carriesObjectId(uint32_t code)
+{
+    return code == VEK_ALARM_LINE_CROSSED || code == VEK_ALARM_OBJECTS_INSIDE;
+}
+
+bool isObjectId(const OnvifSimpleItem &item)
+{
+    return startsWith(fieldText(item.Name), kObjectIdName);
+}
+
+// Reads what a face-attribute item says into the report.
+void readFaceAttribute(const OnvifSimpleItem &item, OnvifAlarmReport &report)
+{
+    const std::string_view name = fieldText(item.Name);
+    const std::string_view value = fieldText(item.Value);
+    if (startsWith(name, kObjectIdName)) {
+        report.ObjectValue = readNumber(value);
+    }
+    if (startsWith(name, kHasMaskName) &&
+        std::any_of(std::begin(kNoMaskValues), std::end(kNoMaskValues),
+                    [value](std::string_view word) { return startsWith(value, word); })) {
+        report.AttributeFlags |= VEK_ALARM_FLAG_NO_MASK;
+    }
+    if (startsWith(name, kTemperatureStateName) && startsWith(value, kAbnormalValue)) {
+        report.AttributeFlags |= VEK_ALARM_FLAG_ABNORMAL_TEMPERATURE;
+    }
+}
+
+// Tries one template. On 0 the working code holds the alarm's code.
+uint32_t tryTemplate(OnvifAlarmTemplate &templ, std::string_view topic,
+                     const OnvifAlarmInputList *inputs, OnvifAlarmTemplate &alarm,
+                     OnvifAlarmReport &report, uint32_t &channel, uint32_t &code)
+{
+    uint32_t found = 0;
+    code = codeForTopic(topic, templ.AlarmType);
+
+    uint32_t result = VEK_Onvif_Event_CompareSourceItem(&templ, inputs, &alarm, &found, &channel);
+    if (result != kOk) {
+        return result;
+    }
+    result = VEK_Onvif_Event_CompareKeyItem(&templ, inputs, &alarm, &found, &channel);
+    if (result != kOk) {
+        return result;
+    }
+
+    for (uint32_t i = 0; i < alarm.DataCount && alarm.DataItems != nullptr; ++i) {
+        OnvifSimpleItem &item = alarm.DataItems[i];
+        if (code == VEK_ALARM_FACE_ATTRIBUTES) {
+            readFaceAttribute(item, report);
+        } else if (carriesObjectId(code)) {
+            if (isObjectId(item)) {
+                report.ObjectValue = readNumber(fieldText(item.Value));
+            }
+        } else {
+            // Every other alarm needs each Data item described by the
+            // template; state items turn the code active or inactive.
+            result = VEK_Onvif_Event_SimpleItemCompare(0, templ.DataCount, templ.DataItems, inputs,
+                                                       &item, &code);
+            if (result != kOk) {
+                return result;
+            }
+        }
+    }
+    // A Key item names the object more reliably than a Data item.
+    for (uint32_t i = 0; i < alarm.KeyCount && alarm.KeyItems != nullptr; ++i) {
+        if (carriesObjectId(code) && isObjectId(alarm.KeyItems[i])) {
+            report.ObjectValue = readNumber(fieldText(alarm.KeyItems[i].Value));
+        }
+    }
+    return kOk;
+}
+
+bool fewerItems(const OnvifAlarmTemplate &templ, const OnvifAlarmTemplate &alarm)
+{
+    return templ.SourceCount < alarm.SourceCount || templ.KeyCount < alarm.KeyCount ||
+           templ.DataCount < alarm.DataCount;
+}
+} // namespace
+
+extern "C" {
+
+VEK_ONVIF_API uint32_t VEK_Onvif_Event_GetAlarmChl(const OnvifAlarmTemplate *alarm,
+                                                   const OnvifAlarmCfg *cfg, uint32_t entries,
+                                                   uint32_t *channel)
+{
+    if (alarm == nullptr || cfg == nullptr || channel == nullptr) {
+        return kInvalidParam;
+    }
+    if (alarm->SourceCount == 0 || alarm->SourceItems == nullptr) {
+        return kOk;
+    }
+    const std::string_view token = fieldText(alarm->SourceItems[0].Value);
+    // An empty token would equal the start of every entry.
+    if (token.empty()) {
+        return kOk;
+    }
+    const uint32_t searched = std::min(entries, kChannelTokenEntries);
+    for (uint32_t k = 0; k < searched; ++k) {
+        const OnvifChannelToken &entry = cfg->ChannelTokens[k];
+        // The incoming token may be the start of a longer table token.
+        if (startsWith(fieldText(entry.PrimaryToken), token) ||
+            startsWith(fieldText(entry.SecondaryToken), token)) {
+            *channel = k + 1;
+            break;
+        }
+    }
+    return kOk;
+}
+
+VEK_ONVIF_API uint32_t VEK_Onvif_Event_MatchAlarmType(OnvifAlarmCfg *cfg,
+                                                      const OnvifAlarmInputList *inputs,
+                                                      OnvifAlarmTemplate *alarm,
+                                                      OnvifAlarmReport *report)
+{
+    if (cfg == nullptr || inputs == nullptr || alarm == nullptr || report == nullptr) {
+        VEK_LOG(vek::kLevelError, kInvalidParam, kMatchFunc, "Invalid input Param.");
+        return kInvalidParam;
+    }
+    const std::string_view topic = fieldText(alarm->Topic);
+    if (isRefusedTopic(topic)) {
+        VEK_LOG(vek::kLevelInfo, kFailed, kMatchFunc,
+                "Donot to Match AccessZone LeaveZone CountAggregation");
+        return kFailed;
+    }
+
+    // Discovered templates are tried before the ones the caller placed.
+    const std::array<std::pair<OnvifAlarmTemplate *, uint32_t>, 2> sequences = {{
+        {cfg->pstPropeAlarmInfo, cfg->pstPropeAlarmInfo != nullptr ? cfg->PropeAlarmCount : 0},
+        {cfg->PresetAlarms, cfg->PresetAlarms != nullptr ? cfg->PresetAlarmCount : 0},
+    }};
+    uint32_t result = kFailed;
+    // The channel carries over from template to template: an index read by
+    // a template that then failed stays unless a later one reads another.
+    uint32_t channel = 0;
+    uint32_t code = 0;
+    bool matched = false;
+    for (const auto &[templates, count] : sequences) {
+        for (uint32_t p = 0; p < count && !matched; ++p) {
+            OnvifAlarmTemplate &templ = templates[p];
+            if (fewerItems(templ, *alarm)) {
+                continue;
+            }
+            result = tryTemplate(templ, topic, inputs, *alarm, *report, channel, code);
+            if (result == kOk) {
+                VEK_Onvif_Event_GetAlarmChl(alarm, cfg, kChannelTokenEntries, &channel);
+                matched = true;
+            }
+        }
+    }
+    if (!matched) {
+        VEK_LOG(vek::kLevelInfo, result, kMatchFunc,
+                "Failed to match alarm report on alram template, alarm topic is: %.*s.",
+                static_cast<int>(topic.size()), topic.data());
+        return result;
+    }
+
+    report->Reserved = kReservedValue;
+    report->AlarmType = static_cast<uint16_t>(code);
+    if (report->AlarmType == VEK_ALARM_FACE_RECOGNISED && alarm->DataCount > 0 &&
+        alarm->DataItems != nullptr) {
+        report->ObjectValue = readNumber(fieldText(alarm->DataItems[0].Value));
+    }
+    // No index found, or one before the template's first channel.
+    report->Channel = channel != 0 ? channel : 1;
+    return kOk;
+}
+
+} // extern "C"

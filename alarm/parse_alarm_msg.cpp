@@ -1,0 +1,248 @@
+// Parsing of one notification message: the text of a Message element
+// (namespace prefixes already stripped from element names) becomes the item
+// arrays of its Source, Key, Data and Extension parts.
+#include <mxml.h>
+
+#include <array>
+#include <string_view>
+
+#include "alarm_internal.h"
+#include "vek_log.h"
+#include "xml_document.h"
+
+namespace
+{
+using namespace vek::alarm;
+
+constexpr const char *kParseFunc = "VEK_Onvif_Event_ParseAlarmMsg";
+constexpr const char *kChildFunc = "VEK_Onvif_Event_GetChildXMLNodeData";
+
+constexpr const char *kMessageElement = "Message";
+constexpr const char *kSimpleItemElement = "SimpleItem";
+constexpr std::string_view kPropertyOperation = "PropertyOperation";
+constexpr std::string_view kInitialized = "Initialized";
+constexpr std::string_view kNameAttribute = "Name";
+constexpr std::string_view kValueAttribute = "Value";
+
+// The parts of a message in the order of the outputs.
+enum PartIndex { kSource, kKey, kData, kExtension, kPartCount };
+constexpr std::array<std::string_view, kPartCount> kPartElements = {"Source", "Key", "Data",
+                                                                    "Extension"};
+
+struct Part {
+    uint32_t count = 0;
+    OnvifSimpleItem *items = nullptr;
+};
+
+// The arrays made so far; whatever is still held when it goes out of scope
+// is released, so a failure anywhere leaves nothing allocated.
+class Parts
+{
+  public:
+    Parts() = default;
+    Parts(const Parts &) = delete;
+    Parts &operator=(const Parts &) = delete;
+    ~Parts()
+    {
+        for (Part &part : parts_) {
+            release(part);
+        }
+    }
+
+    Part &operator[](std::size_t index) { return parts_[index]; }
+
+    bool anyItems() const
+    {
+        for (const Part &part : parts_) {
+            if (part.count != 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    static void release(Part &part)
+    {
+        VEK_FREE(&part.items);
+        part.count = 0;
+    }
+
+    void handOver(uint32_t *counts[kPartCount], OnvifSimpleItem **arrays[kPartCount])
+    {
+        for (std::size_t i = 0; i < kPartCount; ++i) {
+            *counts[i] = parts_[i].count;
+            *arrays[i] = parts_[i].items;
+            parts_[i] = Part{};
+        }
+    }
+
+  private:
+    std::array<Part, kPartCount> parts_;
+};
+
+// Index of the part an element stands for, or kPartCount.
+std::size_t partOf(mxml_node_t *node)
+{
+    if (mxmlGetType(node) != MXML_ELEMENT) {
+        return kPartCount;
+    }
+    const char *name = mxmlGetElement(node);
+    if (name == nullptr) {
+        return kPartCount;
+    }
+    for (std::size_t i = 0; i < kPartCount; ++i) {
+        if (kPartElements[i] == name) {
+            return i;
+        }
+    }
+    return kPartCount;
+}
+
+// Value of the PropertyOperation attribute when it reads "Initialized",
+// else null.
+const char *initializedOperation(mxml_node_t *message)
+{
+    const int attributes = mxmlElementGetAttrCount(message);
+    for (int i = 0; i < attributes; ++i) {
+        const char *name = nullptr;
+        const char *value = mxmlElementGetAttrByIndex(message, i, &name);
+        if (name != nullptr && value != nullptr && kPropertyOperation == name &&
+            kInitialized == value) {
+            return value;
+        }
+    }
+    return nullptr;
+}
+
+void fillItem(mxml_node_t *simpleItem, OnvifSimpleItem &item)
+{
+    const int attributes = mxmlElementGetAttrCount(simpleItem);
+    for (int i = 0; i < attributes; ++i) {
+        const char *name = nullptr;
+        const char *value = mxmlElementGetAttrByIndex(simpleItem, i, &name);
+        if (name == nullptr || value == nullptr) {
+            continue;
+        }
+        if (kNameAttribute == name) {
+            ZU_snprintf(item.Name, sizeof(item.Name), "%s", value);
+        } else if (kValueAttribute == name) {
+            ZU_snprintf(item.Value, sizeof(item.Value), "%s", value);
+        }
+    }
+}
+
+// Fills one part from its element. Returns the status the walk goes on with.
+uint32_t fillPart(mxml_node_t *element, Part &part)
+{
+    // An element of a part met before replaces it.
+    Parts::release(part);
+    const uint32_t count = VEK_CFG_GetChildrenNodeCount(element, kSimpleItemElement);
+    if (count == 0) {
+        return kNothingUsable;
+    }
+    auto *items = static_cast<OnvifSimpleItem *>(VEK_ALLOC(sizeof(OnvifSimpleItem) * count));
+    if (items == nullptr) {
+        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "Failed to alloc memory.");
+        return kNoMemory;
+    }
+    std::memset(items, 0, sizeof(OnvifSimpleItem) * count);
+    part.items = items;
+    part.count = count;
+    return VEK_Onvif_Event_GetChildXMLNodeData(element, items);
+}
+} // namespace
+
+extern "C" {
+
+VEK_ONVIF_API uint32_t VEK_Onvif_Event_GetChildXMLNodeData(mxml_node_t *node,
+                                                           OnvifSimpleItem *items)
+{
+    if (node == nullptr || items == nullptr) {
+        VEK_LOG(vek::kLevelError, kFailed, kChildFunc, "Input para is NULL");
+        return kInvalidParam;
+    }
+    mxml_node_t *simpleItem =
+        mxmlFindElement(node, node, kSimpleItemElement, nullptr, nullptr, MXML_DESCEND);
+    if (simpleItem == nullptr) {
+        VEK_LOG(vek::kLevelError, kFailed, kChildFunc, "can not find simpleitem.");
+        return kInvalidParam;
+    }
+    // The caller sized the array with the same count; never write past it.
+    const uint32_t room = VEK_CFG_GetChildrenNodeCount(node, kSimpleItemElement);
+    for (uint32_t i = 0; simpleItem != nullptr && i < room; ++i) {
+        fillItem(simpleItem, items[i]);
+        simpleItem =
+            mxmlFindElement(simpleItem, node, kSimpleItemElement, nullptr, nullptr, MXML_DESCEND);
+    }
+    return kOk;
+}
+
+VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParseAlarmMsg(const char *msg, uint32_t *srcCount,
+                                                     uint32_t *keyCount, uint32_t *dataCount,
+                                                     uint32_t *extCount, OnvifSimpleItem **src,
+                                                     OnvifSimpleItem **key, OnvifSimpleItem **data,
+                                                     OnvifSimpleItem **ext)
+{
+    if (msg == nullptr || srcCount == nullptr || keyCount == nullptr || dataCount == nullptr ||
+        extCount == nullptr || src == nullptr || key == nullptr || data == nullptr ||
+        ext == nullptr) {
+        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "Invalid input Param.");
+        return kInvalidParam;
+    }
+
+    vek::XmlDocument doc(kParseFunc);
+    if (doc.node() == nullptr) {
+        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "creat xml fail.");
+        return kNothingUsable;
+    }
+    if (!doc.load(msg)) {
+        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "load alarm string fail.");
+        return kNothingUsable;
+    }
+
+    mxml_node_t *message =
+        mxmlFindElement(doc.node(), doc.node(), kMessageElement, nullptr, nullptr, MXML_DESCEND);
+    if (message == nullptr) {
+        return kNothingUsable;
+    }
+    const char *messageName = mxmlGetElement(message);
+    if (messageName == nullptr || std::string_view(kMessageElement) != messageName) {
+        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "alarm node is corrupted!");
+        return kNothingUsable;
+    }
+    if (const char *operation = initializedOperation(message)) {
+        VEK_LOG(vek::kLevelInfo, kInvalidParam, kParseFunc, "alarm PropertyOperation is:%s",
+                operation);
+        return kInvalidParam;
+    }
+
+    Parts parts;
+    uint32_t status = kNothingUsable;
+    for (mxml_node_t *node = mxmlWalkNext(message, doc.node(), MXML_DESCEND); node != nullptr;
+         node = mxmlWalkNext(node, doc.node(), MXML_DESCEND)) {
+        const std::size_t part = partOf(node);
+        if (part == kPartCount) {
+            continue;
+        }
+        const uint32_t filled = fillPart(node, parts[part]);
+        if (filled == kNothingUsable) {
+            // A part without items changes nothing about the outcome.
+            continue;
+        }
+        status = filled;
+        if (status != kOk) {
+            break;
+        }
+    }
+    // A part that recurs empty may have released the only items there were.
+    if (status != kOk || !parts.anyItems()) {
+        return status != kOk ? status : kNothingUsable;
+    }
+
+    uint32_t *counts[kPartCount] = {srcCount, keyCount, dataCount, extCount};
+    OnvifSimpleItem **arrays[kPartCount] = {src, key, data, ext};
+    parts.handOver(counts, arrays);
+    return kOk;
+}
+
+} // extern "C"
