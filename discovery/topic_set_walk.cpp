@@ -72,6 +72,12 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParsePropeMsg(const char *topicSet, Onvif
     }
     if (count == 0) {
         VEK_LOG(vek::kLevelInfo, VEK_ONVIF_OK, kFunc, "Find no alarm on XML.");
+        // The smart reports a camera offers do not depend on its alarms.
+        vek::forEachRootTopic(message, [&](mxml_node_t *root) {
+            if (std::strcmp(mxmlGetElement(root), vek::kSmartReportRoot) == 0) {
+                vek::readSmartReportCaps(root, &cfg->stSmartCaps);
+            }
+        });
         return VEK_ONVIF_OK;
     }
     size_t bytes = sizeof(OnvifAlarmTemplate) * count;
