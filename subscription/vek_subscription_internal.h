@@ -1,0 +1,37 @@
+// Internal steps of the subscription operations (not exported).
+#ifndef VEK_SUBSCRIPTION_INTERNAL_H
+#define VEK_SUBSCRIPTION_INTERNAL_H
+
+#include <cstdint>
+
+#include "vek_onvif_event.h"
+
+struct _ns7__SubscribeResponse;
+
+namespace vek
+{
+// Size of every text member of OnvifSubInfo.
+constexpr size_t kSubTextSize = 128;
+// Largest Notify request the listener reads; real cameras send a few KiB.
+constexpr uint64_t kNotifyMaxBytes = 1024 * 1024;
+// Longest time one Notify connection may take in all.
+constexpr int kNotifyTransferSeconds = 3;
+// Deepest XML nesting the listener accepts.
+constexpr unsigned kNotifyMaxDepth = 256;
+} // namespace vek
+
+extern "C" {
+
+// Copies a Subscribe answer's manager address and first reference
+// parameter into the two 128-byte members.
+uint32_t __VEK_Onvif_ParseSubscribeRsp(struct _ns7__SubscribeResponse *rsp, char *subAddr,
+                                       char *subRef);
+// Puts the security (when a user name is given) and addressing headers of a
+// Subscribe request on the context.
+uint32_t __VEK_Onvif_SubscribeAuth(OnvifDevAccess *access, struct soap *soap);
+// One Unsubscribe request on a context the caller made.
+uint32_t __VEK_Onvif_Unsubscribe(struct soap *soap, const char *subAddr, const char *subRef,
+                                 const char *user, const char *password);
+}
+
+#endif // VEK_SUBSCRIPTION_INTERNAL_H

@@ -1,0 +1,648 @@
+// Subscribe, Renew, Unsubscribe and the Notify listener against the camera
+// simulator over loopback, and the subscription record's internal steps.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "camsim.h"
+#include "reference_namespaces.h"
+#include "soapH.h"
+#include "test_support.h"
+#include "vek_onvif_event.h"
+#include "vek_subscription_internal.h"
+
+namespace
+{
+
+using vektest::LogCapture;
+
+bool isOpen(int fd)
+{
+    int type = 0;
+    socklen_t len = sizeof type;
+    return fd >= 0 && getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) == 0;
+}
+
+// Connects to the listening socket; true when the connection was accepted
+// into the backlog.
+int connectTo(int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int boundPort(int fd)
+{
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
+    return ntohs(addr.sin_port);
+}
+
+std::string motionMessage(const char *state, const char *token = "VideoSourceToken_1")
+{
+    return camsim::makeNotificationMessage(
+        "tns1:VideoSource/MotionAlarm", camsim::makeSimpleMessage("2026-12-10T01:00:00Z", "Changed",
+                                                                  "Source", token, "State", state));
+}
+
+// A camera configuration with one caller-placed motion template:
+// Source "Source" (string), Data "State" (boolean), code 1.
+struct MotionConfig {
+    OnvifSimpleItem source{};
+    OnvifSimpleItem data{};
+    OnvifAlarmTemplate templ{};
+    OnvifAlarmCfg cfg{};
+    OnvifAlarmInputList inputs{};
+
+    MotionConfig()
+    {
+        std::strcpy(source.Name, "Source");
+        std::strcpy(source.Value, "common_string");
+        std::strcpy(data.Name, "State");
+        std::strcpy(data.Value, "common_boolean");
+        templ.AlarmType = 1;
+        templ.SourceCount = 1;
+        templ.SourceItems = &source;
+        templ.DataCount = 1;
+        templ.DataItems = &data;
+        cfg.PresetAlarmCount = 1;
+        cfg.PresetAlarms = &templ;
+    }
+};
+
+class SubscriptionTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        // Spread parallel test processes over distinct port ranges.
+        gS32AlarmDftPort = 20000 + static_cast<int32_t>(getpid() % 4000) * 2;
+        std::strcpy(access_.szUserName, "admin");
+        std::strcpy(access_.szPassword, "secret");
+        descriptors_ = vektest::openDescriptorCount();
+        blocks_ = VEK_PLAT_GetLiveBlocks();
+        startCamera();
+    }
+
+    // Every socket the library opened is closed again, every block freed.
+    void TearDown() override
+    {
+        sim_.reset();
+        EXPECT_EQ(blocks_, VEK_PLAT_GetLiveBlocks());
+        EXPECT_EQ(descriptors_, vektest::openDescriptorCount());
+    }
+
+    void startCamera(camsim::Config config = {})
+    {
+        sim_.reset();
+        sim_ = std::make_unique<camsim::CameraSim>(std::move(config));
+        sim_->start();
+        std::snprintf(access_.szEventUrl, sizeof access_.szEventUrl, "%s",
+                      sim_->eventServiceUrl().c_str());
+    }
+
+    uint32_t subscribe(uint32_t scope)
+    {
+        return VEK_Onvif_Subscribe(access_.szEventUrl, scope, &access_, &caps_, &fd_, &sub_);
+    }
+
+    std::unique_ptr<camsim::CameraSim> sim_;
+    OnvifDevAccess access_{};
+    OnvifSmartCaps caps_{};
+    OnvifSubInfo sub_{};
+    int32_t fd_ = -7;
+    int descriptors_ = 0;
+    uint32_t blocks_ = 0;
+};
+
+TEST_F(SubscriptionTest, PushPathEndToEnd)
+{
+    ASSERT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_COMMON));
+    ASSERT_TRUE(isOpen(fd_));
+    EXPECT_EQ(1u, sub_.ulCommonAlarmSub);
+    EXPECT_EQ(0u, sub_.ulSmartDataSub);
+    EXPECT_EQ(sim_->baseUrl() + "/onvif/subscription/1", std::string(sub_.szCommonSubAddr));
+    EXPECT_NE(nullptr, std::strstr(sub_.szCommonSubRef, "SubscriptionId"));
+
+    auto requests = sim_->requests("Subscribe");
+    ASSERT_EQ(1u, requests.size());
+    const camsim::RecordedRequest &request = requests[0];
+    EXPECT_TRUE(request.authenticated);
+    EXPECT_EQ("http://127.0.0.1:" + std::to_string(boundPort(fd_)) + "/onvif_notify_server",
+              request.body.at("ConsumerReference/Address"));
+    EXPECT_EQ("PT1M", request.body.at("InitialTerminationTime"));
+    EXPECT_EQ(std::string::npos, request.rawBody.find("Filter"));
+    EXPECT_EQ("http://docs.oasis-open.org/wsn/bw-2/NotificationProducer/SubscribeRequest",
+              request.wsaAction);
+    EXPECT_EQ(sim_->eventServiceUrl(), request.wsaTo);
+    EXPECT_EQ("urn:uuid:7d75ebd2-2000-4c30-a7c1-70f042cef82c", request.wsaMessageId);
+    EXPECT_EQ("http://www.w3.org/2005/08/addressing/anonymous", request.wsaReplyTo);
+
+    // The camera pushes three messages, two of which fit the template.
+    MotionConfig motion;
+    std::vector<std::string> messages = {
+        motionMessage("true"),
+        camsim::makeNotificationMessage("tns1:Device/Trigger/Relay",
+                                        camsim::makeSimpleMessage("2026-12-10T01:00:01Z", "Changed",
+                                                                  "RelayToken", "1", "LogicalState",
+                                                                  "active")),
+        motionMessage("false"),
+    };
+    camsim::SendResult pushed;
+    std::thread camera([&] { pushed = sim_->notify(1, messages); });
+    uint32_t count = 0;
+    uint32_t connected = 0;
+    OnvifAlarmReport *reports = nullptr;
+    for (int i = 0; i < 200 && connected == 0; ++i) {
+        reports = VEK_Onvif_Recv_Notify(fd_, &motion.cfg, &motion.inputs, access_.szEventUrl,
+                                        &count, &connected);
+        if (connected == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    camera.join();
+    EXPECT_TRUE(pushed.sent) << pushed.error;
+    ASSERT_EQ(1u, connected);
+    ASSERT_NE(nullptr, reports);
+    ASSERT_EQ(2u, count);
+    EXPECT_EQ(1, reports[0].AlarmType);
+    EXPECT_EQ(1001, reports[1].AlarmType);
+    EXPECT_EQ(1u, reports[0].Channel);
+    EXPECT_EQ(0xffffffffu, reports[0].Reserved);
+    ZU_MEM_FreeEx(reinterpret_cast<void **>(&reports), "test", __LINE__);
+
+    EXPECT_EQ(0u, VEK_Onvif_Renew(sub_.szCommonSubAddr, sub_.szCommonSubRef, "admin", "secret"));
+    auto renews = sim_->requests("Renew");
+    ASSERT_EQ(1u, renews.size());
+    EXPECT_EQ(200, renews[0].responseStatus);
+    EXPECT_EQ("PT1M", renews[0].body.at("TerminationTime"));
+    ASSERT_EQ(1u, renews[0].referenceParameters.size());
+    EXPECT_EQ("1", renews[0].referenceParameters[0].text);
+
+    int listening = fd_;
+    EXPECT_EQ(0u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_BOTH, &sub_));
+    EXPECT_EQ(-1, fd_);
+    EXPECT_FALSE(isOpen(listening));
+    EXPECT_EQ(1u, sub_.ulCommonAlarmSub); // never cleared by the library
+    ASSERT_EQ(1u, sim_->requests("Unsubscribe").size());
+    EXPECT_EQ(200, sim_->requests("Unsubscribe")[0].responseStatus);
+    EXPECT_TRUE(sim_->subscriptions().empty());
+}
+
+TEST_F(SubscriptionTest, ReferenceDeclaredOnEnvelopeGoesBackWellFormed)
+{
+    for (bool padded : {false, true}) {
+        camsim::Config config;
+        config.subscribe.idDeclaration = camsim::IdDeclaration::OnEnvelope;
+        config.subscribe.padId = padded;
+        startCamera(config);
+        sub_ = OnvifSubInfo{};
+        ASSERT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_COMMON));
+        EXPECT_NE(nullptr, std::strstr(sub_.szCommonSubRef,
+                                       "xmlns:dom0=\"http://www.example.com/onvif/subscription\""))
+            << sub_.szCommonSubRef;
+        ASSERT_EQ(0u,
+                  VEK_Onvif_Renew(sub_.szCommonSubAddr, sub_.szCommonSubRef, "admin", "secret"));
+        auto renew = sim_->requests("Renew").at(0);
+        ASSERT_EQ(1u, renew.referenceParameters.size());
+        EXPECT_EQ("http://www.example.com/onvif/subscription",
+                  renew.referenceParameters[0].namespaceUri);
+        EXPECT_EQ(0u,
+                  VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_COMMON, &sub_));
+        EXPECT_EQ(200, sim_->requests("Unsubscribe").at(0).responseStatus);
+    }
+}
+
+TEST_F(SubscriptionTest, RefusedAuthenticationClosesTheBoundSocket)
+{
+    std::strcpy(access_.szPassword, "wrong");
+    LogCapture log;
+    EXPECT_EQ(112u, subscribe(VEK_ONVIF_SCOPE_BOTH));
+    EXPECT_EQ(-7, fd_);
+    EXPECT_EQ(0u, sub_.ulCommonAlarmSub);
+    EXPECT_EQ(std::string(), sub_.szCommonSubAddr);
+    EXPECT_TRUE(log.hasText("[Soap err:"));
+    EXPECT_TRUE(
+        log.hasText("LogPrint: Failed to Subscribe ComonAlarm, Url:" + sim_->eventServiceUrl()));
+    EXPECT_TRUE(log.has(1, 112, "VEK_Onvif_Subscribe", "Faied to subscribe CommonAlarm data."));
+    auto requests = sim_->requests("Subscribe");
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_EQ("ter:NotAuthorized", requests[0].faultSubcode);
+}
+
+TEST_F(SubscriptionTest, EmptyUserNameSendsNoSecurityHeader)
+{
+    camsim::Config config;
+    config.requireAuth = false;
+    startCamera(config);
+    access_.szUserName[0] = '\0';
+    ASSERT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_COMMON));
+    EXPECT_FALSE(sim_->requests("Subscribe").at(0).hasSecurity);
+    EXPECT_EQ(0u, VEK_Onvif_Renew(sub_.szCommonSubAddr, nullptr, "", "x"));
+    auto renew = sim_->requests("Renew").at(0);
+    EXPECT_FALSE(renew.hasSecurity);
+    EXPECT_TRUE(renew.referenceParameters.empty()); // null reference: no header block
+    EXPECT_EQ(0u, VEK_Onvif_Unsubscribe(&fd_, "", "x", VEK_ONVIF_SCOPE_COMMON, &sub_));
+    EXPECT_FALSE(sim_->requests("Unsubscribe").at(0).hasSecurity);
+}
+
+TEST_F(SubscriptionTest, SmartDataSubscriptionFilterAndPort)
+{
+    caps_ = OnvifSmartCaps{1, 1, 1, 1, 1};
+    VEK_PLAT_SetDevPort(8123, 0);
+    ASSERT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_SMART));
+    EXPECT_EQ(-7, fd_); // no socket bound for smart data
+    EXPECT_EQ(0u, sub_.ulCommonAlarmSub);
+    EXPECT_EQ(1u, sub_.ulSmartDataSub);
+    auto request = sim_->requests("Subscribe").at(0);
+    const std::string expected = "tns1:UserAlarm/tns1:SmartHttpReport/tns1:LineDetector/"
+                                 "tns1:UserAlarm/tns1:SmartHttpReport/tns1:FieldDetector/"
+                                 "tns1:UserAlarm/tns1:SmartHttpReport/tns1:FaceDetector/"
+                                 "tns1:UserAlarm/tns1:SmartHttpReport/tns1:CountAggregation/";
+    EXPECT_EQ(221u, expected.size());
+    EXPECT_EQ(expected, request.body.at("Filter/TopicExpression"));
+    EXPECT_EQ("http://127.0.0.1:8123/onvif_notify_server",
+              request.body.at("ConsumerReference/Address"));
+    EXPECT_EQ("PT30S", request.body.at("InitialTerminationTime"));
+
+    // Only the value 1 counts; with no rule the filter is empty.
+    sub_ = OnvifSubInfo{};
+    caps_ = OnvifSmartCaps{1, 2, 0, 0, 0};
+    sim_->clearRequests();
+    ASSERT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_SMART));
+    auto bare = sim_->requests("Subscribe").at(0);
+    EXPECT_EQ("", bare.body.count("Filter/TopicExpression") ? bare.body.at("Filter/TopicExpression")
+                                                            : std::string("absent"));
+    VEK_PLAT_SetDevPort(80, 0);
+}
+
+TEST_F(SubscriptionTest, SmartFailureStillSucceedsWithCommonSubscription)
+{
+    caps_ = OnvifSmartCaps{1, 1, 0, 0, 0};
+    VEK_PLAT_SetDevPort(80, 77);
+    LogCapture log;
+    EXPECT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_BOTH));
+    VEK_PLAT_SetDevPort(80, 0);
+    EXPECT_EQ(1u, sub_.ulCommonAlarmSub);
+    EXPECT_EQ(0u, sub_.ulSmartDataSub);
+    EXPECT_TRUE(isOpen(fd_));
+    EXPECT_TRUE(
+        log.has(4, 77, "__VEK_Onvif_SmartDataSubscribe", "Failed to get device ports info."));
+    EXPECT_TRUE(log.has(1, 77, "VEK_Onvif_Subscribe", "Faied to subscribe smartalarm data."));
+    EXPECT_EQ(0u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_BOTH, &sub_));
+}
+
+TEST_F(SubscriptionTest, ScopesAndFlagsDecideWhatIsDone)
+{
+    caps_ = OnvifSmartCaps{1, 0, 0, 0, 0};
+    // Scope 3: nothing is subscribed, yet the call succeeds.
+    EXPECT_EQ(0u, subscribe(3));
+    EXPECT_TRUE(sim_->requests().empty());
+    EXPECT_EQ(-7, fd_);
+
+    // Common subscription already made: only the smart one is added.
+    sub_.ulCommonAlarmSub = 1;
+    EXPECT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_BOTH));
+    EXPECT_EQ(-7, fd_);
+    EXPECT_EQ(1u, sim_->requests("Subscribe").size());
+    EXPECT_EQ(1u, sub_.ulSmartDataSub);
+
+    // Both flags set: a second call does nothing.
+    EXPECT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_BOTH));
+    EXPECT_EQ(1u, sim_->requests("Subscribe").size());
+}
+
+TEST_F(SubscriptionTest, BindLoopSkipsTakenPorts)
+{
+    int blocker = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(gS32AlarmDftPort));
+    ASSERT_EQ(0, bind(blocker, reinterpret_cast<sockaddr *>(&addr), sizeof addr));
+    ASSERT_EQ(0, listen(blocker, 1));
+
+    ASSERT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_COMMON));
+    int port = boundPort(fd_);
+    EXPECT_EQ(0, (port - gS32AlarmDftPort) % 2);
+    EXPECT_GT(port, gS32AlarmDftPort);
+    EXPECT_EQ("http://127.0.0.1:" + std::to_string(port) + "/onvif_notify_server",
+              sim_->requests("Subscribe").at(0).body.at("ConsumerReference/Address"));
+    EXPECT_EQ(0u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_COMMON, &sub_));
+    close(blocker);
+}
+
+TEST_F(SubscriptionTest, InvalidArgumentsAndLocalAddressFailure)
+{
+    LogCapture log;
+    EXPECT_EQ(102u, VEK_Onvif_Subscribe(nullptr, 0, &access_, &caps_, &fd_, &sub_));
+    EXPECT_EQ(102u, VEK_Onvif_Subscribe(access_.szEventUrl, 0, &access_, nullptr, &fd_, &sub_));
+    OnvifDevAccess empty{};
+    EXPECT_EQ(102u, VEK_Onvif_Subscribe(access_.szEventUrl, 0, &empty, &caps_, &fd_, &sub_));
+    EXPECT_TRUE(log.has(4, 102, "VEK_Onvif_Subscribe", "Invalid input Param."));
+
+    VEK_PLAT_SetLocalAddr("x", 42);
+    EXPECT_EQ(42u, subscribe(VEK_ONVIF_SCOPE_COMMON));
+    VEK_PLAT_SetLocalAddr(nullptr, 0);
+    EXPECT_TRUE(log.has(4, 42, "VEK_Onvif_Subscribe", "Failed to get LocalAddr."));
+    EXPECT_TRUE(sim_->requests().empty());
+}
+
+TEST_F(SubscriptionTest, AnswerWithoutReferenceClosesSocket)
+{
+    camsim::Config config;
+    config.subscribe.omitAddress = true;
+    startCamera(config);
+    LogCapture log;
+    EXPECT_EQ(112u, subscribe(VEK_ONVIF_SCOPE_COMMON));
+    EXPECT_TRUE(log.has(1, 112, "__VEK_Onvif_ParseSubscribeRsp",
+                        "Succeed to get subscribe response, but the rsp is null."));
+    EXPECT_TRUE(log.has(4, 112, "__VEK_Onvif_CommonAlarmSubscribe",
+                        "Failed to parse common alarm subscribe response."));
+    EXPECT_EQ(-7, fd_);
+}
+
+TEST_F(SubscriptionTest, UnsubscribeSelectsParts)
+{
+    LogCapture log;
+    sub_.ulSmartDataSub = 1;
+    std::strcpy(sub_.szSmartSubAddr, (sim_->baseUrl() + "/onvif/subscription/9").c_str());
+    // Scope 1 with only smart data flagged: nothing sent, 112, descriptor kept.
+    EXPECT_EQ(112u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_COMMON, &sub_));
+    EXPECT_EQ(-7, fd_);
+    EXPECT_TRUE(sim_->requests().empty());
+    // Scope above 2 and nothing flagged are refused.
+    EXPECT_EQ(102u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", 3, &sub_));
+    OnvifSubInfo none{};
+    none.ulCommonAlarmSub = 2; // not 1: selects nothing, but passes the check
+    EXPECT_EQ(112u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_BOTH, &none));
+    none.ulCommonAlarmSub = 0;
+    EXPECT_EQ(102u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_BOTH, &none));
+    EXPECT_TRUE(log.has(4, 102, "VEK_Onvif_Unsubscribe", "Invalid input Param,fd[-7]"));
+    // The unknown smart subscription fails at the camera: 112.
+    EXPECT_EQ(112u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_SMART, &sub_));
+    EXPECT_TRUE(log.hasText("LogPrint: Failed to Unsubscribe, Url:"));
+}
+
+TEST_F(SubscriptionTest, BothPartsReturnTheSmartResult)
+{
+    caps_ = OnvifSmartCaps{1, 1, 0, 0, 0};
+    ASSERT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_BOTH));
+    ASSERT_EQ(1u, sub_.ulSmartDataSub);
+    // The common subscription is gone at the camera; the smart one is not.
+    std::strcpy(sub_.szCommonSubAddr, (sim_->baseUrl() + "/onvif/subscription/99").c_str());
+    int listening = fd_;
+    EXPECT_EQ(0u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_BOTH, &sub_));
+    EXPECT_EQ(-1, fd_);
+    EXPECT_FALSE(isOpen(listening));
+    EXPECT_EQ(2u, sim_->requests("Unsubscribe").size());
+}
+
+TEST_F(SubscriptionTest, RenewFailures)
+{
+    LogCapture log;
+    EXPECT_EQ(102u, VEK_Onvif_Renew("", nullptr, "a", "b"));
+    EXPECT_EQ(102u, VEK_Onvif_Renew("http://x/", nullptr, nullptr, "b"));
+    EXPECT_TRUE(log.has(4, 112, "VEK_Onvif_Renew", "Invalid input Param."));
+    std::string gone = sim_->baseUrl() + "/onvif/subscription/5";
+    EXPECT_EQ(100u,
+              VEK_Onvif_Renew(gone.c_str(), "<a:Id xmlns:a=\"urn:a\">5</a:Id>", "admin", "secret"));
+    EXPECT_TRUE(log.hasText("[Soap err:"));
+    EXPECT_TRUE(log.hasText("LogPrint: Failed to Renew, Url:" + gone));
+}
+
+// ---- The listener ---------------------------------------------------------------
+
+class ListenerTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(0, bind(listenFd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr));
+        ASSERT_EQ(0, listen(listenFd_, 16));
+        port_ = boundPort(listenFd_);
+        consumer_ = "http://127.0.0.1:" + std::to_string(port_) + "/onvif_notify_server";
+        descriptors_ = vektest::openDescriptorCount();
+        blocks_ = VEK_PLAT_GetLiveBlocks();
+    }
+    void TearDown() override
+    {
+        close(listenFd_);
+        EXPECT_EQ(blocks_, VEK_PLAT_GetLiveBlocks());
+    }
+
+    OnvifAlarmReport *receive(uint32_t &count, uint32_t &connected)
+    {
+        return VEK_Onvif_Recv_Notify(listenFd_, &motion_.cfg, &motion_.inputs, "http://camera/",
+                                     &count, &connected);
+    }
+
+    // The next genuine Notify still comes through.
+    void expectStillServing()
+    {
+        camsim::SendResult pushed;
+        std::thread camera(
+            [&] { pushed = camsim::pushNotify(consumer_, {motionMessage("true")}); });
+        uint32_t count = 0;
+        uint32_t connected = 0;
+        OnvifAlarmReport *reports = nullptr;
+        for (int i = 0; i < 300 && connected == 0; ++i) {
+            reports = receive(count, connected);
+            if (connected == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+        camera.join();
+        ASSERT_NE(nullptr, reports);
+        EXPECT_EQ(1u, count);
+        ZU_MEM_FreeEx(reinterpret_cast<void **>(&reports), "test", __LINE__);
+    }
+
+    int listenFd_ = -1;
+    int port_ = 0;
+    std::string consumer_;
+    MotionConfig motion_;
+    int descriptors_ = 0;
+    uint32_t blocks_ = 0;
+};
+
+TEST_F(ListenerTest, NoConnectionReturnsAtOnce)
+{
+    uint32_t count = 99;
+    uint32_t connected = 99;
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_EQ(nullptr, receive(count, connected));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(0u, connected);
+    EXPECT_EQ(99u, count);
+    EXPECT_EQ(descriptors_, vektest::openDescriptorCount());
+}
+
+TEST_F(ListenerTest, SilentConnectionIsClosed)
+{
+    int client = connectTo(port_);
+    ASSERT_GE(client, 0);
+    uint32_t count = 99;
+    uint32_t connected = 0;
+    LogCapture log;
+    EXPECT_EQ(nullptr, receive(count, connected));
+    EXPECT_EQ(1u, connected);
+    EXPECT_EQ(99u, count);
+    char byte;
+    EXPECT_EQ(0, recv(client, &byte, 1, 0)); // the listener closed its end
+    close(client);
+    EXPECT_EQ(descriptors_, vektest::openDescriptorCount());
+    expectStillServing();
+}
+
+TEST_F(ListenerTest, NotSoapIsLogged)
+{
+    camsim::SendResult pushed;
+    std::thread camera([&] {
+        pushed = camsim::sendRaw(consumer_, camsim::buildHttpPost(consumer_, "hello, not xml"));
+    });
+    uint32_t count = 99;
+    uint32_t connected = 0;
+    LogCapture log;
+    OnvifAlarmReport *reports = nullptr;
+    for (int i = 0; i < 300 && connected == 0; ++i) {
+        reports = receive(count, connected);
+        if (connected == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    camera.join();
+    EXPECT_EQ(nullptr, reports);
+    EXPECT_EQ(1u, connected);
+    EXPECT_TRUE(log.hasText("LogPrint: Failed to VEK_Onvif_Recv_Notify, Url:http://camera/"));
+    EXPECT_EQ(descriptors_, vektest::openDescriptorCount());
+    expectStillServing();
+}
+
+TEST_F(ListenerTest, OversizedNotifyIsRefused)
+{
+    std::string huge(static_cast<size_t>(vek::kNotifyMaxBytes) + 4096, 'x');
+    std::vector<std::string> messages = {motionMessage(huge.c_str())};
+    camsim::SendResult pushed;
+    std::thread camera([&] { pushed = camsim::pushNotify(consumer_, messages); });
+    uint32_t count = 0;
+    uint32_t connected = 0;
+    LogCapture log;
+    for (int i = 0; i < 300 && connected == 0; ++i) {
+        EXPECT_EQ(nullptr, receive(count, connected));
+        if (connected == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    camera.join();
+    EXPECT_EQ(1u, connected);
+    EXPECT_TRUE(log.hasText("Notify refused: larger than 1048576 bytes"));
+    EXPECT_EQ(descriptors_, vektest::openDescriptorCount());
+    expectStillServing();
+}
+
+TEST_F(ListenerTest, InvalidArguments)
+{
+    LogCapture log;
+    uint32_t count = 0;
+    uint32_t connected = 5;
+    EXPECT_EQ(nullptr, VEK_Onvif_Recv_Notify(listenFd_, &motion_.cfg, &motion_.inputs, "", &count,
+                                             &connected));
+    EXPECT_EQ(nullptr, VEK_Onvif_Recv_Notify(listenFd_, nullptr, &motion_.inputs, "http://c/",
+                                             &count, &connected));
+    EXPECT_EQ(5u, connected);
+    EXPECT_TRUE(log.has(4, 102, "VEK_Onvif_Recv_Notify", "Invalid input Param."));
+}
+
+// ---- Internal steps -------------------------------------------------------------------
+
+TEST(ParseSubscribeRsp, CopiesBoundedTexts)
+{
+    LogCapture log;
+    char addr[128];
+    char ref[128];
+    std::memset(ref, 'k', sizeof ref);
+    ref[127] = '\0';
+    EXPECT_EQ(102u, __VEK_Onvif_ParseSubscribeRsp(nullptr, addr, ref));
+    EXPECT_TRUE(log.has(4, 102, "__VEK_Onvif_ParseSubscribeRsp", "Invalid input Param."));
+
+    _ns7__SubscribeResponse rsp;
+    EXPECT_EQ(112u, __VEK_Onvif_ParseSubscribeRsp(&rsp, addr, ref));
+    wsa5__EndpointReferenceType reference;
+    rsp.SubscriptionReference = &reference;
+    EXPECT_EQ(112u, __VEK_Onvif_ParseSubscribeRsp(&rsp, addr, ref));
+    EXPECT_TRUE(log.has(1, 112, "__VEK_Onvif_ParseSubscribeRsp",
+                        "Succeed to get subscribe response, but the rsp is null."));
+
+    std::string exact(127, 'a');
+    reference.Address = &exact[0];
+    ASSERT_EQ(0u, __VEK_Onvif_ParseSubscribeRsp(&rsp, addr, ref));
+    EXPECT_EQ(exact, std::string(addr));
+    EXPECT_EQ(std::string(127, 'k'), std::string(ref)); // no reference parameters: untouched
+
+    std::string longer = "\n  " + std::string(200, 'b') + "  ";
+    reference.Address = &longer[0];
+    wsa5__ReferenceParametersType params;
+    char first[] = "<a:Id xmlns:a=\"urn:a\">1</a:Id>";
+    char second[] = "<b:Other/>";
+    char *elements[] = {first, second};
+    params.__size = 2;
+    params.__any = elements;
+    reference.ReferenceParameters = &params;
+    ASSERT_EQ(0u, __VEK_Onvif_ParseSubscribeRsp(&rsp, addr, ref));
+    EXPECT_EQ(std::string(127, 'b'), std::string(addr));
+    EXPECT_STREQ(first, ref);
+}
+
+TEST(SubscribeAuth, NullContextIsRefusedSilently)
+{
+    LogCapture log;
+    OnvifDevAccess access{};
+    EXPECT_EQ(101u, __VEK_Onvif_SubscribeAuth(&access, nullptr));
+    EXPECT_EQ(101u, __VEK_Onvif_SubscribeAuth(nullptr, nullptr));
+    EXPECT_TRUE(log.lines().empty());
+}
+
+TEST(ReferenceNamespaces, AddsOnlyMissingDeclarations)
+{
+    const std::string raw =
+        "<e:Envelope xmlns:e=\"urn:env\" xmlns:dom0=\"urn:sub\" xmlns:w='urn:w'><e:Body>"
+        "<dom0:SubscriptionId w:IsReferenceParameter=\"true\">3</dom0:SubscriptionId>";
+    EXPECT_EQ(
+        "<dom0:SubscriptionId xmlns:dom0=\"urn:sub\" xmlns:w=\"urn:w\" "
+        "w:IsReferenceParameter=\"true\">3</dom0:SubscriptionId>",
+        vek::declareInheritedNamespaces(
+            "<dom0:SubscriptionId w:IsReferenceParameter=\"true\">3</dom0:SubscriptionId>", raw));
+    const std::string declared = "<x:Id xmlns:x=\"urn:x\" a=\"1>2\">4</x:Id>";
+    EXPECT_EQ(declared, vek::declareInheritedNamespaces(declared, raw));
+    EXPECT_TRUE(vek::undeclaredPrefixes("<Id>5</Id>").empty());
+    EXPECT_EQ(std::vector<std::string>{"q"}, vek::undeclaredPrefixes("<q:Id><q:x/></q:Id>"));
+    // Nothing to be found: the fragment stays as it is.
+    EXPECT_EQ("<z:Id>1</z:Id>", vek::declareInheritedNamespaces("<z:Id>1</z:Id>", raw));
+}
+
+} // namespace
