@@ -1,0 +1,144 @@
+// The pull point: CreatePullPointSubscription hands back the pull point's
+// address; PullMessages fetches from it and translates what it gets. Both
+// work in the caller's context and clean it before they return.
+#include <cstring>
+
+#include "soapH.h"
+#include "vek_log.h"
+#include "vek_onvif_event.h"
+
+namespace
+{
+
+constexpr const char *kPullPointTermination = "PT2M";
+constexpr const char *kPullTimeout = "PT1S";
+constexpr int kPullMessageLimit = 1;
+
+// Cleans the caller's context on every way out: the managed records the
+// stubs made and all data they hold. The context itself stays the caller's.
+class ContextCleaner
+{
+  public:
+    explicit ContextCleaner(struct soap *soap) : soap_(soap) {}
+    ~ContextCleaner()
+    {
+        soap_delete(soap_, nullptr);
+        soap_end(soap_);
+    }
+    ContextCleaner(const ContextCleaner &) = delete;
+    ContextCleaner &operator=(const ContextCleaner &) = delete;
+
+  private:
+    struct soap *soap_;
+};
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+} // namespace
+
+extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_CreatePullPointSubscription(struct soap *soap,
+                                                                        const char *url,
+                                                                        const char *user,
+                                                                        const char *password,
+                                                                        char **pullPointAddr)
+{
+    constexpr const char *kFunc = "VEK_Onvif_CreatePullPointSubscription";
+    if (url == nullptr || url[0] == '\0' || soap == nullptr || pullPointAddr == nullptr ||
+        password == nullptr || user == nullptr) {
+        VEK_LOG(vek::kLevelError, 112, kFunc, "Invalid input Param.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    ContextCleaner cleaner(soap);
+    uint32_t code = VEK_Onvif_EncryptHeader(user, password, soap);
+    if (code != VEK_ONVIF_OK) {
+        VEK_LOG(vek::kLevelError, 112, kFunc, "VEK_Onvif_Event_EncryptHeader is failed.");
+        return code;
+    }
+    code = VEK_Onvif_HeaderEnc(5, url, soap);
+    if (code != VEK_ONVIF_OK) {
+        VEK_LOG(vek::kLevelError, 112, kFunc, "VEK_Onvif_HeaderEnc is failed.");
+        return code;
+    }
+    _ns1__CreatePullPointSubscription request;
+    _ns1__CreatePullPointSubscriptionResponse response;
+    request.InitialTerminationTime = soap_strdup(soap, kPullPointTermination);
+    if (soap_call___ns12__CreatePullPointSubscription(soap, url, nullptr, &request, &response) !=
+        SOAP_OK) {
+        VEK_LOG(vek::kLevelError, 112, kFunc, "Failed to create pull point subscription, url:%s.",
+                url);
+        return VEK_ONVIF_ERR_SOAP;
+    }
+    if (response.SubscriptionReference == nullptr ||
+        response.SubscriptionReference->Address == nullptr) {
+        VEK_LOG(vek::kLevelError, 112, kFunc, "fail to get stCreatePullPointSubscriptionResponse.");
+        return VEK_ONVIF_ERR_SOAP;
+    }
+    // The address is where every pull goes: whitespace around it, as
+    // pretty-printed answers carry, is not part of it.
+    const char *address = response.SubscriptionReference->Address;
+    size_t length = std::strlen(address);
+    while (length > 0 && isBlank(*address)) {
+        ++address;
+        --length;
+    }
+    while (length > 0 && isBlank(address[length - 1])) {
+        --length;
+    }
+    auto *copy = static_cast<char *>(VEK_ALLOC(length + 1));
+    if (copy == nullptr) {
+        VEK_LOG(vek::kLevelError, 112, kFunc, "fail to malloc.");
+        return VEK_ONVIF_ERR_SOAP;
+    }
+    std::memset(copy, 0, length + 1);
+    std::memcpy(copy, address, length);
+    *pullPointAddr = copy;
+    return VEK_ONVIF_OK;
+}
+
+extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullMessages(
+    struct soap *soap, const char *pullPointAddr, const char *user, const char *password,
+    OnvifAlarmInputList *inputs, OnvifAlarmCfg *cfg, OnvifPullResult *result)
+{
+    constexpr const char *kFunc = "VEK_Onvif_PullMessages";
+    if (pullPointAddr == nullptr || pullPointAddr[0] == '\0' || soap == nullptr ||
+        result == nullptr || password == nullptr || user == nullptr || cfg == nullptr ||
+        inputs == nullptr) {
+        VEK_LOG(vek::kLevelError, 112, kFunc, "Invalid input Param.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    ContextCleaner cleaner(soap);
+    uint32_t code = VEK_Onvif_EncryptHeader(user, password, soap);
+    if (code != VEK_ONVIF_OK) {
+        VEK_LOG(vek::kLevelError, 112, kFunc, "VEK_Onvif_EncryptHeader is failed.");
+        return code;
+    }
+    code = VEK_Onvif_HeaderEnc(6, pullPointAddr, soap);
+    if (code != VEK_ONVIF_OK) {
+        VEK_LOG(vek::kLevelError, 112, kFunc, "VEK_Onvif_HeaderEnc is failed.");
+        return code;
+    }
+    _ns1__PullMessages request;
+    _ns1__PullMessagesResponse response;
+    request.Timeout = soap_strdup(soap, kPullTimeout);
+    request.MessageLimit = kPullMessageLimit;
+    if (soap_call___ns11__PullMessages(soap, pullPointAddr, nullptr, &request, &response) !=
+        SOAP_OK) {
+        VEK_SOAP_PUB_LogPrintImp(soap, vek::kEventSource, __LINE__, kFunc,
+                                 "Failed to VEK_Onvif_PullMessages, url:%s.", pullPointAddr);
+        return VEK_ONVIF_ERR_SOAP;
+    }
+    OnvifAlarmReport *reports = nullptr;
+    uint32_t count = 0;
+    if (response.ns7__NotificationMessage != nullptr) {
+        _ns7__Notify notify;
+        notify.__sizeNotificationMessage = response.__sizeNotificationMessage;
+        notify.NotificationMessage = response.ns7__NotificationMessage;
+        reports = VEK_Onvif_TransAlarmType(cfg, inputs, &notify, &count);
+    }
+    result->pstAlarmReports = reports;
+    result->ulAlarmCount = reports != nullptr ? count : 0;
+    return VEK_ONVIF_OK;
+}
