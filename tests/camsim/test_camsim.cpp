@@ -475,8 +475,54 @@ TEST_F(SimTest, TopicSetContentIsWrapped)
     EXPECT_TRUE(findIn(r.body, "FixedTopicSet").present);
 }
 
+TEST_F(SimTest, InterceptorReplacesAnswerAfterAuthentication)
+{
+    Config c;
+    c.interceptor = [](const camsim::RecordedRequest &r) -> std::optional<camsim::Reply> {
+        if (r.operation == "GetEventProperties")
+            return camsim::Reply{500, "<broken", "text/plain"};
+        return std::nullopt;
+    };
+    startWith(c);
+    auto r = call("/onvif/event_service", auth(), "<e:GetEventProperties/>");
+    EXPECT_EQ(r.status, 500);
+    EXPECT_EQ(r.body, "<broken");
+    EXPECT_EQ(call("/onvif/event_service", "", "<e:GetEventProperties/>").status, 400);
+    EXPECT_EQ(call("/onvif/event_service", auth(), subscribeBody()).status, 200);
+    auto q = sim->requests();
+    ASSERT_EQ(q.size(), 3u);
+    EXPECT_EQ(q[0].responseStatus, 500);
+    EXPECT_EQ(q[1].faultSubcode, "ter:NotAuthorized");
+}
+
+size_t entries(const char *dir)
+{
+    auto it = std::filesystem::directory_iterator(dir);
+    return static_cast<size_t>(std::distance(it, std::filesystem::directory_iterator()));
+}
+
 TEST(Lifecycle, TakenPortThrowsAndStopIsIdempotent)
 {
+    const size_t fds = entries("/proc/self/fd"), threads = entries("/proc/self/task");
+    {
+        auto sim = std::make_unique<CameraSim>();
+        sim->start();
+        httplib::Client cli("127.0.0.1", sim->port());
+        cli.set_keep_alive(true);
+        cli.set_read_timeout(5, 0);
+        for (int i = 0; i < 3; ++i) {
+            auto res = cli.Post("/onvif/event_service", envelope(auth(), "<e:GetEventProperties/>"),
+                                "application/soap+xml");
+            ASSERT_TRUE(res);
+            EXPECT_EQ(res->status, 200);
+        }
+        auto t0 = std::chrono::steady_clock::now();
+        sim.reset(); // with the client's keep-alive connection still open
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, 1500ms);
+    }
+    EXPECT_EQ(entries("/proc/self/fd"), fds);
+    EXPECT_EQ(entries("/proc/self/task"), threads);
+
     CameraSim a;
     a.start();
     Config c;

@@ -618,9 +618,16 @@ void CameraSim::start()
         impl_->topicSource = readFile(config_.topicSetFile);
 
     auto server = std::make_unique<httplib::Server>();
-    server->set_read_timeout(3, 0);
+    server->set_read_timeout(2, 0);
     server->set_write_timeout(3, 0);
-    server->set_keep_alive_timeout(2);
+    // The server's keep-alive wait does not notice stop(): an open keep-alive connection delays
+    // stop() by up to the keep-alive time-out. Without keepAlive every answer closes.
+    if (config_.keepAlive) {
+        server->set_keep_alive_timeout(1);
+    } else {
+        server->set_keep_alive_max_count(1);
+        server->set_keep_alive_timeout(2); // wait for the first request of a connection
+    }
     server->set_payload_max_length(64 * 1024 * 1024);
     // SO_REUSEADDR only: the default also sets SO_REUSEPORT, which lets a second server bind
     // a port that is already taken.

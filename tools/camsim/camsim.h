@@ -142,6 +142,9 @@ struct Config {
     std::chrono::seconds defaultTermination{60}; // when InitialTerminationTime is absent
     std::chrono::milliseconds maxPullWait{200};  // cap on waiting in PullMessages
     int senderFaultStatus = 400;                 // HTTP status for Sender faults
+    // Keep connections open between requests (HTTP keep-alive). Off: every answer carries
+    // "Connection: close". On: stop() may take up to a second while a client holds a connection.
+    bool keepAlive = false;
 
     // Called for every parsed request after recording and the auth check (auth failures are
     // answered first). Returning a Reply replaces the simulator's answer; the call may sleep to
