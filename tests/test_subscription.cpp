@@ -252,6 +252,7 @@ TEST_F(SubscriptionTest, EmptyUserNameSendsNoSecurityHeader)
 {
     camsim::Config config;
     config.requireAuth = false;
+    config.subscribe.referenceParameters = false; // the path alone names the subscription
     startCamera(config);
     access_.szUserName[0] = '\0';
     ASSERT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_COMMON));
@@ -333,6 +334,8 @@ TEST_F(SubscriptionTest, ScopesAndFlagsDecideWhatIsDone)
 TEST_F(SubscriptionTest, BindLoopSkipsTakenPorts)
 {
     int blocker = socket(AF_INET, SOCK_STREAM, 0);
+    int reuse = 1; // an earlier test may have left the port in TIME_WAIT
+    setsockopt(blocker, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
