@@ -347,16 +347,23 @@ struct CameraSim::Impl {
         return {{cfg.idPrefix, "\"" + escapeXml(cfg.idNamespace) + "\""}};
     }
 
+    // A recorded body field, or empty; never adds the key to the record.
+    static std::string bodyField(const RecordedRequest &req, const char *key)
+    {
+        auto found = req.body.find(key);
+        return found == req.body.end() ? std::string() : found->second;
+    }
+
     Reply createSubscription(RecordedRequest &req, bool pull)
     {
         const ReferenceOptions &opt = pull ? cfg.pullPoint : cfg.subscribe;
         Subscription s;
         s.pullPoint = pull;
         s.hasReferenceParameters = opt.referenceParameters && !opt.omitReference;
-        s.initialTerminationTime = req.body["InitialTerminationTime"];
-        s.topicFilter = req.body["Filter/TopicExpression"];
+        s.initialTerminationTime = bodyField(req, "InitialTerminationTime");
+        s.topicFilter = bodyField(req, "Filter/TopicExpression");
         if (!pull) {
-            s.consumerAddress = req.body["ConsumerReference/Address"];
+            s.consumerAddress = bodyField(req, "ConsumerReference/Address");
             if (s.consumerAddress.empty())
                 return fault(req, "ter:InvalidArgVal", "ConsumerReference Address missing");
         }
@@ -413,7 +420,7 @@ struct CameraSim::Impl {
         Subscription s;
         if (auto f = lookup(req, id, pull, s))
             return *f;
-        std::string termination = terminationFor(req.body["TerminationTime"]);
+        std::string termination = terminationFor(bodyField(req, "TerminationTime"));
         {
             std::lock_guard<std::mutex> lock(mu);
             auto it = subs.find(id);
@@ -452,12 +459,12 @@ struct CameraSim::Impl {
             return *f;
         long limit = 1;
         try {
-            std::string l = req.body["MessageLimit"];
+            std::string l = bodyField(req, "MessageLimit");
             limit = l.empty() ? 1 : std::stol(l);
         } catch (const std::exception &) {
             return fault(req, "ter:InvalidArgVal", "bad MessageLimit");
         }
-        auto timeout = parseDuration(req.body["Timeout"]).value_or(std::chrono::seconds(0));
+        auto timeout = parseDuration(bodyField(req, "Timeout")).value_or(std::chrono::seconds(0));
         auto wait = std::min<std::chrono::milliseconds>(timeout, cfg.maxPullWait);
         std::string messages;
         {
