@@ -1,5 +1,7 @@
 // The notification listener: takes at most one waiting connection from the
 // caller's listening socket, reads one Notify and translates it.
+#include <poll.h>
+
 #include <ctime>
 
 #include "soapH.h"
@@ -88,6 +90,13 @@ VEK_Onvif_Recv_Notify(int32_t sockFd, OnvifAlarmCfg *cfg, OnvifAlarmInputList *i
     if (url == nullptr || url[0] == '\0' || reportCount == nullptr || cfg == nullptr ||
         inputs == nullptr) {
         VEK_LOG(vek::kLevelError, 102, kFunc, "Invalid input Param.");
+        return nullptr;
+    }
+    // Most calls find nothing waiting: answer them without setting up a
+    // SOAP context. The result is the same as an accept that found nothing.
+    pollfd waiting{sockFd, POLLIN, 0};
+    if (poll(&waiting, 1, 0) != 1 || (waiting.revents & POLLIN) == 0) {
+        *connected = 0;
         return nullptr;
     }
     ListenerContext context(sockFd);
