@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "discovery_internal.h"
+#include "request_headers.h"
 #include "soapH.h"
 #include "vek_log.h"
 #include "vek_soap_context.h"
@@ -33,18 +34,10 @@ VEK_ONVIF_API uint32_t VEK_Onvif_GetEventProperties(const char *url, const char 
     // Without a context the header steps below refuse the null context.
     vek::EventContext context;
     struct soap *soap = context.get();
-    uint32_t result = VEK_ONVIF_OK;
-    if (user[0] != '\0') {
-        result = VEK_Onvif_EncryptHeader(user, password, soap);
-        if (result != VEK_ONVIF_OK) {
-            VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc,
-                    "VEK_Onvif_EncryptHeader is failed.");
-            return result;
-        }
-    }
-    result = VEK_Onvif_HeaderEnc(kGetEventPropertiesAction, url, soap);
+    uint32_t result = vek::addRequestHeaders(
+        soap, user, password, vek::Security::WhenUserGiven, kGetEventPropertiesAction, url,
+        {kFunc, "VEK_Onvif_EncryptHeader is failed.", "VEK_Onvif_HeaderEnc is failed.", false});
     if (result != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "VEK_Onvif_HeaderEnc is failed.");
         return result;
     }
 

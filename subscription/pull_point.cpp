@@ -3,9 +3,11 @@
 // work in the caller's context and clean it before they return.
 #include <cstring>
 
+#include "request_headers.h"
 #include "soapH.h"
 #include "vek_log.h"
 #include "vek_onvif_event.h"
+#include "vek_text.h"
 
 namespace
 {
@@ -13,6 +15,8 @@ namespace
 constexpr const char *kPullPointTermination = "PT2M";
 constexpr const char *kPullTimeout = "PT1S";
 constexpr int kPullMessageLimit = 1;
+constexpr uint32_t kCreatePullPointAction = 5;
+constexpr uint32_t kPullMessagesAction = 6;
 
 // Cleans the caller's context on every way out: the managed records the
 // stubs made and all data they hold. The context itself stays the caller's.
@@ -32,11 +36,6 @@ class ContextCleaner
     struct soap *soap_;
 };
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 } // namespace
 
 extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_CreatePullPointSubscription(struct soap *soap,
@@ -52,14 +51,11 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_CreatePullPointSubscription(struct s
         return VEK_ONVIF_ERR_PARAM;
     }
     ContextCleaner cleaner(soap);
-    uint32_t code = VEK_Onvif_EncryptHeader(user, password, soap);
+    uint32_t code = vek::addRequestHeaders(soap, user, password, vek::Security::Always,
+                                           kCreatePullPointAction, url,
+                                           {kFunc, "VEK_Onvif_Event_EncryptHeader is failed.",
+                                            "VEK_Onvif_HeaderEnc is failed.", false});
     if (code != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelError, 112, kFunc, "VEK_Onvif_Event_EncryptHeader is failed.");
-        return code;
-    }
-    code = VEK_Onvif_HeaderEnc(5, url, soap);
-    if (code != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelError, 112, kFunc, "VEK_Onvif_HeaderEnc is failed.");
         return code;
     }
     _ns1__CreatePullPointSubscription request;
@@ -76,24 +72,17 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_CreatePullPointSubscription(struct s
         VEK_LOG(vek::kLevelError, 112, kFunc, "fail to get stCreatePullPointSubscriptionResponse.");
         return VEK_ONVIF_ERR_SOAP;
     }
-    // The address is where every pull goes: whitespace around it, as
-    // pretty-printed answers carry, is not part of it.
-    const char *address = response.SubscriptionReference->Address;
-    size_t length = std::strlen(address);
-    while (length > 0 && isBlank(*address)) {
-        ++address;
-        --length;
-    }
-    while (length > 0 && isBlank(address[length - 1])) {
-        --length;
-    }
+    // The address is where every pull goes: whitespace around it is not
+    // part of it.
+    std::string_view address = vek::trimXmlSpace(response.SubscriptionReference->Address);
+    size_t length = address.size();
     auto *copy = static_cast<char *>(VEK_ALLOC(length + 1));
     if (copy == nullptr) {
         VEK_LOG(vek::kLevelError, 112, kFunc, "fail to malloc.");
         return VEK_ONVIF_ERR_SOAP;
     }
     std::memset(copy, 0, length + 1);
-    std::memcpy(copy, address, length);
+    std::memcpy(copy, address.data(), length);
     *pullPointAddr = copy;
     return VEK_ONVIF_OK;
 }
@@ -110,14 +99,10 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullMessages(
         return VEK_ONVIF_ERR_PARAM;
     }
     ContextCleaner cleaner(soap);
-    uint32_t code = VEK_Onvif_EncryptHeader(user, password, soap);
+    uint32_t code = vek::addRequestHeaders(
+        soap, user, password, vek::Security::Always, kPullMessagesAction, pullPointAddr,
+        {kFunc, "VEK_Onvif_EncryptHeader is failed.", "VEK_Onvif_HeaderEnc is failed.", false});
     if (code != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelError, 112, kFunc, "VEK_Onvif_EncryptHeader is failed.");
-        return code;
-    }
-    code = VEK_Onvif_HeaderEnc(6, pullPointAddr, soap);
-    if (code != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelError, 112, kFunc, "VEK_Onvif_HeaderEnc is failed.");
         return code;
     }
     _ns1__PullMessages request;

@@ -3,6 +3,7 @@
 // SOAP header.
 #include <cstring>
 
+#include "request_headers.h"
 #include "soapH.h"
 #include "vek_log.h"
 #include "vek_soap_context.h"
@@ -12,6 +13,8 @@ namespace
 {
 
 constexpr const char *kRenewDuration = "PT1M";
+constexpr uint32_t kRenewAction = 3;
+constexpr uint32_t kUnsubscribeAction = 4;
 
 // Points the header's subscription-reference field at the caller's text:
 // one extension element, sent back as it was received. False when the
@@ -44,16 +47,10 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Renew(const char *subAddr, const cha
     }
     vek::EventContext context;
     struct soap *soap = context.get();
-    if (user[0] != '\0') {
-        uint32_t code = VEK_Onvif_EncryptHeader(user, password, soap);
-        if (code != VEK_ONVIF_OK) {
-            VEK_LOG(vek::kLevelError, 112, kFunc, "VEK_Onvif_EncryptHeader is failed.");
-            return code;
-        }
-    }
-    uint32_t code = VEK_Onvif_HeaderEnc(3, subAddr, soap);
+    uint32_t code = vek::addRequestHeaders(
+        soap, user, password, vek::Security::WhenUserGiven, kRenewAction, subAddr,
+        {kFunc, "VEK_Onvif_EncryptHeader is failed.", "VEK_Onvif_HeaderEnc is failed.", false});
     if (code != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelError, 112, kFunc, "VEK_Onvif_HeaderEnc is failed.");
         return code;
     }
     _ns7__Renew request;
@@ -82,16 +79,10 @@ extern "C" uint32_t __VEK_Onvif_Unsubscribe(struct soap *soap, const char *subAd
         VEK_LOG(vek::kLevelError, 102, kFunc, "Invalid input Param.");
         return VEK_ONVIF_ERR_PARAM;
     }
-    if (user[0] != '\0') {
-        uint32_t code = VEK_Onvif_EncryptHeader(user, password, soap);
-        if (code != VEK_ONVIF_OK) {
-            VEK_LOG(vek::kLevelError, code, kFunc, "VEK_Onvif_EncryptHeader failed.");
-            return code;
-        }
-    }
-    uint32_t code = VEK_Onvif_HeaderEnc(4, subAddr, soap);
+    uint32_t code = vek::addRequestHeaders(
+        soap, user, password, vek::Security::WhenUserGiven, kUnsubscribeAction, subAddr,
+        {kFunc, "VEK_Onvif_EncryptHeader failed.", "VEK_Onvif_HeaderEnc is failed.", true});
     if (code != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelError, code, kFunc, "VEK_Onvif_HeaderEnc is failed.");
         return code;
     }
     _ns7__Unsubscribe request;

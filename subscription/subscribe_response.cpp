@@ -2,17 +2,14 @@
 // Subscribe request.
 #include <cstring>
 
+#include "request_headers.h"
 #include "soapH.h"
 #include "vek_log.h"
 #include "vek_subscription_internal.h"
+#include "vek_text.h"
 
 namespace
 {
-
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
 
 // Copies at most kSubTextSize - 1 characters of text and a terminating NUL.
 void copyBounded(char *member, const char *text, size_t length)
@@ -39,18 +36,8 @@ extern "C" uint32_t __VEK_Onvif_ParseSubscribeRsp(struct _ns7__SubscribeResponse
                 "Succeed to get subscribe response, but the rsp is null.");
         return VEK_ONVIF_ERR_FAIL;
     }
-    // Pretty-printed answers wrap the address in whitespace; it is a URL the
-    // next requests go to, so only the address itself is kept.
-    const char *address = reference->Address;
-    size_t length = std::strlen(address);
-    while (length > 0 && isBlank(*address)) {
-        ++address;
-        --length;
-    }
-    while (length > 0 && isBlank(address[length - 1])) {
-        --length;
-    }
-    copyBounded(subAddr, address, length);
+    std::string_view address = vek::trimXmlSpace(reference->Address);
+    copyBounded(subAddr, address.data(), address.size());
 
     const wsa5__ReferenceParametersType *params = reference->ReferenceParameters;
     if (params == nullptr || params->__any == nullptr || params->__size < 1 ||
@@ -67,17 +54,9 @@ extern "C" uint32_t __VEK_Onvif_SubscribeAuth(OnvifDevAccess *access, struct soa
     if (access == nullptr || soap == nullptr) {
         return VEK_ONVIF_ERR_NULL;
     }
-    if (access->szUserName[0] != '\0') {
-        uint32_t code = VEK_Onvif_EncryptHeader(access->szUserName, access->szPassword, soap);
-        if (code != VEK_ONVIF_OK) {
-            VEK_LOG(vek::kLevelError, code, kFunc, "Failed to call VEK_Onvif_EncryptHeader.");
-            return code;
-        }
-    }
-    uint32_t code = VEK_Onvif_HeaderEnc(1, access->szEventUrl, soap);
-    if (code != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelError, code, kFunc, "Failed to subscribe author.");
-        return code;
-    }
-    return VEK_ONVIF_OK;
+    constexpr uint32_t kSubscribeAction = 1;
+    return vek::addRequestHeaders(
+        soap, access->szUserName, access->szPassword, vek::Security::WhenUserGiven,
+        kSubscribeAction, access->szEventUrl,
+        {kFunc, "Failed to call VEK_Onvif_EncryptHeader.", "Failed to subscribe author.", true});
 }

@@ -1,0 +1,35 @@
+// The two headers every request carries: the WS-Security token (when a user
+// name is given, or always) and then the WS-Addressing header of the
+// request's action. Each operation logs a failure in its own words.
+#ifndef VEK_REQUEST_HEADERS_H
+#define VEK_REQUEST_HEADERS_H
+
+#include <cstdint>
+
+#include "stdsoap2.h"
+
+namespace vek
+{
+
+enum class Security {
+    WhenUserGiven, // only for a non-empty user name
+    Always,        // also for an empty one
+};
+
+// How an operation reports a failed header step.
+struct HeaderFailureLog {
+    const char *func;
+    const char *securityText;
+    const char *addressingText;
+    // Log with the failed step's code (true) or with 112 (false).
+    bool logStepCode;
+};
+
+// 0, or the code of the header step that failed (logged at level 4).
+uint32_t addRequestHeaders(struct soap *soap, const char *user, const char *password,
+                           Security security, uint32_t action, const char *url,
+                           const HeaderFailureLog &log);
+
+} // namespace vek
+
+#endif // VEK_REQUEST_HEADERS_H
