@@ -63,31 +63,6 @@ std::string motionMessage(const char *state, const char *token = "VideoSourceTok
                                                                   "Source", token, "State", state));
 }
 
-// A camera configuration with one caller-placed motion template:
-// Source "Source" (string), Data "State" (boolean), code 1.
-struct MotionConfig {
-    OnvifSimpleItem source{};
-    OnvifSimpleItem data{};
-    OnvifAlarmTemplate templ{};
-    OnvifAlarmCfg cfg{};
-    OnvifAlarmInputList inputs{};
-
-    MotionConfig()
-    {
-        std::strcpy(source.Name, "Source");
-        std::strcpy(source.Value, "common_string");
-        std::strcpy(data.Name, "State");
-        std::strcpy(data.Value, "common_boolean");
-        templ.AlarmType = 1;
-        templ.SourceCount = 1;
-        templ.SourceItems = &source;
-        templ.DataCount = 1;
-        templ.DataItems = &data;
-        cfg.PresetAlarmCount = 1;
-        cfg.PresetAlarms = &templ;
-    }
-};
-
 class SubscriptionTest : public ::testing::Test
 {
   protected:
@@ -158,7 +133,7 @@ TEST_F(SubscriptionTest, PushPathEndToEnd)
     EXPECT_EQ("http://www.w3.org/2005/08/addressing/anonymous", request.wsaReplyTo);
 
     // The camera pushes three messages, two of which fit the template.
-    MotionConfig motion;
+    vektest::MotionConfig motion;
     std::vector<std::string> messages = {
         motionMessage("true"),
         camsim::makeNotificationMessage("tns1:Device/Trigger/Relay",
@@ -171,14 +146,8 @@ TEST_F(SubscriptionTest, PushPathEndToEnd)
     std::thread camera([&] { pushed = sim_->notify(1, messages); });
     uint32_t count = 0;
     uint32_t connected = 0;
-    OnvifAlarmReport *reports = nullptr;
-    for (int i = 0; i < 200 && connected == 0; ++i) {
-        reports = VEK_Onvif_Recv_Notify(fd_, &motion.cfg, &motion.inputs, access_.szEventUrl,
-                                        &count, &connected);
-        if (connected == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
+    OnvifAlarmReport *reports = vektest::receiveNotify(fd_, &motion.cfg, &motion.inputs,
+                                                       access_.szEventUrl, &count, &connected);
     camera.join();
     EXPECT_TRUE(pushed.sent) << pushed.error;
     ASSERT_EQ(1u, connected);
@@ -463,6 +432,13 @@ class ListenerTest : public ::testing::Test
                                      &count, &connected);
     }
 
+    // Serves the next connection that comes within about three seconds.
+    OnvifAlarmReport *receiveNext(uint32_t &count, uint32_t &connected)
+    {
+        return vektest::receiveNotify(listenFd_, &motion_.cfg, &motion_.inputs, "http://camera/",
+                                      &count, &connected);
+    }
+
     // The next genuine Notify still comes through.
     void expectStillServing()
     {
@@ -471,13 +447,7 @@ class ListenerTest : public ::testing::Test
             [&] { pushed = camsim::pushNotify(consumer_, {motionMessage("true")}); });
         uint32_t count = 0;
         uint32_t connected = 0;
-        OnvifAlarmReport *reports = nullptr;
-        for (int i = 0; i < 300 && connected == 0; ++i) {
-            reports = receive(count, connected);
-            if (connected == 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-        }
+        OnvifAlarmReport *reports = receiveNext(count, connected);
         camera.join();
         ASSERT_NE(nullptr, reports);
         EXPECT_EQ(1u, count);
@@ -487,7 +457,7 @@ class ListenerTest : public ::testing::Test
     int listenFd_ = -1;
     int port_ = 0;
     std::string consumer_;
-    MotionConfig motion_;
+    vektest::MotionConfig motion_;
     int descriptors_ = 0;
     uint32_t blocks_ = 0;
 };
@@ -532,13 +502,7 @@ TEST_F(ListenerTest, NotSoapIsLogged)
     uint32_t count = 99;
     uint32_t connected = 0;
     LogCapture log;
-    OnvifAlarmReport *reports = nullptr;
-    for (int i = 0; i < 300 && connected == 0; ++i) {
-        reports = receive(count, connected);
-        if (connected == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
+    OnvifAlarmReport *reports = receiveNext(count, connected);
     camera.join();
     EXPECT_EQ(nullptr, reports);
     EXPECT_EQ(1u, connected);
@@ -556,12 +520,7 @@ TEST_F(ListenerTest, OversizedNotifyIsRefused)
     uint32_t count = 0;
     uint32_t connected = 0;
     LogCapture log;
-    for (int i = 0; i < 300 && connected == 0; ++i) {
-        EXPECT_EQ(nullptr, receive(count, connected));
-        if (connected == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
+    EXPECT_EQ(nullptr, receiveNext(count, connected));
     camera.join();
     EXPECT_EQ(1u, connected);
     EXPECT_TRUE(log.hasText("Notify refused: larger than 1048576 bytes"));

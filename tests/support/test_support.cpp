@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -278,6 +279,36 @@ std::string elementText(const std::string &xml, const std::string &localName)
     size_t first = text.find_first_not_of(" \t\r\n");
     size_t last = text.find_last_not_of(" \t\r\n");
     return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+MotionConfig::MotionConfig()
+{
+    std::strcpy(source.Name, "Source");
+    std::strcpy(source.Value, "common_string");
+    std::strcpy(data.Name, "State");
+    std::strcpy(data.Value, "common_boolean");
+    templ.AlarmType = 1;
+    templ.SourceCount = 1;
+    templ.SourceItems = &source;
+    templ.DataCount = 1;
+    templ.DataItems = &data;
+    cfg.PresetAlarmCount = 1;
+    cfg.PresetAlarms = &templ;
+}
+
+OnvifAlarmReport *receiveNotify(int listenFd, OnvifAlarmCfg *cfg, OnvifAlarmInputList *inputs,
+                                const char *url, uint32_t *count, uint32_t *connected)
+{
+    *connected = 0;
+    for (int i = 0; i < 300; ++i) {
+        OnvifAlarmReport *reports =
+            VEK_Onvif_Recv_Notify(listenFd, cfg, inputs, url, count, connected);
+        if (*connected != 0) {
+            return reports;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return nullptr;
 }
 
 } // namespace vektest

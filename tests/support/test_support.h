@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "vek_onvif_event.h"
 #include "vek_platform_ctl.h"
 
 namespace vektest
@@ -85,6 +86,25 @@ class LoopbackPeer
 std::string elementText(const std::string &xml, const std::string &localName);
 // Whole first element (start tag to end tag) with this local name.
 std::string elementXml(const std::string &xml, const std::string &localName);
+
+// A camera configuration with one caller-placed motion template: Source
+// "Source" (string), Data "State" (boolean), code 1.
+struct MotionConfig {
+    MotionConfig();
+    MotionConfig(const MotionConfig &) = delete;
+    MotionConfig &operator=(const MotionConfig &) = delete;
+
+    OnvifSimpleItem source{};
+    OnvifSimpleItem data{};
+    OnvifAlarmTemplate templ{};
+    OnvifAlarmCfg cfg{};
+    OnvifAlarmInputList inputs{};
+};
+
+// Calls VEK_Onvif_Recv_Notify on the listening socket until it served a
+// connection or about three seconds passed.
+OnvifAlarmReport *receiveNotify(int listenFd, OnvifAlarmCfg *cfg, OnvifAlarmInputList *inputs,
+                                const char *url, uint32_t *count, uint32_t *connected);
 
 } // namespace vektest
 
