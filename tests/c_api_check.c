@@ -6,6 +6,23 @@
 
 #include "vek_onvif_event.h"
 
+/* The C compiler's view of a few shared records agrees with the layout the
+ * library asserts (soap/record_layout.cpp): an array of size -1 does not
+ * compile. Pointers are 4 bytes on the recorder (armhf), 8 on x86_64. */
+#define VEK_C_LAYOUT(name, cond) typedef char vek_layout_##name[(cond) ? 1 : -1]
+#define VEK_BY_POINTER(ilp32, lp64) (sizeof(void *) == 4 ? (ilp32) : (lp64))
+VEK_C_LAYOUT(report_size, sizeof(OnvifAlarmReport) == 60);
+VEK_C_LAYOUT(report_alarm_type, offsetof(OnvifAlarmReport, AlarmType) == 34);
+VEK_C_LAYOUT(simple_item_size, sizeof(OnvifSimpleItem) == 80);
+VEK_C_LAYOUT(sha1_size, sizeof(SHA1State) == 104);
+VEK_C_LAYOUT(template_size, sizeof(OnvifAlarmTemplate) == VEK_BY_POINTER(420, 448));
+VEK_C_LAYOUT(template_key_items,
+             offsetof(OnvifAlarmTemplate, KeyItems) == VEK_BY_POINTER(400, 408));
+VEK_C_LAYOUT(cfg_size, sizeof(OnvifAlarmCfg) == VEK_BY_POINTER(3236, 3256));
+VEK_C_LAYOUT(cfg_tokens, offsetof(OnvifAlarmCfg, ChannelTokens) == VEK_BY_POINTER(164, 180));
+VEK_C_LAYOUT(pull_result_size, sizeof(OnvifPullResult) == VEK_BY_POINTER(8, 16));
+VEK_C_LAYOUT(input_list_size, sizeof(OnvifAlarmInputList) == VEK_BY_POINTER(8, 16));
+
 int main(void)
 {
     SHA1State state;
@@ -15,7 +32,14 @@ int main(void)
                                                0x6a, 0xba, 0x3e, 0x25, 0x71, 0x78, 0x50,
                                                0xc2, 0x6c, 0x9c, 0xd0, 0xd8, 0x9d};
     struct soap *ctx = NULL;
+    char nonce[16];
 
+    /* The first nonce a freshly loaded library makes carries the counter's
+     * starting value in characters 9 to 12. */
+    if (__Onvif_CalcNonce(nonce) != 0 || strlen(nonce) != 15 || memcmp(nonce + 8, "ca53", 4) != 0) {
+        fprintf(stderr, "first nonce of the process lacks the counter part ca53\n");
+        return 1;
+    }
     SHA1Reset(&state);
     SHA1Input(abc, 3, &state);
     if (SHA1ResultOut(&state, digest) != 0 || memcmp(digest, expected, 20) != 0) {
