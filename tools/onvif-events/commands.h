@@ -1,0 +1,63 @@
+// The tool's subcommands and their exit statuses.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace onvif_events
+{
+
+// Exit statuses shared by all subcommands.
+enum Exit : int {
+    kExitOk = 0,
+    kExitFailed = 1,      // demo: an expected report did not arrive; otherwise a failed step
+    kExitUsage = 2,       // bad option, bad URL, unreadable file
+    kExitUnreachable = 3, // nothing answers at the camera's address; sim: the port is taken
+    kExitAuth = 4,        // the camera refused the credentials
+    kExitCamera = 5,      // the camera answered, but not as an ONVIF event service should
+};
+
+struct DemoOptions {
+    bool verbose = false;
+};
+
+struct CameraOptions {
+    std::string url;
+    std::string user;
+    std::string password;
+    bool verbose = false;
+    std::vector<std::string> channelTokens; // "VIDEO_SOURCE_TOKEN[,CONFIG_TOKEN]" per channel
+    std::vector<std::string> inputTokens;
+};
+
+struct WatchOptions {
+    CameraOptions camera;
+    bool pull = false;
+    std::string scope = "common";
+    double duration = 0; // seconds; 0 = until Ctrl-C
+    bool json = false;
+    int listenPort = 0; // 0 = the platform's default first port
+    double renewInterval = 20;
+};
+
+struct SimOptions {
+    int port = 0;
+    std::string user = "admin";
+    std::string password = "secret";
+    bool noAuth = false;
+    std::string topicsFile;
+    std::string eventsFile;
+    double interval = 0.5; // seconds between pushed events
+    double duration = 0;   // seconds; 0 = until Ctrl-C
+};
+
+int runDemo(const DemoOptions &options);
+int runDiscover(const CameraOptions &options);
+int runWatch(const WatchOptions &options);
+int runSim(const SimOptions &options);
+
+// Stops the running loop of watch and sim (set by SIGINT and SIGTERM).
+void installStopSignals();
+bool stopRequested();
+
+} // namespace onvif_events

@@ -1,0 +1,196 @@
+// onvif-events demo: the whole life of a camera against the simulator on loopback.
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <iostream>
+#include <thread>
+
+#include "camsim.h"
+#include "commands.h"
+#include "demo_camera.h"
+#include "recorder.h"
+
+namespace onvif_events
+{
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+struct Tally {
+    int eventsSent = 0;
+    int reportsExpected = 0;
+    int reportsReceived = 0;
+    int eventsWrong = 0;
+    int stepsFailed = 0;
+};
+
+void step(const char *title)
+{
+    std::printf("\n== %s\n", title);
+}
+
+// Prints the reports of one event and checks them against what it should have given.
+void judge(Tally &tally, const DemoEvent &event, const std::vector<OnvifAlarmReport> &reports)
+{
+    tally.reportsExpected += static_cast<int>(event.expected.size());
+    tally.reportsReceived += static_cast<int>(reports.size());
+    for (const OnvifAlarmReport &report : reports) {
+        std::printf("     report  %s\n", formatReport(viewOf(report)).c_str());
+    }
+    bool ok = matchesExpected(reports, event.expected);
+    if (!ok) {
+        ++tally.eventsWrong;
+    }
+    std::printf("     %s (expected %s)\n", ok ? "ok" : "MISMATCH",
+                describeExpected(event.expected).c_str());
+}
+
+void checkStep(Tally &tally, const char *what, uint32_t result)
+{
+    std::printf("  %s -> %s\n", what, resultText(result).c_str());
+    if (result != VEK_ONVIF_OK) {
+        ++tally.stepsFailed;
+    }
+}
+
+int pushSubscriptionId(const camsim::CameraSim &sim)
+{
+    for (const camsim::Subscription &s : sim.subscriptions()) {
+        if (!s.pullPoint && s.topicFilter.empty()) {
+            return s.id;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+int runDemo(const DemoOptions &options)
+{
+    auto started = Clock::now();
+    LogCapture logs(options.verbose);
+    Tally tally;
+
+    camsim::Config config;
+    config.topicSetXml = demoTopicSet();
+    config.user = "admin";
+    config.password = "demo-secret";
+    camsim::CameraSim sim(config);
+    try {
+        sim.start();
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "onvif-events demo: cannot start the camera simulator: %s\n",
+                     e.what());
+        return kExitUnreachable;
+    }
+    std::printf("onvif-events demo: recorder and simulated camera on 127.0.0.1\n");
+    std::printf("  camera event service  %s  (user %s)\n", sim.eventServiceUrl().c_str(),
+                config.user.c_str());
+
+    Camera camera(sim.eventServiceUrl(), config.user, config.password, demoTables());
+    std::vector<DemoEvent> events =
+        demoEvents(camsim::formatTime(std::chrono::system_clock::now()));
+
+    step("1. Discovery: GetEventProperties");
+    checkStep(tally, "VEK_Onvif_GetEventProperties", camera.discover());
+    std::printf("  %u alarm templates built\n%s", camera.config().PropeAlarmCount,
+                camera.templateTable().c_str());
+    if (camera.config().PropeAlarmCount == 0) {
+        ++tally.stepsFailed;
+    }
+
+    step("2. Subscribe (common alarms and smart data)");
+    checkStep(tally, "VEK_Onvif_Subscribe", camera.subscribe(VEK_ONVIF_SCOPE_BOTH));
+    const OnvifSubInfo &sub = camera.subscription();
+    for (const camsim::Subscription &s : sim.subscriptions()) {
+        std::printf("  camera holds subscription %d: consumer %s%s%s\n", s.id,
+                    s.consumerAddress.c_str(), s.topicFilter.empty() ? "" : ", filter ",
+                    s.topicFilter.c_str());
+    }
+    std::printf("  listening socket  port %d\n", camera.listeningPort());
+    std::printf("  common alarms     %s\n                    reference %s\n", sub.szCommonSubAddr,
+                sub.szCommonSubRef);
+    std::printf("  smart data        %s\n                    reference %s\n", sub.szSmartSubAddr,
+                sub.szSmartSubRef);
+    int pushId = pushSubscriptionId(sim);
+
+    step("3. The camera pushes events (one Notify each)");
+    for (size_t i = 0; pushId > 0 && i < events.size(); ++i) {
+        const DemoEvent &event = events[i];
+        std::printf("  %2zu. camera: %s\n", i + 1, event.description.c_str());
+        ++tally.eventsSent;
+        auto pushed = std::async(std::launch::async, [&sim, pushId, &event] {
+            return sim.notify(pushId, {event.notificationMessage});
+        });
+        std::vector<OnvifAlarmReport> reports;
+        bool connected = false;
+        auto deadline = Clock::now() + std::chrono::seconds(3);
+        while (!connected && Clock::now() < deadline) {
+            reports = camera.receive(connected);
+            if (!connected) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+        camsim::SendResult sent = pushed.get();
+        if (!sent.sent) {
+            std::printf("     push failed: %s\n", sent.error.c_str());
+        }
+        judge(tally, event, reports);
+    }
+    if (pushId < 0) {
+        std::printf("  no push subscription at the camera\n");
+        ++tally.stepsFailed;
+    }
+
+    step("4. Renew");
+    checkStep(tally, "VEK_Onvif_Renew (both subscriptions)", camera.renew());
+    for (const camsim::Subscription &s : sim.subscriptions()) {
+        std::printf("  subscription %d renewed %d time(s), terminates %s\n", s.id, s.renewCount,
+                    s.terminationTime.c_str());
+    }
+
+    step("5. The same events through a pull point");
+    checkStep(tally, "VEK_Onvif_CreatePullPointSubscription", camera.createPullPoint());
+    std::printf("  pull point %s\n", camera.pullPoint().c_str());
+    for (size_t i = 0; !camera.pullPoint().empty() && i < events.size(); ++i) {
+        const DemoEvent &event = events[i];
+        std::printf("  %2zu. camera queues: %s\n", i + 1, event.description.c_str());
+        ++tally.eventsSent;
+        sim.queueMessage(event.notificationMessage);
+        std::vector<OnvifAlarmReport> reports;
+        uint32_t result = camera.pull(reports);
+        if (result != VEK_ONVIF_OK) {
+            std::printf("     VEK_Onvif_PullMessages -> %s\n", resultText(result).c_str());
+            ++tally.stepsFailed;
+        }
+        judge(tally, event, reports);
+    }
+    if (!camera.pullPoint().empty()) {
+        checkStep(tally, "VEK_Onvif_Renew (pull point)", camera.renewPullPoint());
+        checkStep(tally, "VEK_Onvif_Unsubscribe (pull point)", camera.closePullPoint());
+    }
+
+    step("6. Unsubscribe");
+    checkStep(tally, "VEK_Onvif_Unsubscribe (both subscriptions)",
+              camera.unsubscribe(VEK_ONVIF_SCOPE_BOTH));
+    std::printf("  listening socket closed: %s; camera holds %zu subscription(s)\n",
+                camera.listeningSocket() < 0 ? "yes" : "no", sim.subscriptions().size());
+
+    sim.stop();
+    double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    bool ok = tally.eventsWrong == 0 && tally.stepsFailed == 0 &&
+              tally.reportsExpected == tally.reportsReceived;
+    std::printf("\n== Summary\n");
+    std::printf("  events sent %d, reports expected %d, reports received %d, events with wrong "
+                "reports %d, failed steps %d\n",
+                tally.eventsSent, tally.reportsExpected, tally.reportsReceived, tally.eventsWrong,
+                tally.stepsFailed);
+    std::printf("  library log lines %zu%s, %.2f s\n", logs.count(),
+                options.verbose ? "" : " (shown with --verbose)", seconds);
+    std::printf("  result: %s\n", ok ? "PASS" : "FAIL");
+    return ok ? kExitOk : kExitFailed;
+}
+
+} // namespace onvif_events

@@ -1,0 +1,206 @@
+#include "endpoint.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <random>
+
+#include "camsim.h"
+
+namespace onvif_events
+{
+
+namespace
+{
+
+// Connected, blocking-with-timeouts socket, or -1 with *why set.
+int connectTo(const Endpoint &endpoint, int timeoutMs, std::string *why)
+{
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    int rc = getaddrinfo(endpoint.host.c_str(), endpoint.port.c_str(), &hints, &found);
+    if (rc != 0 || found == nullptr) {
+        *why = std::string("cannot resolve host: ") + gai_strerror(rc);
+        return -1;
+    }
+    int result = -1;
+    *why = "no address";
+    for (addrinfo *a = found; a != nullptr && result < 0; a = a->ai_next) {
+        int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) {
+            *why = std::strerror(errno);
+            continue;
+        }
+        int flags = fcntl(fd, F_GETFL, 0);
+        fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+        int c = connect(fd, a->ai_addr, a->ai_addrlen);
+        if (c != 0 && errno == EINPROGRESS) {
+            pollfd p{fd, POLLOUT, 0};
+            if (poll(&p, 1, timeoutMs) == 1) {
+                int err = 0;
+                socklen_t len = sizeof err;
+                getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+                c = err == 0 ? 0 : -1;
+                errno = err;
+            } else {
+                c = -1;
+                errno = ETIMEDOUT;
+            }
+        }
+        if (c == 0) {
+            fcntl(fd, F_SETFL, flags);
+            timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+            result = fd;
+        } else {
+            *why = errno == ETIMEDOUT ? "no answer within " + std::to_string(timeoutMs) + " ms"
+                                      : std::strerror(errno);
+            close(fd);
+        }
+    }
+    freeaddrinfo(found);
+    return result;
+}
+
+} // namespace
+
+std::optional<Endpoint> parseEventUrl(const std::string &url, std::string *why)
+{
+    auto fail = [&](const std::string &reason) -> std::optional<Endpoint> {
+        *why = reason;
+        return std::nullopt;
+    };
+    const std::string scheme = "http://";
+    if (url.rfind("https://", 0) == 0) {
+        return fail("https is not supported, use the camera's http:// address");
+    }
+    if (url.rfind(scheme, 0) != 0) {
+        return fail("expected http://HOST[:PORT]/PATH");
+    }
+    std::string rest = url.substr(scheme.size());
+    size_t slash = rest.find('/');
+    std::string authority = rest.substr(0, slash);
+    Endpoint e;
+    e.path = slash == std::string::npos ? "/" : rest.substr(slash);
+    e.port = "80";
+    if (!authority.empty() && authority[0] == '[') {
+        size_t close = authority.find(']');
+        if (close == std::string::npos) {
+            return fail("unterminated IPv6 address");
+        }
+        e.host = authority.substr(1, close - 1);
+        std::string tail = authority.substr(close + 1);
+        if (!tail.empty()) {
+            if (tail[0] != ':') {
+                return fail("unexpected text after the host");
+            }
+            e.port = tail.substr(1);
+        }
+    } else {
+        size_t colon = authority.find(':');
+        e.host = authority.substr(0, colon);
+        if (colon != std::string::npos) {
+            e.port = authority.substr(colon + 1);
+        }
+    }
+    if (e.host.empty()) {
+        return fail("no host");
+    }
+    if (e.host.find_first_of(" \t@") != std::string::npos) {
+        return fail("bad host '" + e.host + "'");
+    }
+    if (e.port.empty() || e.port.size() > 5 ||
+        e.port.find_first_not_of("0123456789") != std::string::npos || std::stoi(e.port) < 1 ||
+        std::stoi(e.port) > 65535) {
+        return fail("bad port '" + e.port + "'");
+    }
+    return e;
+}
+
+std::string probeConnect(const Endpoint &endpoint, int timeoutMs)
+{
+    std::string why;
+    int fd = connectTo(endpoint, timeoutMs, &why);
+    if (fd < 0) {
+        return why;
+    }
+    close(fd);
+    return {};
+}
+
+Refusal diagnoseCredentials(const Endpoint &endpoint, const std::string &user,
+                            const std::string &password, std::string *detail)
+{
+    std::string header;
+    if (!user.empty()) {
+        std::random_device random;
+        std::string nonce(16, '\0');
+        for (char &c : nonce) {
+            c = static_cast<char>(random() & 0xff);
+        }
+        header = camsim::securityHeader(user, password, nonce,
+                                        camsim::formatTime(std::chrono::system_clock::now()));
+    }
+    std::string body =
+        std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<s:Envelope xmlns:s=\"") +
+        camsim::ns::kSoapEnv + "\" xmlns:tev=\"" + camsim::ns::kTev + "\"><s:Header>" + header +
+        "</s:Header><s:Body><tev:GetEventProperties/></s:Body></s:Envelope>";
+    std::string hostHeader = endpoint.host.find(':') != std::string::npos
+                                 ? "[" + endpoint.host + "]:" + endpoint.port
+                                 : endpoint.host + ":" + endpoint.port;
+    std::string request = "POST " + endpoint.path + " HTTP/1.1\r\nHost: " + hostHeader +
+                          "\r\nContent-Type: application/soap+xml; charset=utf-8; action=\"" +
+                          camsim::ns::kTev +
+                          "/EventPortType/GetEventPropertiesRequest\"\r\nContent-Length: " +
+                          std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    std::string why;
+    int fd = connectTo(endpoint, 3000, &why);
+    if (fd < 0) {
+        *detail = why;
+        return Refusal::None;
+    }
+    size_t sent = 0;
+    while (sent < request.size()) {
+        ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) {
+            break;
+        }
+        sent += static_cast<size_t>(n);
+    }
+    std::string answer;
+    char buf[4096];
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+    while (answer.size() < 65536 && std::chrono::steady_clock::now() < deadline) {
+        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) {
+            break;
+        }
+        answer.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    int status = 0;
+    if (answer.rfind("HTTP/", 0) == 0) {
+        size_t space = answer.find(' ');
+        if (space != std::string::npos) {
+            status = std::atoi(answer.c_str() + space + 1);
+        }
+    }
+    *detail = status == 0 ? "no HTTP answer" : "HTTP " + std::to_string(status);
+    for (const char *word : {"NotAuthorized", "FailedAuthentication", "InvalidSecurity"}) {
+        if (answer.find(word) != std::string::npos) {
+            *detail += std::string(", ") + word;
+            return Refusal::Authentication;
+        }
+    }
+    return status == 401 || status == 403 ? Refusal::Authentication : Refusal::None;
+}
+
+} // namespace onvif_events

@@ -1,0 +1,439 @@
+#include "recorder.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "vek_platform_ctl.h"
+
+namespace onvif_events
+{
+
+namespace
+{
+
+template <size_t N> void copyText(char (&field)[N], const std::string &text)
+{
+    std::snprintf(field, N, "%s", text.c_str());
+}
+
+void freeBlock(void *block)
+{
+    ZU_MEM_FreeEx(&block, "onvif-events", __LINE__);
+}
+
+// Takes over a report array handed out by the library.
+std::vector<OnvifAlarmReport> adopt(OnvifAlarmReport *array, uint32_t count)
+{
+    std::vector<OnvifAlarmReport> out;
+    if (array != nullptr) {
+        out.assign(array, array + count);
+        freeBlock(array);
+    }
+    return out;
+}
+
+std::string itemsText(const OnvifSimpleItem *items, uint32_t count)
+{
+    std::string text;
+    for (uint32_t i = 0; i < count && items != nullptr; ++i) {
+        if (!text.empty()) {
+            text += ", ";
+        }
+        text += items[i].Name;
+        std::string type = items[i].Value;
+        if (type.rfind("common_", 0) == 0) {
+            type = type.substr(7);
+        }
+        if (!type.empty()) {
+            text += ":" + type;
+        }
+    }
+    return text.empty() ? "-" : text;
+}
+
+std::string nowText()
+{
+    auto now = std::chrono::system_clock::now();
+    std::time_t t = std::chrono::system_clock::to_time_t(now);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%H:%M:%S", &tm);
+    char out[40];
+    std::snprintf(out, sizeof out, "%s.%03d", buf, static_cast<int>(ms.count()));
+    return out;
+}
+
+} // namespace
+
+// ---- Log capture ----------------------------------------------------------------------------
+
+LogCapture::LogCapture(bool echo) : echo_(echo)
+{
+    VEK_PLAT_SetLogSink(&LogCapture::sink, this);
+}
+
+LogCapture::~LogCapture()
+{
+    VEK_PLAT_SetLogSink(nullptr, nullptr);
+}
+
+void LogCapture::sink(int32_t level, uint32_t code, const char * /*file*/, const char *func,
+                      const char *text, void *user)
+{
+    auto *self = static_cast<LogCapture *>(user);
+    LogLine line{level, code, func != nullptr ? func : "", text != nullptr ? text : ""};
+    if (self->echo_) {
+        std::fflush(stdout); // keep the order of both streams when they share a terminal
+        std::fprintf(stderr, "  [lib %s %u] %s: %s\n", level >= ZU_LOG_LEVEL_ERROR ? "err" : "info",
+                     code, line.func.c_str(), line.text.c_str());
+    }
+    std::lock_guard<std::mutex> guard(self->lock_);
+    self->lines_.push_back(std::move(line));
+}
+
+size_t LogCapture::count() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return lines_.size();
+}
+
+std::vector<LogLine> LogCapture::since(size_t first) const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (first >= lines_.size()) {
+        return {};
+    }
+    return std::vector<LogLine>(lines_.begin() + static_cast<std::ptrdiff_t>(first), lines_.end());
+}
+
+bool LogCapture::containsSince(size_t first, const std::string &word) const
+{
+    for (const LogLine &line : since(first)) {
+        if (line.text.find(word) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---- Codes and report formatting -------------------------------------------------------------
+
+bool isInactive(uint32_t code)
+{
+    return code >= VEK_ALARM_INACTIVE_OFFSET && code != VEK_ALARM_FACE_ATTRIBUTES;
+}
+
+uint32_t baseCode(uint32_t code)
+{
+    return isInactive(code) ? code - VEK_ALARM_INACTIVE_OFFSET : code;
+}
+
+std::string alarmName(uint32_t code)
+{
+    switch (baseCode(code)) {
+    case VEK_ALARM_MOTION:
+        return "motion";
+    case VEK_ALARM_TAMPER:
+        return "tampering";
+    case VEK_ALARM_DIGITAL_INPUT:
+        return "digital input";
+    case VEK_ALARM_SOUND:
+        return "sound";
+    case VEK_ALARM_LINE_CROSSED:
+        return "line crossed";
+    case VEK_ALARM_FACE_RECOGNISED:
+        return "face recognised";
+    case VEK_ALARM_OBJECTS_INSIDE:
+        return "objects inside";
+    case VEK_ALARM_IMAGE_BLURRY:
+        return "image too blurry";
+    case VEK_ALARM_SCENE_CHANGE_ANALYTICS:
+        return "scene change";
+    case VEK_ALARM_SMART_TRACKING:
+        return "smart tracking";
+    case VEK_ALARM_CARE_ARTICLE:
+        return "care article";
+    case VEK_ALARM_REMAIN_ARTICLE:
+        return "remain article";
+    case VEK_ALARM_HUMAN_SHAPE:
+        return "human shape";
+    case VEK_ALARM_DOORBELL:
+        return "doorbell";
+    case VEK_ALARM_NO_MASK:
+        return "no mask";
+    case VEK_ALARM_ABNORMAL_TEMPERATURE:
+        return "abnormal temperature";
+    case VEK_ALARM_ILLEGAL_LOGIN:
+        return "illegal login";
+    case VEK_ALARM_ANALYTICS_CONFIG:
+        return "analytics configuration";
+    case VEK_ALARM_FACE_ATTRIBUTES:
+        return "face attributes";
+    default:
+        return "unknown";
+    }
+}
+
+std::string resultText(uint32_t result)
+{
+    const char *text = "unknown";
+    switch (result) {
+    case VEK_ONVIF_OK:
+        text = "ok";
+        break;
+    case VEK_ONVIF_ERR_SHA1:
+        text = "SHA-1 state corrupted";
+        break;
+    case VEK_ONVIF_ERR_SOAP:
+        text = "SOAP exchange failed";
+        break;
+    case VEK_ONVIF_ERR_NULL:
+        text = "null argument";
+        break;
+    case VEK_ONVIF_ERR_PARAM:
+        text = "invalid argument";
+        break;
+    case VEK_ONVIF_ERR_NOMEM:
+        text = "out of memory";
+        break;
+    case VEK_ONVIF_ERR_FAIL:
+        text = "failed";
+        break;
+    default:
+        break;
+    }
+    return std::to_string(result) + " " + text;
+}
+
+ReportView viewOf(const OnvifAlarmReport &report)
+{
+    ReportView view;
+    view.time = nowText();
+    view.channel = report.Channel;
+    view.code = report.AlarmType;
+    view.objectValue = report.ObjectValue;
+    view.extensionValue = report.ExtensionValue;
+    view.flags = report.AttributeFlags;
+    return view;
+}
+
+std::string formatReport(const ReportView &r)
+{
+    std::string flags;
+    if ((r.flags & VEK_ALARM_FLAG_NO_MASK) != 0) {
+        flags += "no-mask";
+    }
+    if ((r.flags & VEK_ALARM_FLAG_ABNORMAL_TEMPERATURE) != 0) {
+        flags += flags.empty() ? "abnormal-temp" : "+abnormal-temp";
+    }
+    char line[200];
+    std::snprintf(line, sizeof line, "%s  ch %-2u  %-22s %5u  %-8s  object %-4d  flags %s",
+                  r.time.c_str(), r.channel, alarmName(r.code).c_str(), r.code,
+                  isInactive(r.code) ? "inactive" : "active", r.objectValue,
+                  flags.empty() ? "-" : flags.c_str());
+    std::string text = line;
+    if (r.extensionValue != 0) {
+        text += "  extension " + std::to_string(r.extensionValue);
+    }
+    return text;
+}
+
+std::string reportJson(const ReportView &r, const std::string &via)
+{
+    nlohmann::json j;
+    j["time"] = r.time;
+    j["via"] = via;
+    j["channel"] = r.channel;
+    j["code"] = r.code;
+    j["alarm"] = alarmName(r.code);
+    j["active"] = !isInactive(r.code);
+    j["object"] = r.objectValue;
+    j["extension"] = r.extensionValue;
+    j["flags"] = r.flags;
+    j["no_mask"] = (r.flags & VEK_ALARM_FLAG_NO_MASK) != 0;
+    j["abnormal_temperature"] = (r.flags & VEK_ALARM_FLAG_ABNORMAL_TEMPERATURE) != 0;
+    return j.dump();
+}
+
+// ---- Camera ------------------------------------------------------------------------------------
+
+Camera::Camera(std::string url, std::string user, std::string password, const CameraTables &tables)
+    : url_(std::move(url)), user_(std::move(user)), password_(std::move(password))
+{
+    copyText(access_.szEventUrl, url_);
+    copyText(access_.szUserName, user_);
+    copyText(access_.szPassword, password_);
+    for (size_t k = 0; k < tables.channels.size() && k < 16; ++k) {
+        copyText(cfg_.ChannelTokens[k].PrimaryToken, tables.channels[k].first);
+        copyText(cfg_.ChannelTokens[k].SecondaryToken, tables.channels[k].second);
+    }
+    inputs_.resize(tables.inputs.size());
+    for (size_t n = 0; n < tables.inputs.size(); ++n) {
+        inputs_[n] = OnvifAlarmInput{};
+        copyText(inputs_[n].Token, tables.inputs[n]);
+    }
+    inputList_.InputCount = static_cast<uint32_t>(inputs_.size());
+    inputList_.Inputs = inputs_.empty() ? nullptr : inputs_.data();
+}
+
+Camera::~Camera()
+{
+    if (subscribed()) {
+        unsubscribe(VEK_ONVIF_SCOPE_BOTH);
+    }
+    if (!pullPoint_.empty()) {
+        closePullPoint();
+    }
+    VEK_Onvif_Event_Destroy(&pullContext_);
+    VEK_Onvif_Event_FreePropeAlarm(&cfg_);
+}
+
+uint32_t Camera::discover()
+{
+    return VEK_Onvif_GetEventProperties(url_.c_str(), user_.c_str(), password_.c_str(), &cfg_);
+}
+
+std::string Camera::templateTable() const
+{
+    std::ostringstream out;
+    char line[64];
+    std::snprintf(line, sizeof line, "  %-5s %-22s ", "code", "alarm");
+    out << line << "Source items | Key items | Data items\n";
+    for (uint32_t i = 0; i < cfg_.PropeAlarmCount; ++i) {
+        const OnvifAlarmTemplate &t = cfg_.pstPropeAlarmInfo[i];
+        std::snprintf(line, sizeof line, "  %-5u %-22s ", t.AlarmType,
+                      alarmName(t.AlarmType).c_str());
+        out << line << itemsText(t.SourceItems, t.SourceCount) << " | "
+            << itemsText(t.KeyItems, t.KeyCount) << " | " << itemsText(t.DataItems, t.DataCount)
+            << "\n";
+    }
+    const OnvifSmartCaps &c = cfg_.stSmartCaps;
+    auto yes = [](uint32_t v) { return v == 1 ? "yes" : "no"; };
+    out << "  smart HTTP reports: " << yes(c.ulSupportSmartData) << " (line detector "
+        << yes(c.ulLineDetector) << ", field detector " << yes(c.ulFieldDetector)
+        << ", face detector " << yes(c.ulFaceDetector) << ", count aggregation "
+        << yes(c.ulCountAggregation) << ")\n";
+    return out.str();
+}
+
+uint32_t Camera::subscribe(uint32_t scope)
+{
+    OnvifSmartCaps caps = cfg_.stSmartCaps;
+    return VEK_Onvif_Subscribe(access_.szEventUrl, scope, &access_, &caps, &fd_, &sub_);
+}
+
+int Camera::listeningPort() const
+{
+    if (fd_ < 0) {
+        return -1;
+    }
+    sockaddr_storage addr{};
+    socklen_t len = sizeof addr;
+    if (getsockname(fd_, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+        return -1;
+    }
+    if (addr.ss_family == AF_INET6) {
+        return ntohs(reinterpret_cast<sockaddr_in6 *>(&addr)->sin6_port);
+    }
+    return ntohs(reinterpret_cast<sockaddr_in *>(&addr)->sin_port);
+}
+
+std::vector<OnvifAlarmReport> Camera::receive(bool &connected)
+{
+    uint32_t count = 0;
+    uint32_t accepted = 0;
+    OnvifAlarmReport *reports =
+        VEK_Onvif_Recv_Notify(fd_, &cfg_, &inputList_, url_.c_str(), &count, &accepted);
+    connected = accepted == 1;
+    return adopt(reports, count);
+}
+
+uint32_t Camera::renew()
+{
+    uint32_t result = VEK_ONVIF_OK;
+    if (sub_.ulCommonAlarmSub == 1) {
+        result = VEK_Onvif_Renew(sub_.szCommonSubAddr, sub_.szCommonSubRef, user_.c_str(),
+                                 password_.c_str());
+    }
+    if (sub_.ulSmartDataSub == 1) {
+        uint32_t smart = VEK_Onvif_Renew(sub_.szSmartSubAddr, sub_.szSmartSubRef, user_.c_str(),
+                                         password_.c_str());
+        if (result == VEK_ONVIF_OK) {
+            result = smart;
+        }
+    }
+    return result;
+}
+
+uint32_t Camera::unsubscribe(uint32_t scope)
+{
+    uint32_t result = VEK_Onvif_Unsubscribe(&fd_, user_.c_str(), password_.c_str(), scope, &sub_);
+    // The record's flags stay 1 after Unsubscribe; a recorder that subscribes again clears it.
+    if (scope == VEK_ONVIF_SCOPE_BOTH || scope == VEK_ONVIF_SCOPE_COMMON) {
+        sub_.ulCommonAlarmSub = 0;
+    }
+    if (scope == VEK_ONVIF_SCOPE_BOTH || scope == VEK_ONVIF_SCOPE_SMART) {
+        sub_.ulSmartDataSub = 0;
+    }
+    return result;
+}
+
+uint32_t Camera::createPullPoint()
+{
+    if (pullContext_ == nullptr) {
+        VEK_Onvif_Event_Init(&pullContext_);
+        if (pullContext_ == nullptr) {
+            return VEK_ONVIF_ERR_NOMEM;
+        }
+    }
+    char *address = nullptr;
+    uint32_t result = VEK_Onvif_CreatePullPointSubscription(
+        pullContext_, url_.c_str(), user_.c_str(), password_.c_str(), &address);
+    if (result == VEK_ONVIF_OK && address != nullptr) {
+        pullPoint_ = address;
+        freeBlock(address);
+    }
+    return result;
+}
+
+uint32_t Camera::pull(std::vector<OnvifAlarmReport> &reports)
+{
+    OnvifPullResult result{};
+    uint32_t status = VEK_Onvif_PullMessages(pullContext_, pullPoint_.c_str(), user_.c_str(),
+                                             password_.c_str(), &inputList_, &cfg_, &result);
+    reports = adopt(result.pstAlarmReports, result.ulAlarmCount);
+    return status;
+}
+
+uint32_t Camera::renewPullPoint()
+{
+    // A pull point answers with no reference parameters: the bare Renew.
+    return VEK_Onvif_Renew(pullPoint_.c_str(), nullptr, user_.c_str(), password_.c_str());
+}
+
+uint32_t Camera::closePullPoint()
+{
+    // Unsubscribe ends the subscription recorded as the smart-data one without touching any
+    // socket, so the pull point's address goes there.
+    OnvifSubInfo record{};
+    record.ulSmartDataSub = 1;
+    copyText(record.szSmartSubAddr, pullPoint_);
+    int32_t noSocket = -1;
+    uint32_t result = VEK_Onvif_Unsubscribe(&noSocket, user_.c_str(), password_.c_str(),
+                                            VEK_ONVIF_SCOPE_SMART, &record);
+    pullPoint_.clear();
+    return result;
+}
+
+} // namespace onvif_events
