@@ -58,6 +58,16 @@ template <std::size_t N> std::string_view fieldText(const char (&field)[N])
     return std::string_view(field, strnlen(field, N));
 }
 
+// Copies text into a field of size bytes (size > 0) as far as it fits,
+// always terminated: what snprintf(field, size, "%s", text) stores, without
+// going through a format.
+inline void copyText(char *field, std::size_t size, const char *text)
+{
+    const std::size_t length = strnlen(text, size - 1);
+    std::memcpy(field, text, length);
+    field[length] = '\0';
+}
+
 inline bool contains(std::string_view text, std::string_view word)
 {
     return text.find(word) != std::string_view::npos;

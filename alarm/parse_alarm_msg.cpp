@@ -124,9 +124,9 @@ void fillItem(mxml_node_t *simpleItem, OnvifSimpleItem &item)
             continue;
         }
         if (kNameAttribute == name) {
-            ZU_snprintf(item.Name, sizeof(item.Name), "%s", value);
+            copyText(item.Name, sizeof(item.Name), value);
         } else if (kValueAttribute == name) {
-            ZU_snprintf(item.Value, sizeof(item.Value), "%s", value);
+            copyText(item.Value, sizeof(item.Value), value);
         }
     }
 }

@@ -102,7 +102,7 @@ void copyTopic(const ns7__NotificationMessageHolderType &holder, OnvifAlarmTempl
         VEK_LOG(vek::kLevelInfo, kInvalidParam, kTransFunc, "The alarm topic[%s] is too long.",
                 topic);
     }
-    ZU_snprintf(alarm.Topic, kTopicKeep + 1, "%s", topic);
+    copyText(alarm.Topic, kTopicKeep + 1, topic);
 }
 
 // Appends the reports one matched message gives: a face-attribute alarm
