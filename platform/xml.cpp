@@ -16,9 +16,15 @@ bool isSpace(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-bool startsWith(const char *p, const char *prefix)
+// Compares character by character, so it stops at the text's end.
+template <std::size_t N> bool startsWith(const char *p, const char (&prefix)[N])
 {
-    return std::strncmp(p, prefix, std::strlen(prefix)) == 0;
+    for (std::size_t i = 0; i + 1 < N; ++i) {
+        if (p[i] != prefix[i]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // One pass over the text. With write false it only checks that every
@@ -26,13 +32,15 @@ bool startsWith(const char *p, const char *prefix)
 // dropping "prefix:" from element names (start and end tags). Comments,
 // CDATA, processing instructions, declarations, attribute values and
 // character data are copied unchanged, so '>' or ':' inside them cannot
-// confuse the scan.
-bool rewrite(char *text, bool write)
+// confuse the scan. *prefixed tells whether some element name carries a
+// prefix (nothing to write otherwise).
+bool rewrite(char *text, bool write, bool *prefixed)
 {
     const char *in = text;
     char *out = text;
     auto copy = [&](const char *from, const char *to) {
-        if (write) {
+        // Until the first prefix is dropped the text stays where it is.
+        if (write && out != from) {
             std::memmove(out, from, static_cast<size_t>(to - from));
         }
         out += to - from;
@@ -117,6 +125,9 @@ bool rewrite(char *text, bool write)
             (colon != nullptr && colon + 1 == nameEnd)) {
             return false;
         }
+        if (colon != nullptr) {
+            *prefixed = true;
+        }
         copy(in, nameStart);
         copy(colon != nullptr ? colon + 1 : nameStart, nameEnd);
         in = nameEnd;
@@ -168,10 +179,13 @@ uint32_t VEK_PUB_DeleteNodeProperty(char *xml)
     if (xml == nullptr) {
         return kBadArgument;
     }
-    if (!rewrite(xml, false)) {
+    bool prefixed = false;
+    if (!rewrite(xml, false, &prefixed)) {
         return kMalformed;
     }
-    rewrite(xml, true);
+    if (prefixed) {
+        rewrite(xml, true, &prefixed);
+    }
     return 0;
 }
 
