@@ -19,11 +19,15 @@ void addCameraOptions(CLI::App *command, CameraOptions &options)
         ->envname("ONVIF_USER");
     command->add_option("--password", options.password, "Password (default: $ONVIF_PASSWORD)")
         ->envname("ONVIF_PASSWORD");
-    command->add_option("--channel-token", options.channelTokens,
-                        "Channel table entry VIDEO_SOURCE[,CONFIGURATION] (repeat per channel, "
-                        "channel 1 first)");
-    command->add_option("--input-token", options.inputTokens,
-                        "Alarm input token (repeat per input, input 1 first)");
+    command
+        ->add_option("--channel-token", options.channelTokens,
+                     "Channel table entry VIDEO_SOURCE[,CONFIGURATION] (repeat per channel, "
+                     "channel 1 first)")
+        ->allow_extra_args(false);
+    command
+        ->add_option("--input-token", options.inputTokens,
+                     "Alarm input token (repeat per input, input 1 first)")
+        ->allow_extra_args(false);
     command->add_flag("-v,--verbose", options.verbose, "Show the library's log lines");
 }
 

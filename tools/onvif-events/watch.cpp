@@ -73,6 +73,11 @@ int explainFailure(const char *command, const char *operation, uint32_t result,
     bool refused = logs.containsSince(logMark, "NotAuthorized") ||
                    diagnoseCredentials(endpoint, options.user, options.password, &detail) ==
                        Refusal::Authentication;
+    if (refused && options.user.empty()) {
+        fail(command,
+             "camera requires credentials (--user/--password or ONVIF_USER/ONVIF_PASSWORD)");
+        return kExitAuth;
+    }
     if (refused) {
         fail(command, "camera refused authentication for user '" + options.user + "'" +
                           (detail.empty() ? "" : " (" + detail + ")"));
