@@ -19,9 +19,9 @@ namespace
 class InMemorySoap
 {
   public:
+    // soap_ is initialised by its constructor.
     explicit InMemorySoap(const std::string &bytes) : in_(bytes)
     {
-        soap_init(&soap_);
         soap_set_namespaces(&soap_, eventNamespaces);
         soap_.imode |= vek::kEventModes;
         soap_.is = &in_;

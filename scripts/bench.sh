@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Builds the benchmark suite in Release (build-bench/), runs it with
+# repetitions and prints one table: each library benchmark against its floor
+# measured in the same run, the ratio of the medians and the target; then the
+# stripped text size of the shared library for x86_64 and armhf.
+# Repetitions in VEK_BENCH_REPETITIONS (default 9); extra arguments go to the
+# benchmark program (e.g. --benchmark_filter=translate).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build-bench
+reps="${VEK_BENCH_REPETITIONS:-9}"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVEK_BENCH=ON >/dev/null
+cmake --build "$build" -j"$(nproc)" --target vek_bench vek_onvif_event >/dev/null
+
+json="$build/bench.json"
+"$build/bench/vek_bench" --benchmark_repetitions="$reps" \
+    --benchmark_report_aggregates_only=true --benchmark_enable_random_interleaving=true \
+    --benchmark_out="$json" --benchmark_out_format=json "$@" >/dev/null
+
+python3 - "$json" <<'EOF'
+import json
+import sys
+
+# Target ratio of each benchmark (library median / floor median).
+targets = {
+    "translate_1msg": 1.5,
+    "translate_10msg": 1.5,
+    "discovery_walk": 3.0,
+    "idle_poll": 5.0,
+    "push_delivery": 3.0,
+    "renew_request": 3.0,
+}
+floors = {
+    "translate_1msg": "mxmlLoadString + mxmlDelete of the message text",
+    "translate_10msg": "mxmlLoadString + mxmlDelete of the 10 message texts",
+    "discovery_walk": "mxmlLoadString + mxmlDelete of the topic-set text",
+    "idle_poll": "non-blocking accept() answering EAGAIN",
+    "push_delivery": "connect, send, accept, read the bytes, close",
+    "renew_request": "same HTTP exchange of the same bytes, plain sockets",
+}
+
+with open(sys.argv[1]) as f:
+    data = json.load(f)
+
+medians = {}
+counters = {}
+for b in data["benchmarks"]:
+    if b.get("aggregate_name") != "median":
+        continue
+    name = b["run_name"]
+    if name.endswith("/real_time"):
+        name = name[: -len("/real_time")]
+        value = b["real_time"]
+    else:
+        value = b["cpu_time"]
+    scale = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}[b["time_unit"]]
+    medians[name] = value * scale
+    counters[name] = b
+
+def fmt(ns):
+    return f"{ns / 1000:.2f} us" if ns >= 1000 else f"{ns:.0f} ns"
+
+rows = []
+for key, target in targets.items():
+    lib, floor = medians.get(key + "/lib"), medians.get(key + "/floor")
+    if lib is None or floor is None:
+        continue
+    ratio = lib / floor
+    c = counters[key + "/lib"]
+    heap = f"{c.get('heap_peak_B', 0) / 1024:.1f} KiB / {c.get('heap_allocs', 0):.0f}"
+    rows.append((key, fmt(lib), fmt(floor), f"{ratio:.2f}", f"<= {target:g}",
+                 "yes" if ratio <= target else "NO", heap))
+
+print("| benchmark | median | floor median | ratio | target | met | peak heap / allocations per call |")
+print("|---|---|---|---|---|---|---|")
+for r in rows:
+    print("| " + " | ".join(r) + " |")
+print()
+print("Floors: " + "; ".join(f"{k}: {v}" for k, v in floors.items() if k + "/lib" in medians) + ".")
+push = counters.get("push_delivery/lib")
+if push is not None and "stack_B" in push:
+    print(f"Listener stack depth (Recv_Notify on a real Notify): {push['stack_B'] / 1024:.1f} KiB.")
+EOF
+
+echo
+lib="$build/libvek_onvif_event.so"
+tmp="$(mktemp -d)"
+trap 'rm -rf "$tmp"' EXIT
+strip -o "$tmp/x86_64.so" "$lib"
+text=$(size "$tmp/x86_64.so" | awk 'NR == 2 { print $1 }')
+echo "x86_64: stripped text $text bytes ($((text / 1024)) KiB)"
+if [ -f build-armhf/libvek_onvif_event.so ]; then
+    arm-linux-gnueabihf-strip -o "$tmp/armhf.so" build-armhf/libvek_onvif_event.so
+    text=$(size "$tmp/armhf.so" | awk 'NR == 2 { print $1 }')
+    echo "armhf: stripped text $text bytes ($((text / 1024)) KiB, target <= 200 KiB)"
+else
+    echo "armhf: not built (run scripts/armhf.sh)"
+fi
