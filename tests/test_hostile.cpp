@@ -1,0 +1,614 @@
+// Hostile input against the Notify listener and the parsers: every case
+// must end in bounded time and memory, leave no block and no descriptor
+// behind, say what happened in the log, and leave the listener able to
+// translate the next genuine Notify.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "camsim.h"
+#include "soapH.h"
+#include "test_support.h"
+#include "vek_onvif_event.h"
+#include "vek_subscription_internal.h"
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+using vektest::LogCapture;
+
+constexpr size_t kItems = 100000;
+constexpr size_t kMessages = 100000;
+constexpr size_t kMiB = 1024 * 1024;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Peak resident size of the process so far, in KiB.
+long peakResidentKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+std::string repeat(const std::string &part, size_t times)
+{
+    std::string text;
+    text.reserve(part.size() * times);
+    for (size_t i = 0; i < times; ++i) {
+        text += part;
+    }
+    return text;
+}
+
+std::string nested(size_t depth)
+{
+    return repeat("<a>", depth) + "deep" + repeat("</a>", depth);
+}
+
+// An internal DTD subset whose last entity expands to 10^9 "lol"s.
+std::string billionLaughs()
+{
+    std::string dtd = "<!DOCTYPE m [<!ENTITY l0 \"lol\">";
+    for (int i = 1; i < 10; ++i) {
+        dtd += "<!ENTITY l" + std::to_string(i) + " \"" +
+               repeat("&l" + std::to_string(i - 1) + ";", 10) + "\">";
+    }
+    return dtd + "]>";
+}
+
+std::string motionItems(const std::string &token, const std::string &state,
+                        const std::string &extraData = "", const std::string &attributes = "")
+{
+    return "<tt:Message UtcTime=\"2026-12-10T01:00:00Z\" PropertyOperation=\"Changed\"" +
+           attributes + "><tt:Source><tt:SimpleItem Name=\"Source\" Value=\"" + token +
+           "\"/></tt:Source><tt:Data><tt:SimpleItem Name=\"State\" Value=\"" + state + "\"/>" +
+           extraData + "</tt:Data></tt:Message>";
+}
+
+std::string motionNotification(const std::string &messageXml)
+{
+    return camsim::makeNotificationMessage("tns1:VideoSource/MotionAlarm", messageXml);
+}
+
+std::string genuineMotion()
+{
+    return motionNotification(motionItems("VideoSourceToken_1", "true"));
+}
+
+// The configuration of the listener tests: one caller-placed motion
+// template, Source "Source" (string), Data "State" (boolean), code 1.
+struct MotionConfig {
+    OnvifSimpleItem source{};
+    OnvifSimpleItem data{};
+    OnvifAlarmTemplate templ{};
+    OnvifAlarmCfg cfg{};
+    OnvifAlarmInputList inputs{};
+
+    MotionConfig()
+    {
+        std::strcpy(source.Name, "Source");
+        std::strcpy(source.Value, "common_string");
+        std::strcpy(data.Name, "State");
+        std::strcpy(data.Value, "common_boolean");
+        templ.AlarmType = VEK_ALARM_MOTION;
+        templ.SourceCount = 1;
+        templ.SourceItems = &source;
+        templ.DataCount = 1;
+        templ.DataItems = &data;
+        cfg.PresetAlarmCount = 1;
+        cfg.PresetAlarms = &templ;
+    }
+};
+
+int listeningSocket(int backlog, int &port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&addr), len) != 0 || listen(fd, backlog) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+        close(fd);
+        return -1;
+    }
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+
+// Every line logged, shortened, for failure messages.
+std::string logged(const LogCapture &log)
+{
+    std::string text;
+    for (const auto &line : log.lines()) {
+        text += line.func + ": " + line.text.substr(0, 160) + "\n";
+    }
+    return text;
+}
+
+// ---- The listener -----------------------------------------------------------
+
+struct ListenerCase {
+    const char *name;
+    // The bytes a hostile camera sends to the consumer address.
+    std::function<std::string(const std::string &url)> request;
+    camsim::SendOptions send;
+    uint32_t reports;  // reports the listener hands out
+    const char *log;   // fragment of a log line the case must leave
+    double maxSeconds; // the one Recv_Notify call that serves it
+};
+
+std::string post(const std::string &url, const std::vector<std::string> &messages,
+                 const camsim::HttpPostOptions &options = {})
+{
+    return camsim::buildHttpPost(url, camsim::buildNotifyEnvelope(messages, url), options);
+}
+
+camsim::SendOptions halfClosed()
+{
+    camsim::SendOptions options;
+    options.shutdownWrite = true;
+    options.readResponse = false;
+    return options;
+}
+
+const char *const kFailedLine = "LogPrint: Failed to VEK_Onvif_Recv_Notify, Url:http://camera/";
+const char *const kUnparsedLine = "Failed to parse alarm message";
+const char *const kRefusedLine = "Notify refused: larger than 1048576 bytes";
+
+std::vector<ListenerCase> listenerCases()
+{
+    std::vector<ListenerCase> cases;
+    // 100,000 levels (what fits in the size bound), in a header the
+    // runtime skips and in the message text it hands over, which Mini-XML
+    // loads without recursion: translated either way.
+    cases.push_back({"DeepNestingInHeader",
+                     [](const std::string &url) {
+                         std::string body = camsim::buildNotifyEnvelope({genuineMotion()}, url);
+                         size_t header = body.find('>', body.find("Header")) + 1;
+                         body.insert(header, nested(100000));
+                         return camsim::buildHttpPost(url, body);
+                     },
+                     halfClosed(), 1, "", 2.0});
+    cases.push_back({"DeepNestingInMessage",
+                     [](const std::string &url) {
+                         return post(url, {motionNotification(motionItems(
+                                              "VideoSourceToken_1", "true", nested(100000)))});
+                     },
+                     halfClosed(), 1, "", 2.0});
+    cases.push_back({"EntityDeclaration",
+                     [](const std::string &url) {
+                         std::string body = camsim::buildNotifyEnvelope(
+                             {motionNotification(motionItems("&l9;", "true"))}, url);
+                         body.insert(body.find("?>") + 2, billionLaughs());
+                         return camsim::buildHttpPost(url, body);
+                     },
+                     halfClosed(), 0, kUnparsedLine, 1.0});
+    cases.push_back({"HundredThousandItems",
+                     [](const std::string &url) {
+                         return post(
+                             url, {motionNotification(motionItems(
+                                      "VideoSourceToken_1", "true",
+                                      repeat("<tt:SimpleItem Name=\"n\" Value=\"1\"/>", kItems)))});
+                     },
+                     halfClosed(), 0, kRefusedLine, 2.0});
+    cases.push_back({"HundredThousandMessages",
+                     [](const std::string &url) {
+                         return post(url, std::vector<std::string>(kMessages, genuineMotion()));
+                     },
+                     halfClosed(), 0, kRefusedLine, 2.0});
+    cases.push_back({"OverTheSizeBound",
+                     [](const std::string &url) {
+                         return post(url, {motionNotification(
+                                              motionItems(std::string(kMiB + 4096, 't'), "true"))});
+                     },
+                     halfClosed(), 0, kRefusedLine, 2.0});
+    // Just under the size bound. The runtime drops an attribute value this
+    // long from the message text it hands over ("Junk>"), so the message
+    // is refused as malformed, with a log line.
+    cases.push_back({"MegabyteAttribute",
+                     [](const std::string &url) {
+                         return post(url, {motionNotification(motionItems(
+                                              "VideoSourceToken_1", "true", "",
+                                              " Junk=\"" + std::string(kMiB - 8192, 'j') + "\""))});
+                     },
+                     halfClosed(), 0, kUnparsedLine, 2.0});
+    cases.push_back({"NulByte",
+                     [](const std::string &url) {
+                         std::string bytes = post(url, {genuineMotion()});
+                         bytes[bytes.find("VideoSourceToken_1")] = '\0';
+                         return bytes;
+                     },
+                     halfClosed(), 0, "to xml.", 1.0});
+    cases.push_back({"InvalidUtf8",
+                     [](const std::string &url) {
+                         return post(url, {motionNotification(motionItems(
+                                              "Video\xff\xfe\xc3(\xed\xa0\x80", "true"))});
+                     },
+                     halfClosed(), 1, "", 1.0});
+    cases.push_back({"TruncatedRequest",
+                     [](const std::string &url) {
+                         std::string bytes = post(url, {genuineMotion()});
+                         return bytes.substr(0, bytes.size() / 2);
+                     },
+                     halfClosed(), 0, kFailedLine, 1.0});
+    // The runtime reads the envelope to its end tag, whatever length the
+    // header declares or however the chunk sizes are spelled: translated.
+    cases.push_back({"ContentLengthShort",
+                     [](const std::string &url) {
+                         camsim::HttpPostOptions options;
+                         options.contentLength = "300";
+                         return post(url, {genuineMotion()}, options);
+                     },
+                     halfClosed(), 1, "", 1.0});
+    cases.push_back({"ContentLengthBeyondEnd",
+                     [](const std::string &url) {
+                         camsim::HttpPostOptions options;
+                         options.contentLength = "100000";
+                         return post(url, {genuineMotion()}, options);
+                     },
+                     halfClosed(), 1, "", 1.0});
+    {
+        // The sender waits for an answer without closing: the read
+        // time-out ends it.
+        camsim::SendOptions open;
+        open.readResponse = true;
+        open.ioTimeout = std::chrono::milliseconds(4000);
+        cases.push_back({"ContentLengthBeyondEndConnectionHeld",
+                         [](const std::string &url) {
+                             camsim::HttpPostOptions options;
+                             options.contentLength = "100000";
+                             return post(url, {genuineMotion()}, options);
+                         },
+                         open, 1, "", 2.5});
+    }
+    cases.push_back({"Chunked",
+                     [](const std::string &url) {
+                         camsim::HttpPostOptions options;
+                         options.chunked = true;
+                         options.chunkSize = 100;
+                         return post(url, {genuineMotion(), genuineMotion()}, options);
+                     },
+                     halfClosed(), 2, "", 1.0});
+    cases.push_back({"ChunkSizeNotHex",
+                     [](const std::string &url) {
+                         camsim::HttpPostOptions options;
+                         options.chunked = true;
+                         std::string bytes = post(url, {genuineMotion()}, options);
+                         size_t body = bytes.find("\r\n\r\n") + 4;
+                         return bytes.substr(0, body) + "zz\r\n" + bytes.substr(body);
+                     },
+                     halfClosed(), 1, "", 1.0});
+    {
+        camsim::SendOptions slow;
+        slow.chunkSize = 1;
+        slow.delayPerChunk = std::chrono::milliseconds(500);
+        slow.maxDuration = std::chrono::milliseconds(8000);
+        slow.readResponse = false;
+        cases.push_back({"OneBytePerHalfSecond",
+                         [](const std::string &url) { return post(url, {genuineMotion()}); }, slow,
+                         0, kFailedLine, 4.5});
+    }
+    return cases;
+}
+
+void PrintTo(const ListenerCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class HostileListener : public ::testing::TestWithParam<ListenerCase>
+{
+  protected:
+    void SetUp() override
+    {
+        listenFd_ = listeningSocket(16, port_);
+        ASSERT_GE(listenFd_, 0);
+        consumer_ = "http://127.0.0.1:" + std::to_string(port_) + "/onvif_notify_server";
+        descriptors_ = vektest::openDescriptorCount();
+        blocks_ = VEK_PLAT_GetLiveBlocks();
+    }
+    void TearDown() override { close(listenFd_); }
+
+    // Calls the listener until it takes a connection (bounded); returns the
+    // reports and the time of the call that took it.
+    OnvifAlarmReport *serveOne(uint32_t &count, double &seconds)
+    {
+        uint32_t connected = 0;
+        OnvifAlarmReport *reports = nullptr;
+        for (int i = 0; i < 500 && connected == 0; ++i) {
+            auto start = Clock::now();
+            reports = VEK_Onvif_Recv_Notify(listenFd_, &motion_.cfg, &motion_.inputs,
+                                            "http://camera/", &count, &connected);
+            seconds = secondsSince(start);
+            if (connected == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+        EXPECT_EQ(1u, connected);
+        return reports;
+    }
+
+    int listenFd_ = -1;
+    int port_ = 0;
+    std::string consumer_;
+    MotionConfig motion_;
+    int descriptors_ = 0;
+    uint32_t blocks_ = 0;
+};
+
+TEST_P(HostileListener, BoundedLoggedAndStillServing)
+{
+    const ListenerCase &c = GetParam();
+    const std::string bytes = c.request(consumer_);
+    const long peakBefore = peakResidentKiB();
+    LogCapture log;
+    camsim::SendResult sent;
+    std::thread camera([&] { sent = camsim::sendRaw(consumer_, bytes, c.send); });
+    uint32_t count = 0;
+    double seconds = 0;
+    OnvifAlarmReport *reports = serveOne(count, seconds);
+    camera.join();
+    EXPECT_TRUE(sent.connected) << sent.error;
+
+    EXPECT_EQ(c.reports, count);
+    EXPECT_EQ(c.reports != 0, reports != nullptr);
+    for (uint32_t i = 0; i < count; ++i) {
+        EXPECT_EQ(VEK_ALARM_MOTION, reports[i].AlarmType);
+    }
+    ZU_MEM_FreeEx(reinterpret_cast<void **>(&reports), "test", __LINE__);
+    EXPECT_LT(seconds, c.maxSeconds);
+    // Memory: the request is at most 1 MiB; what reading it costs stays
+    // within a small multiple of that.
+    EXPECT_LT(peakResidentKiB() - peakBefore, 64 * 1024);
+    EXPECT_TRUE(c.log[0] == '\0' || log.hasText(c.log)) << "no log line with: " << c.log << "\n"
+                                                        << logged(log);
+    EXPECT_EQ(blocks_, VEK_PLAT_GetLiveBlocks());
+    EXPECT_EQ(descriptors_, vektest::openDescriptorCount());
+
+    // The next genuine Notify is translated.
+    std::thread next([&] { sent = camsim::pushNotify(consumer_, {genuineMotion()}); });
+    reports = serveOne(count, seconds);
+    next.join();
+    ASSERT_NE(nullptr, reports);
+    EXPECT_EQ(1u, count);
+    ZU_MEM_FreeEx(reinterpret_cast<void **>(&reports), "test", __LINE__);
+    EXPECT_EQ(blocks_, VEK_PLAT_GetLiveBlocks());
+    EXPECT_EQ(descriptors_, vektest::openDescriptorCount());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HostileListener, ::testing::ValuesIn(listenerCases()),
+                         [](const ::testing::TestParamInfo<ListenerCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+// 500 connections are opened at once, each sends its Notify and shuts its
+// write side down; only then does the listener run, one connection per
+// call. Every Notify is translated once, no call waits for a time-out.
+// (The socket Subscribe binds queues 128 connections; a larger flood is
+// left to the senders' TCP retries, so this socket queues all 500.)
+TEST(HostileListenerLoad, FiveHundredConnectionsServedOnePerCall)
+{
+    constexpr int kConnections = 500;
+    const int descriptors = vektest::openDescriptorCount();
+    const uint32_t blocks = VEK_PLAT_GetLiveBlocks();
+    int port = 0;
+    int listenFd = listeningSocket(kConnections + 12, port);
+    ASSERT_GE(listenFd, 0);
+    const std::string consumer =
+        "http://127.0.0.1:" + std::to_string(port) + "/onvif_notify_server";
+    const std::string request = post(consumer, {genuineMotion()});
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::vector<int> clients;
+    for (int i = 0; i < kConnections; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_EQ(0, connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr)) << i;
+        ASSERT_EQ(static_cast<ssize_t>(request.size()),
+                  send(fd, request.data(), request.size(), MSG_NOSIGNAL));
+        shutdown(fd, SHUT_WR);
+        clients.push_back(fd);
+    }
+
+    MotionConfig motion;
+    LogCapture log;
+    int served = 0;
+    uint32_t reported = 0;
+    double slowest = 0;
+    auto start = Clock::now();
+    for (int call = 0; call < kConnections + 1; ++call) {
+        uint32_t count = 0;
+        uint32_t connected = 0;
+        auto begin = Clock::now();
+        OnvifAlarmReport *reports = VEK_Onvif_Recv_Notify(listenFd, &motion.cfg, &motion.inputs,
+                                                          "http://camera/", &count, &connected);
+        slowest = std::max(slowest, secondsSince(begin));
+        served += static_cast<int>(connected);
+        reported += count;
+        ZU_MEM_FreeEx(reinterpret_cast<void **>(&reports), "test", __LINE__);
+    }
+    const double total = secondsSince(start);
+    EXPECT_EQ(kConnections, served); // the last call found nothing waiting
+    EXPECT_EQ(static_cast<uint32_t>(kConnections), reported);
+    EXPECT_TRUE(log.lines().empty()) << logged(log);
+    EXPECT_LT(slowest, 0.5);
+    EXPECT_LT(total, 20.0);
+    RecordProperty("seconds", std::to_string(total));
+    for (int fd : clients) {
+        close(fd);
+    }
+    close(listenFd);
+    EXPECT_EQ(blocks, VEK_PLAT_GetLiveBlocks());
+    EXPECT_EQ(descriptors, vektest::openDescriptorCount());
+}
+
+// ---- The parsers ------------------------------------------------------------------
+
+struct ParserCase {
+    const char *name;
+    std::string body;        // Data content of a message / message description
+    uint32_t messageStatus;  // VEK_Onvif_Event_ParseAlarmMsg
+    uint32_t topicSetStatus; // VEK_Onvif_Event_ParsePropeMsg
+    const char *log;         // fragment of the parse error logged, "" for none
+};
+
+// Wraps the body into a notification message (prefixes as cameras send them).
+std::string messageText(const ParserCase &c)
+{
+    return "<tt:Message UtcTime=\"2026-12-10T01:00:00Z\"><tt:Source><tt:SimpleItem "
+           "Name=\"Source\" Value=\"1\"/></tt:Source><tt:Data>" +
+           c.body + "</tt:Data></tt:Message>";
+}
+
+std::string topicSetText(const ParserCase &c)
+{
+    return "<Message><VideoSource><MotionAlarm><MessageDescription IsProperty=\"true\"><Source>"
+           "<SimpleItemDescription Name=\"Source\" Type=\"tt:ReferenceToken\"/></Source><Data>" +
+           c.body + "</Data></MessageDescription></MotionAlarm></VideoSource></Message>";
+}
+
+std::vector<ParserCase> parserCases()
+{
+    const std::string item = "<tt:SimpleItem Name=\"State\" Value=\"true\"/>";
+    return {
+        {"DeepNesting", nested(100000), 0, 0, ""},
+        {"EntityDeclaration", billionLaughs() + item, 100, 112, "XML parse error"},
+        {"EntityUse", "<tt:SimpleItem Name=\"State\" Value=\"&l9;\"/>", 100, 112, "Entity name"},
+        {"HundredThousandItems", repeat(item, kItems), 0, 0, ""},
+        {"MegabyteAttribute",
+         "<tt:SimpleItem Name=\"State\" Value=\"" + std::string(kMiB, 'v') + "\"/>", 0, 0, ""},
+        {"MegabyteName", "<tt:SimpleItem Name=\"" + std::string(kMiB, 'n') + "\" Value=\"1\"/>", 0,
+         0, ""},
+        {"InvalidUtf8", "<tt:SimpleItem Name=\"State\" Value=\"\xff\xfe\xc3(\xed\xa0\x80\"/>", 100,
+         112, "load alarm string fail"},
+    };
+}
+
+void PrintTo(const ParserCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class HostileParser : public ::testing::TestWithParam<ParserCase>
+{
+  protected:
+    void SetUp() override { blocks_ = VEK_PLAT_GetLiveBlocks(); }
+    void TearDown() override { EXPECT_EQ(blocks_, VEK_PLAT_GetLiveBlocks()); }
+    uint32_t blocks_ = 0;
+};
+
+TEST_P(HostileParser, BoundedAndLeakFree)
+{
+    const ParserCase &c = GetParam();
+    LogCapture log;
+    const long peakBefore = peakResidentKiB();
+    auto start = Clock::now();
+
+    std::string message = messageText(c);
+    ASSERT_EQ(0u, VEK_PUB_DeleteNodeProperty(&message[0]));
+    OnvifAlarmTemplate alarm{};
+    EXPECT_EQ(c.messageStatus, VEK_Onvif_Event_ParseAlarmMsg(
+                                   message.c_str(), &alarm.SourceCount, &alarm.KeyCount,
+                                   &alarm.DataCount, &alarm.ExtensionCount, &alarm.SourceItems,
+                                   &alarm.KeyItems, &alarm.DataItems, &alarm.ExtensionItems));
+    if (c.messageStatus == 0) {
+        MotionConfig motion;
+        OnvifAlarmReport report{};
+        VEK_Onvif_Event_MatchAlarmType(&motion.cfg, &motion.inputs, &alarm, &report);
+        for (auto **items :
+             {&alarm.SourceItems, &alarm.KeyItems, &alarm.DataItems, &alarm.ExtensionItems}) {
+            ZU_MEM_FreeEx(reinterpret_cast<void **>(items), "test", __LINE__);
+        }
+    }
+
+    OnvifAlarmCfg cfg{};
+    EXPECT_EQ(c.topicSetStatus, VEK_Onvif_Event_ParsePropeMsg(topicSetText(c).c_str(), &cfg));
+    VEK_Onvif_Event_FreePropeAlarm(&cfg);
+
+    EXPECT_LT(secondsSince(start), 10.0);
+    EXPECT_LT(peakResidentKiB() - peakBefore, 256 * 1024);
+    EXPECT_TRUE(c.log[0] == '\0' || log.hasText(c.log)) << "no log line with: " << c.log << "\n"
+                                                        << logged(log);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HostileParser, ::testing::ValuesIn(parserCases()),
+                         [](const ::testing::TestParamInfo<ParserCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+// A NUL byte ends a text the C interface takes: what follows is not seen,
+// and the cut message is refused as malformed.
+TEST(HostileParserText, NulByteEndsTheText)
+{
+    const uint32_t blocks = VEK_PLAT_GetLiveBlocks();
+    LogCapture log;
+    const char message[] = "<Message><Source><SimpleItem Name=\"Source\" Val\0ue=\"1\"/></Source>"
+                           "</Message>";
+    OnvifSimpleItem *arrays[4] = {};
+    uint32_t counts[4] = {};
+    EXPECT_NE(0u,
+              VEK_Onvif_Event_ParseAlarmMsg(message, &counts[0], &counts[1], &counts[2], &counts[3],
+                                            &arrays[0], &arrays[1], &arrays[2], &arrays[3]));
+    EXPECT_FALSE(log.lines().empty());
+    EXPECT_EQ(blocks, VEK_PLAT_GetLiveBlocks());
+}
+
+// 100,000 notification messages in one Notify (as the SOAP layer hands
+// them over): one report each, in bounded time.
+TEST(HostileTranslation, HundredThousandMessages)
+{
+    const uint32_t blocks = VEK_PLAT_GetLiveBlocks();
+    MotionConfig motion;
+    struct soap *soap = soap_new();
+    _ns7__Notify notify;
+    notify.__sizeNotificationMessage = static_cast<int>(kMessages);
+    notify.NotificationMessage =
+        soap_new_ns7__NotificationMessageHolderType(soap, static_cast<int>(kMessages));
+    std::vector<std::string> texts(kMessages);
+    std::string topic = "tns1:VideoSource/MotionAlarm";
+    for (size_t i = 0; i < kMessages; ++i) {
+        texts[i] = motionItems("VideoSourceToken_1", i % 2 == 0 ? "true" : "false");
+        auto &holder = notify.NotificationMessage[i];
+        holder.Topic = soap_new_ns7__TopicExpressionType(soap);
+        holder.Topic->__any = &topic[0];
+        holder.Message.__any = &texts[i][0];
+    }
+    LogCapture log;
+    uint32_t count = 0;
+    auto start = Clock::now();
+    OnvifAlarmReport *reports =
+        VEK_Onvif_TransAlarmType(&motion.cfg, &motion.inputs, &notify, &count);
+    EXPECT_LT(secondsSince(start), 30.0);
+    ASSERT_NE(nullptr, reports);
+    ASSERT_EQ(kMessages, count);
+    EXPECT_EQ(VEK_ALARM_MOTION, reports[0].AlarmType);
+    EXPECT_EQ(VEK_ALARM_MOTION + VEK_ALARM_INACTIVE_OFFSET, reports[kMessages - 1].AlarmType);
+    ZU_MEM_FreeEx(reinterpret_cast<void **>(&reports), "test", __LINE__);
+    soap_destroy(soap);
+    soap_end(soap);
+    soap_free(soap);
+    EXPECT_EQ(blocks, VEK_PLAT_GetLiveBlocks());
+}
+
+} // namespace
