@@ -53,6 +53,22 @@ void readFaceAttribute(const OnvifSimpleItem &item, OnvifAlarmReport &report)
     }
 }
 
+// Whether the template describes a Data item of that name. Alarms whose
+// Data values are read rather than compared (object ids, face attributes)
+// must still carry only items their template knows: otherwise a template of
+// one rule (objects inside a field) would take the messages of every other
+// rule that shares its Source items (a tamper detector's, for one).
+bool describesDataItem(const OnvifAlarmTemplate &templ, const OnvifSimpleItem &item)
+{
+    const std::string_view name = fieldText(item.Name);
+    for (uint32_t i = 0; i < templ.DataCount && templ.DataItems != nullptr; ++i) {
+        if (fieldText(templ.DataItems[i].Name) == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Tries one template. On 0 the working code holds the alarm's code.
 uint32_t tryTemplate(OnvifAlarmTemplate &templ, std::string_view topic,
                      const OnvifAlarmInputList *inputs, OnvifAlarmTemplate &alarm,
@@ -72,6 +88,10 @@ uint32_t tryTemplate(OnvifAlarmTemplate &templ, std::string_view topic,
 
     for (uint32_t i = 0; i < alarm.DataCount && alarm.DataItems != nullptr; ++i) {
         OnvifSimpleItem &item = alarm.DataItems[i];
+        if ((code == VEK_ALARM_FACE_ATTRIBUTES || carriesObjectId(code)) &&
+            !describesDataItem(templ, item)) {
+            return kNothingUsable;
+        }
         if (code == VEK_ALARM_FACE_ATTRIBUTES) {
             readFaceAttribute(item, report);
         } else if (carriesObjectId(code)) {

@@ -727,6 +727,32 @@ TEST_F(AlarmMatch, ObjectValueAndAttributeFlags)
     }
 }
 
+// Object-id and face-attribute templates read their Data values instead of
+// comparing them, yet a message whose Data items the template does not know
+// is another rule's: a tamper message must not be taken as objects inside.
+TEST_F(AlarmMatch, DataValuesAreReadOnlyForItemsTheTemplateKnows)
+{
+    Camera cam;
+    cam.discovered.push_back(record(cam.items, 8, "", lineSourceTemplate(),
+                                    {valueIndexed("ObjectId", "common_int", 0)},
+                                    {item("IsInside", "common_boolean")}));
+    cam.discovered.push_back(
+        record(cam.items, 3, "", lineSourceTemplate(), {}, {item("IsTamper", "common_boolean")}));
+
+    OnvifAlarmTemplate tamper =
+        record(cam.items, 0, "tns1:RuleEngine/TamperDetector/Tamper",
+               lineSource("VideoSourceConfig"), {}, {item("IsTamper", "true")});
+    ASSERT_EQ(0u, match(cam, tamper));
+    EXPECT_EQ(3u, report_.AlarmType);
+
+    OnvifAlarmTemplate inside = record(cam.items, 0, "tns1:RuleEngine/FieldDetector/ObjectsInside",
+                                       lineSource("VideoSourceConfig"), {item("ObjectId", "5")},
+                                       {item("IsInside", "true")});
+    ASSERT_EQ(0u, match(cam, inside));
+    EXPECT_EQ(8u, report_.AlarmType);
+    EXPECT_EQ(5, report_.ObjectValue);
+}
+
 TEST_F(AlarmMatch, DataStateGivesTheInactiveForm)
 {
     Camera cam;
