@@ -20,6 +20,10 @@ set(CMAKE_RANLIB ${VEK_ARMHF_TRIPLET}-ranlib CACHE FILEPATH "armhf ranlib")
 set(CMAKE_STRIP ${VEK_ARMHF_TRIPLET}-strip CACHE FILEPATH "armhf strip")
 set(CMAKE_NM ${VEK_ARMHF_TRIPLET}-nm CACHE FILEPATH "armhf nm")
 
+# GCC's note that C++ parameter passing changed on ARM in GCC 7.1 concerns
+# code built by older compilers; everything here is built by this one.
+set(CMAKE_CXX_FLAGS_INIT "-Wno-psabi")
+
 # find_library/find_package look in lib/arm-linux-gnueabihf (never in the
 # host's lib/x86_64-linux-gnu); headers of Multi-Arch: same packages are
 # shared in /usr/include.

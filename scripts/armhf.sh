@@ -14,7 +14,7 @@ triplet=arm-linux-gnueabihf
 # the header-only CLI11 and nlohmann-json are architecture-free and come
 # from setup.sh.
 packages=(
-    g++-$triplet gcc-$triplet binutils-$triplet qemu-user
+    g++-$triplet gcc-$triplet binutils-$triplet qemu-user qemu-user-binfmt binfmt-support
     libgsoap-dev:armhf libmxml-dev:armhf libgtest-dev:armhf libgmock-dev:armhf
     libssl-dev:armhf libcpp-httplib-dev:armhf
 )
@@ -47,6 +47,18 @@ if [ ${#missing[@]} -gt 0 ]; then
     # A Multi-Arch: same package must have one version on both architectures:
     # apt upgrades the host's copy alongside when the armhf one is newer.
     $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# ctest starts each test program through qemu-arm itself, but a test program
+# that starts another armhf program (test_tool runs onvif-events) needs the
+# kernel to hand armhf executables to qemu: the binfmt_misc entry that
+# qemu-user-binfmt provides, enabled here because no init system starts it.
+binfmt_enabled() { grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-arm 2>/dev/null; }
+if ! binfmt_enabled; then
+    if ! $sudo update-binfmts --enable qemu-arm >/dev/null || ! binfmt_enabled; then
+        echo "armhf.sh: cannot register qemu-arm with binfmt_misc (needs privileges)" >&2
+        exit 1
+    fi
 fi
 
 build="${VEK_ARMHF_BUILD_DIR:-build-armhf}"
