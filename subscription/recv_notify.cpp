@@ -24,9 +24,10 @@ constexpr int kAcceptNoWait = -1;
 class ListenerContext
 {
   public:
+    // The runtime's constructor of soap_ has initialised the context
+    // already; a second soap_init would only clear it again.
     explicit ListenerContext(int32_t listenFd) : listenFd_(listenFd)
     {
-        soap_init(&soap_);
         soap_.recv_timeout = kNotifyTimeoutSeconds;
         soap_.send_timeout = kNotifyTimeoutSeconds;
         soap_.connect_timeout = kNotifyTimeoutSeconds;
