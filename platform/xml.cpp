@@ -132,21 +132,22 @@ bool rewrite(char *text, bool write, bool *prefixed)
         copy(colon != nullptr ? colon + 1 : nameStart, nameEnd);
         in = nameEnd;
 
-        char quote = 0;
+        // Attributes: jump from one quote or bracket to the next; a quoted
+        // value runs to its closing quote.
         const char *p = in;
-        for (; *p != '\0'; ++p) {
-            if (quote != 0) {
-                quote = (*p == quote) ? 0 : quote;
-            } else if (*p == '"' || *p == '\'') {
-                quote = *p;
-            } else if (*p == '>') {
-                break;
-            } else if (*p == '<') {
+        while (true) {
+            p += std::strcspn(p, "\"'<>");
+            if (*p == '\0' || *p == '<') {
                 return false;
             }
-        }
-        if (*p == '\0') {
-            return false;
+            if (*p == '>') {
+                break;
+            }
+            const char *close = std::strchr(p + 1, *p);
+            if (close == nullptr) {
+                return false;
+            }
+            p = close + 1;
         }
         copy(in, p + 1);
         in = p + 1;
