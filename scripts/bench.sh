@@ -16,7 +16,8 @@ cmake --build "$build" -j"$(nproc)" --target vek_bench vek_onvif_event >/dev/nul
 json="$build/bench.json"
 "$build/bench/vek_bench" --benchmark_repetitions="$reps" \
     --benchmark_report_aggregates_only=true --benchmark_enable_random_interleaving=true \
-    --benchmark_out="$json" --benchmark_out_format=json "$@" >/dev/null
+    --benchmark_out="$json" --benchmark_out_format=json "$@" >"$build/bench.log" 2>&1 ||
+    { cat "$build/bench.log" >&2; exit 1; }
 
 python3 - "$json" <<'EOF'
 import json
