@@ -221,7 +221,7 @@ class ToolWatch : public ::testing::Test
 TEST_F(ToolWatch, PushedEventsAreReportedAndTheSubscriptionEnds)
 {
     auto watch = std::async(std::launch::async, [&] {
-        return runTool({"watch", sim_->eventServiceUrl(), "--duration", "3", "--json",
+        return runTool({"watch", sim_->eventServiceUrl(), "--duration", "6", "--json",
                         "--listen-port", listenPortArg()},
                        20, {"ONVIF_USER=admin", "ONVIF_PASSWORD=secret"});
     });
