@@ -49,16 +49,14 @@ if [ ${#missing[@]} -gt 0 ]; then
     $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# ctest starts each test program through qemu-arm itself, but a test program
-# that starts another armhf program (test_tool runs onvif-events) needs the
-# kernel to hand armhf executables to qemu: the binfmt_misc entry that
-# qemu-user-binfmt provides, enabled here because no init system starts it.
+# ctest starts each test program through qemu-arm, and test_tool starts
+# onvif-events through it too. Registering qemu-arm with binfmt_misc (what
+# qemu-user-binfmt provides, enabled here because no init system starts it)
+# only makes armhf programs runnable by hand as well; it is not required.
 binfmt_enabled() { grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-arm 2>/dev/null; }
 if ! binfmt_enabled; then
-    if ! $sudo update-binfmts --enable qemu-arm >/dev/null || ! binfmt_enabled; then
-        echo "armhf.sh: cannot register qemu-arm with binfmt_misc (needs privileges)" >&2
-        exit 1
-    fi
+    $sudo update-binfmts --enable qemu-arm >/dev/null 2>&1 ||
+        echo "armhf.sh: qemu-arm not registered with binfmt_misc; tests run through qemu-arm" >&2
 fi
 
 build="${VEK_ARMHF_BUILD_DIR:-build-armhf}"

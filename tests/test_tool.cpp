@@ -30,6 +30,9 @@ namespace
 #ifndef ONVIF_EVENTS_BIN
 #define ONVIF_EVENTS_BIN ""
 #endif
+#ifndef ONVIF_EVENTS_EMULATOR
+#define ONVIF_EVENTS_EMULATOR ""
+#endif
 
 using Clock = std::chrono::steady_clock;
 
@@ -46,6 +49,9 @@ ToolRun runTool(const std::vector<std::string> &args, double timeoutSeconds,
                 const std::vector<std::string> &env = {})
 {
     std::vector<std::string> argvText = {ONVIF_EVENTS_BIN};
+    if (std::strlen(ONVIF_EVENTS_EMULATOR) != 0) {
+        argvText.insert(argvText.begin(), ONVIF_EVENTS_EMULATOR);
+    }
     argvText.insert(argvText.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (std::string &a : argvText) {
