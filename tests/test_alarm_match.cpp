@@ -23,13 +23,8 @@ constexpr const char *kMatchFunc = "VEK_Onvif_Event_MatchAlarmType";
 
 using Items = std::vector<OnvifSimpleItem>;
 
-OnvifSimpleItem item(const std::string &name, const std::string &value)
-{
-    OnvifSimpleItem it{};
-    std::snprintf(it.Name, sizeof(it.Name), "%s", name.c_str());
-    std::snprintf(it.Value, sizeof(it.Value), "%s", value.c_str());
-    return it;
-}
+using vektest::item;
+using vektest::valueIndexed;
 
 // A template item whose name is a pattern around an index.
 OnvifSimpleItem nameIndexed(const std::string &name, const std::string &value, int32_t origin)
@@ -37,15 +32,6 @@ OnvifSimpleItem nameIndexed(const std::string &name, const std::string &value, i
     OnvifSimpleItem it = item(name, value);
     it.NameHasIndex = 1;
     it.NameIndex = origin;
-    return it;
-}
-
-// A template item whose value carries an index.
-OnvifSimpleItem valueIndexed(const std::string &name, const std::string &value, int32_t origin)
-{
-    OnvifSimpleItem it = item(name, value);
-    it.ValueHasIndex = 1;
-    it.ValueIndex = origin;
     return it;
 }
 

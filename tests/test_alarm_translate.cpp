@@ -20,21 +20,8 @@ constexpr const char *kTransFunc = "VEK_Onvif_TransAlarmType";
 
 using Items = std::vector<OnvifSimpleItem>;
 
-OnvifSimpleItem item(const std::string &name, const std::string &value)
-{
-    OnvifSimpleItem it{};
-    std::snprintf(it.Name, sizeof(it.Name), "%s", name.c_str());
-    std::snprintf(it.Value, sizeof(it.Value), "%s", value.c_str());
-    return it;
-}
-
-OnvifSimpleItem valueIndexed(const std::string &name, const std::string &value, int32_t origin)
-{
-    OnvifSimpleItem it = item(name, value);
-    it.ValueHasIndex = 1;
-    it.ValueIndex = origin;
-    return it;
-}
+using vektest::item;
+using vektest::valueIndexed;
 
 // A camera configuration whose templates the caller placed.
 struct Camera {

@@ -9,6 +9,7 @@
 
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -279,6 +280,22 @@ std::string elementText(const std::string &xml, const std::string &localName)
     size_t first = text.find_first_not_of(" \t\r\n");
     size_t last = text.find_last_not_of(" \t\r\n");
     return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+OnvifSimpleItem item(const std::string &name, const std::string &value)
+{
+    OnvifSimpleItem it{};
+    std::snprintf(it.Name, sizeof(it.Name), "%s", name.c_str());
+    std::snprintf(it.Value, sizeof(it.Value), "%s", value.c_str());
+    return it;
+}
+
+OnvifSimpleItem valueIndexed(const std::string &name, const std::string &value, int32_t origin)
+{
+    OnvifSimpleItem it = item(name, value);
+    it.ValueHasIndex = 1;
+    it.ValueIndex = origin;
+    return it;
 }
 
 MotionConfig::MotionConfig()

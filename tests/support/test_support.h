@@ -87,6 +87,11 @@ std::string elementText(const std::string &xml, const std::string &localName);
 // Whole first element (start tag to end tag) with this local name.
 std::string elementXml(const std::string &xml, const std::string &localName);
 
+// A simple item with the given name and value (both cut to 31 characters).
+OnvifSimpleItem item(const std::string &name, const std::string &value);
+// A template item whose value carries an index counted from origin.
+OnvifSimpleItem valueIndexed(const std::string &name, const std::string &value, int32_t origin);
+
 // A camera configuration with one caller-placed motion template: Source
 // "Source" (string), Data "State" (boolean), code 1.
 struct MotionConfig {
