@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "discovery_expect.h"
 #include "test_support.h"
 #include "vek_onvif_event.h"
 #include "vek_platform_ctl.h"
@@ -18,66 +19,10 @@ namespace
 constexpr int32_t kError = 4;
 constexpr int32_t kInfo = 1;
 
-struct Item {
-    std::string name;
-    std::string value;
-    uint32_t hasIndex;
-    int32_t index;
-};
-
-struct Expected {
-    uint32_t code;
-    std::vector<Item> source;
-    std::vector<Item> key;
-    std::vector<Item> data;
-};
-
-// A configuration that gives its discovered templates back when it dies.
-struct Cfg {
-    OnvifAlarmCfg cfg{};
-    ~Cfg() { VEK_Onvif_Event_FreePropeAlarm(&cfg); }
-};
-
-void expectItems(const char *part, const std::vector<Item> &expected, uint32_t count,
-                 const OnvifSimpleItem *items)
-{
-    ASSERT_EQ(expected.size(), count) << part;
-    if (count == 0) {
-        EXPECT_EQ(nullptr, items) << part;
-        return;
-    }
-    ASSERT_NE(nullptr, items) << part;
-    for (size_t i = 0; i < expected.size(); ++i) {
-        SCOPED_TRACE(std::string(part) + " item " + std::to_string(i));
-        EXPECT_EQ(expected[i].name, items[i].Name);
-        EXPECT_EQ(expected[i].value, items[i].Value);
-        EXPECT_EQ(expected[i].hasIndex, items[i].ValueHasIndex);
-        EXPECT_EQ(expected[i].index, items[i].ValueIndex);
-        EXPECT_EQ(0u, items[i].NameHasIndex);
-        EXPECT_EQ(0, items[i].NameIndex);
-    }
-}
-
-void expectTemplates(const std::vector<Expected> &expected, const OnvifAlarmCfg &cfg)
-{
-    ASSERT_EQ(expected.size(), cfg.PropeAlarmCount);
-    if (expected.empty()) {
-        EXPECT_EQ(nullptr, cfg.pstPropeAlarmInfo);
-        return;
-    }
-    ASSERT_NE(nullptr, cfg.pstPropeAlarmInfo);
-    for (size_t i = 0; i < expected.size(); ++i) {
-        SCOPED_TRACE("template " + std::to_string(i));
-        const OnvifAlarmTemplate &t = cfg.pstPropeAlarmInfo[i];
-        EXPECT_EQ(expected[i].code, t.AlarmType);
-        EXPECT_STREQ("", t.Topic);
-        expectItems("Source", expected[i].source, t.SourceCount, t.SourceItems);
-        expectItems("Key", expected[i].key, t.KeyCount, t.KeyItems);
-        expectItems("Data", expected[i].data, t.DataCount, t.DataItems);
-        EXPECT_EQ(0u, t.ExtensionCount);
-        EXPECT_EQ(nullptr, t.ExtensionItems);
-    }
-}
+using vektest::Cfg;
+using vektest::Expected;
+using vektest::expectTemplates;
+using vektest::Item;
 
 const Item kStr(const char *name)
 {

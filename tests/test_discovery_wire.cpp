@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../discovery/discovery_internal.h"
+#include "discovery_expect.h"
 #include "test_support.h"
 #include "vek_onvif_event.h"
 #include "vek_platform_ctl.h"
@@ -21,52 +22,10 @@ namespace
 constexpr int32_t kError = 4;
 constexpr const char *kFunc = "VEK_Onvif_GetEventProperties";
 
-struct Item {
-    const char *name;
-    const char *value;
-    uint32_t hasIndex;
-};
-
-struct Expected {
-    uint32_t code;
-    std::vector<Item> source;
-    std::vector<Item> key;
-    std::vector<Item> data;
-};
-
-struct Cfg {
-    OnvifAlarmCfg cfg{};
-    ~Cfg() { VEK_Onvif_Event_FreePropeAlarm(&cfg); }
-};
-
-void expectItems(const char *part, const std::vector<Item> &expected, uint32_t count,
-                 const OnvifSimpleItem *items)
-{
-    ASSERT_EQ(expected.size(), count) << part;
-    for (size_t i = 0; i < expected.size(); ++i) {
-        SCOPED_TRACE(std::string(part) + " item " + std::to_string(i));
-        EXPECT_STREQ(expected[i].name, items[i].Name);
-        EXPECT_STREQ(expected[i].value, items[i].Value);
-        EXPECT_EQ(expected[i].hasIndex, items[i].ValueHasIndex);
-        EXPECT_EQ(0, items[i].ValueIndex);
-    }
-}
-
-void expectTemplates(const std::vector<Expected> &expected, const OnvifAlarmCfg &cfg)
-{
-    ASSERT_EQ(expected.size(), cfg.PropeAlarmCount);
-    if (expected.empty()) {
-        EXPECT_EQ(nullptr, cfg.pstPropeAlarmInfo);
-    }
-    for (size_t i = 0; i < expected.size(); ++i) {
-        SCOPED_TRACE("template " + std::to_string(i));
-        const OnvifAlarmTemplate &t = cfg.pstPropeAlarmInfo[i];
-        EXPECT_EQ(expected[i].code, t.AlarmType);
-        expectItems("Source", expected[i].source, t.SourceCount, t.SourceItems);
-        expectItems("Key", expected[i].key, t.KeyCount, t.KeyItems);
-        expectItems("Data", expected[i].data, t.DataCount, t.DataItems);
-    }
-}
+using vektest::Cfg;
+using vektest::Expected;
+using vektest::expectTemplates;
+using vektest::Item;
 
 const Item S(const char *name)
 {

@@ -23,18 +23,6 @@ class PullPointTest : public ::testing::Test
         blocks_ = VEK_PLAT_GetLiveBlocks();
         VEK_Onvif_Event_Init(&soap_);
         ASSERT_NE(nullptr, soap_);
-        // A motion template: Source "Source" (string), Data "State" (boolean).
-        std::strcpy(source_.Name, "Source");
-        std::strcpy(source_.Value, "common_string");
-        std::strcpy(data_.Name, "State");
-        std::strcpy(data_.Value, "common_boolean");
-        templ_.AlarmType = 1;
-        templ_.SourceCount = 1;
-        templ_.SourceItems = &source_;
-        templ_.DataCount = 1;
-        templ_.DataItems = &data_;
-        cfg_.PresetAlarmCount = 1;
-        cfg_.PresetAlarms = &templ_;
     }
     void TearDown() override
     {
@@ -70,11 +58,9 @@ class PullPointTest : public ::testing::Test
 
     struct soap *soap_ = nullptr;
     std::unique_ptr<camsim::CameraSim> sim_;
-    OnvifSimpleItem source_{};
-    OnvifSimpleItem data_{};
-    OnvifAlarmTemplate templ_{};
-    OnvifAlarmCfg cfg_{};
-    OnvifAlarmInputList inputs_{};
+    vektest::MotionConfig motion_;
+    OnvifAlarmCfg &cfg_ = motion_.cfg;
+    OnvifAlarmInputList &inputs_ = motion_.inputs;
     uint32_t blocks_ = 0;
 };
 
