@@ -1,0 +1,83 @@
+// The frame of every request the library sends: a context (owned or
+// borrowed), its settings, the security and addressing headers, the
+// reference-parameter header blocks, the call of one stub, one failure log
+// and the teardown. An operation supplies only its request and response.
+#ifndef VEK_EXCHANGE_H
+#define VEK_EXCHANGE_H
+
+#include <cstdint>
+#include <cstring>
+
+#include "request_headers.h"
+#include "stdsoap2.h"
+
+namespace vek
+{
+
+// How an operation words the line about a failed call. The texts are fixed:
+// recorders and tests search for them.
+struct CallFailureLog {
+    enum class Form {
+        RuntimeWithError, // through the runtime's fault printer: format takes (long error, url)
+        RuntimeUrlOnly,   // through the runtime's fault printer: format takes (url)
+        Plain,            // one line at the error level with code 112: format takes (url)
+    };
+    const char *func;
+    const char *format;
+    Form form;
+};
+
+class Exchange
+{
+  public:
+    // Creates and owns an event context; ok() is false when it could not be
+    // created. The teardown destroys it.
+    Exchange();
+    // Borrows the caller's context; the teardown only cleans it.
+    explicit Exchange(struct soap *borrowed);
+    ~Exchange();
+    Exchange(const Exchange &) = delete;
+    Exchange &operator=(const Exchange &) = delete;
+
+    bool ok() const { return soap_ != nullptr; }
+    struct soap *soap() const { return soap_; }
+
+    // A zeroed record in the context, or null.
+    template <typename T> T *newRecord() const
+    {
+        void *block = soap_malloc(soap_, sizeof(T));
+        if (block != nullptr) {
+            std::memset(block, 0, sizeof(T));
+        }
+        return static_cast<T *>(block);
+    }
+
+    // The WS-Security token (as security says) and the WS-Addressing header
+    // of action; 0 or the code of the failed step (logged as log says).
+    uint32_t addHeaders(const char *user, const char *password, Security security, uint32_t action,
+                        const char *url, const HeaderFailureLog &log);
+    // Sends reference back as one header block of its own, exactly as
+    // stored. False when the context cannot hold the record.
+    bool addReferenceParameter(const char *reference);
+
+    // Calls the stub (a callable taking the context) and logs a failure as
+    // log says; returns the runtime's code.
+    template <typename Stub> int call(Stub &&stub, const CallFailureLog &log, const char *url)
+    {
+        int code = stub(soap_);
+        if (code != SOAP_OK) {
+            logFailure(log, url);
+        }
+        return code;
+    }
+
+  private:
+    void logFailure(const CallFailureLog &log, const char *url) const;
+
+    struct soap *soap_ = nullptr;
+    bool owned_ = false;
+};
+
+} // namespace vek
+
+#endif // VEK_EXCHANGE_H
