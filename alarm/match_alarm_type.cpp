@@ -101,8 +101,9 @@ uint32_t tryTemplate(OnvifAlarmTemplate &templ, std::string_view topic,
         } else {
             // Every other alarm needs each Data item described by the
             // template; state items turn the code active or inactive.
-            result = VEK_Onvif_Event_SimpleItemCompare(0, templ.DataCount, templ.DataItems, inputs,
-                                                       &item, &code);
+            result =
+                VEK_Onvif_Event_SimpleItemCompare(VEK_ONVIF_COMPARE_MODE_KEY_DATA, templ.DataCount,
+                                                  templ.DataItems, inputs, &item, &code);
             if (result != kOk) {
                 return result;
             }

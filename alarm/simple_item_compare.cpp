@@ -13,7 +13,7 @@ using namespace vek::alarm;
 
 constexpr const char *kCompareFunc = "VEK_Onvif_Event_SimpleItemCompare";
 // Mode of a Source comparison; any other mode compares Key or Data items.
-constexpr uint32_t kSourceMode = 1;
+constexpr uint32_t kSourceMode = VEK_ONVIF_COMPARE_MODE_SOURCE;
 // The index of a "common_string" Source value is read from this many
 // leading characters.
 constexpr std::size_t kStringIndexDigits = 3;
@@ -302,8 +302,8 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_CompareKeyItem(OnvifAlarmTemplate *templ,
     if (alarm->KeyItems == nullptr) {
         return kNullArgument;
     }
-    return comparePart(0, *templ, templ->KeyCount, templ->KeyItems, inputs, alarm->KeyCount,
-                       alarm->KeyItems, *found, *channel);
+    return comparePart(VEK_ONVIF_COMPARE_MODE_KEY_DATA, *templ, templ->KeyCount, templ->KeyItems,
+                       inputs, alarm->KeyCount, alarm->KeyItems, *found, *channel);
 }
 
 } // extern "C"

@@ -12,7 +12,7 @@
 namespace
 {
 constexpr const char *kFunc = "VEK_Onvif_GetEventProperties";
-constexpr uint32_t kGetEventPropertiesAction = 0;
+constexpr uint32_t kGetEventPropertiesAction = VEK_ONVIF_ACTION_GET_EVENT_PROPERTIES;
 } // namespace
 
 extern "C" {

@@ -81,9 +81,30 @@ extern "C" {
 #define VEK_ONVIF_SCOPE_COMMON 1u
 #define VEK_ONVIF_SCOPE_SMART 2u
 
+/* Action index of VEK_Onvif_HeaderEnc: selects the WS-Addressing action of
+ * the request (or, for NOTIFY, of the message received). */
+#define VEK_ONVIF_ACTION_GET_EVENT_PROPERTIES 0u
+#define VEK_ONVIF_ACTION_SUBSCRIBE 1u
+#define VEK_ONVIF_ACTION_NOTIFY 2u
+#define VEK_ONVIF_ACTION_RENEW 3u
+#define VEK_ONVIF_ACTION_UNSUBSCRIBE 4u
+#define VEK_ONVIF_ACTION_CREATE_PULL_POINT 5u
+#define VEK_ONVIF_ACTION_PULL_MESSAGES 6u
+
+/* Mode of VEK_Onvif_Event_SimpleItemCompare: which part of a message the
+ * compared item belongs to. Any value other than SOURCE compares like
+ * KEY_DATA. */
+#define VEK_ONVIF_COMPARE_MODE_KEY_DATA 0u
+#define VEK_ONVIF_COMPARE_MODE_SOURCE 1u
+
 /* ---- Records ----------------------------------------------------------- */
 
-/* One simple item of a template or of a parsed notification message. */
+/* One simple item of a template or of a parsed notification message.
+ * Template item: a *HasIndex of 1 means the name or value carries a
+ * number (channel or input), counted from *Index; Value holds the value
+ * type ("common_int", "common_string", "common_boolean") or a pattern.
+ * Parsed item: Name and Value as received; the index fields tell what the
+ * matching template item read from them. */
 typedef struct OnvifSimpleItem {
     uint32_t NameHasIndex;
     uint32_t ValueHasIndex;
@@ -212,116 +233,335 @@ struct _mxml_node_s;
 
 /* ---- Event SOAP context ------------------------------------------------ */
 
-/* Creates an event SOAP context into *ctx (left unchanged on failure). */
+/* Creates an event SOAP context into *ctx (left unchanged on failure): a
+ * gSOAP context from the platform heap with the library's time-outs, modes
+ * and eventNamespaces, for the pull-point operations. The caller owns it and
+ * ends it with VEK_Onvif_Event_Destroy. A null ctx or a failed allocation is
+ * logged. */
 VEK_ONVIF_API void VEK_Onvif_Event_Init(struct soap **ctx);
 /* Releases the context held by *ctx and sets *ctx to null; null is accepted. */
 VEK_ONVIF_API void VEK_Onvif_Event_Destroy(struct soap **ctx);
 
 /* ---- Request headers --------------------------------------------------- */
+/* The header steps write into soap's header record (created in the context
+ * when missing, reused otherwise); every text they set is a copy in the
+ * context's memory and lives until soap_end. */
 
+/* Writes the WS-Addressing header: To = url, a fixed MessageID, an
+ * anonymous ReplyTo and the Action of the action index
+ * (VEK_ONVIF_ACTION_*). Other header fields (security token, subscription
+ * reference) are kept. Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM when url is
+ * null or empty, soap is null, or the index is unknown (To, ReplyTo and
+ * MessageID are then already set); VEK_ONVIF_ERR_NOMEM when a header record
+ * cannot be allocated; VEK_ONVIF_ERR_FAIL when a text cannot be copied. */
 VEK_ONVIF_API uint32_t VEK_Onvif_HeaderEnc(uint32_t action, const char *url, struct soap *soap);
+/* Writes a WS-Security UsernameToken for user with a digest of password
+ * (Base64(SHA-1(nonce + created + password))), a fresh nonce and the
+ * current time; the password itself is not sent. Empty texts are accepted.
+ * Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM when an argument is null;
+ * VEK_ONVIF_ERR_NOMEM when a record cannot be allocated; VEK_ONVIF_ERR_FAIL
+ * when a text cannot be copied or encoded (the token may then be partly
+ * filled). */
 VEK_ONVIF_API uint32_t VEK_Onvif_EncryptHeader(const char *user, const char *password,
                                                struct soap *soap);
+/* Writes a nonce into the caller's 16-byte buffer: 15 lowercase hex digits
+ * (time, a process-wide counter, rand()) and a zero byte, which belongs to
+ * the nonce. Returns VEK_ONVIF_OK, or VEK_ONVIF_ERR_PARAM when nonce16 is
+ * null. */
 VEK_ONVIF_API uint32_t __Onvif_CalcNonce(char *nonce16);
+/* Writes SHA-1(nonce[0..nonceLen) + created + password) into the caller's
+ * 20-byte buffer; created and password are zero-terminated and hashed
+ * without their terminator. Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM when a
+ * pointer is null; VEK_ONVIF_ERR_SHA1 when the SHA-1 state is corrupted. */
 VEK_ONVIF_API uint32_t __Onvif_CalcDigest(const char *created, const unsigned char *nonce,
                                           uint32_t nonceLen, const char *password,
                                           unsigned char *digest20);
 
 /* ---- SHA-1 ------------------------------------------------------------- */
+/* The state is the caller's: reset it, feed the message in any number of
+ * pieces, then take the digest. The library keeps nothing between calls. */
 
+/* Starts a new, empty computation in state (null is ignored). */
 VEK_ONVIF_API void SHA1Reset(SHA1State *state);
+/* Appends len bytes of data to the message. len 0 does nothing. Data after
+ * the digest was taken, null data, or a message of 2^64 bits or more marks
+ * the state corrupted until the next reset. */
 VEK_ONVIF_API void SHA1Input(const unsigned char *data, uint32_t len, SHA1State *state);
-/* 1 when the digest is in Intermediate_Hash, 0 when the state is corrupted. */
+/* Finishes the message (once) and leaves the digest in Intermediate_Hash.
+ * Returns 1 when the digest is there, 0 when the state is null or
+ * corrupted. */
 VEK_ONVIF_API int SHA1Result(SHA1State *state);
-/* 0 when the 20 digest bytes were written, 1 when the state is corrupted. */
+/* Finishes the message (once) and writes the digest big-endian into the
+ * caller's 20-byte buffer. Returns 0 when written, 1 when state or out20 is
+ * null or the state is corrupted (nothing written). Note the opposite sense
+ * of SHA1Result. */
 VEK_ONVIF_API int SHA1ResultOut(SHA1State *state, unsigned char *out20);
+/* Step of SHA1Result: pads the message and appends its bit length,
+ * processing the last block(s). state must not be null. */
 VEK_ONVIF_API void SHA1PadMessage(SHA1State *state);
+/* Step of SHA1Input: compresses the 64-byte Message_Block into
+ * Intermediate_Hash and empties the block. state must not be null. */
 VEK_ONVIF_API void SHA1ProcessMessageBlock(SHA1State *state);
 
 /* ---- Subscription ------------------------------------------------------ */
+/* Texts passed in (addresses, references, user, password) are only read
+ * during the call. A WS-Security token goes with a request when user is
+ * not empty; the pull-point requests always carry one. A failed header step
+ * is returned with its own code (see VEK_Onvif_HeaderEnc and
+ * VEK_Onvif_EncryptHeader). */
 
-/* Binds the listening socket (written to *sockFd, owned by the caller until
- * VEK_Onvif_Unsubscribe closes it) and subscribes at the camera. */
+/* Subscribes the recorder at the camera for the subscriptions that scope
+ * (VEK_ONVIF_SCOPE_*) selects and subInfo does not yet flag:
+ * - common alarms: binds a listening socket on the recorder's address
+ *   towards the camera (localKey, opaque here, is handed to
+ *   TAV_GetLocalSockAddr), trying ports from gS32AlarmDftPort up in steps of
+ *   2, and subscribes it for one minute. On success the socket goes to
+ *   *sockFd (the caller's until VEK_Onvif_Unsubscribe closes it) and
+ *   subInfo gets the subscription's address, reference and flag;
+ * - smart data, only when caps->ulSupportSmartData is 1: subscribes the
+ *   recorder's own device port for 30 s to the SmartHttpReport topics whose
+ *   flag in caps is 1.
+ * access and caps are only read; subInfo is written in place.
+ * Returns VEK_ONVIF_OK, also when only the smart-data subscription failed
+ * (logged) or nothing was to do; VEK_ONVIF_ERR_PARAM for a null pointer, an
+ * empty szEventUrl or an unterminated access text; the code of
+ * TAV_GetLocalSockAddr; for the common subscription VEK_ONVIF_ERR_FAIL when
+ * no port is free, the exchange fails or the answer has no subscription
+ * address, VEK_ONVIF_ERR_NOMEM when no context can be made. */
 VEK_ONVIF_API uint32_t VEK_Onvif_Subscribe(void *localKey, uint32_t scope, OnvifDevAccess *access,
                                            OnvifSmartCaps *caps, int32_t *sockFd,
                                            OnvifSubInfo *subInfo);
+/* Renews for one minute the subscription managed at subAddr. subRef is the
+ * reference stored by VEK_Onvif_Subscribe, sent back as it is in the
+ * header; null sends none. Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM when
+ * subAddr is null or empty or user or password is null;
+ * VEK_ONVIF_ERR_NOMEM when the reference header cannot be allocated;
+ * VEK_ONVIF_ERR_SOAP when the exchange fails. */
 VEK_ONVIF_API uint32_t VEK_Onvif_Renew(const char *subAddr, const char *subRef, const char *user,
                                        const char *password);
+/* Ends the subscriptions that scope selects and subInfo flags with 1. The
+ * common-alarm one is ended only when sockFd is not null; the listening
+ * socket *sockFd is then closed whatever the camera answers and set to -1.
+ * The flags of subInfo are left as they are (see OnvifSubInfo).
+ * Returns VEK_ONVIF_ERR_PARAM when user, password or subInfo is null, scope
+ * is unknown or no flag is set; VEK_ONVIF_ERR_FAIL when nothing was
+ * selected; otherwise the result of the last subscription it tried to end:
+ * VEK_ONVIF_OK, VEK_ONVIF_ERR_FAIL when the exchange failed,
+ * VEK_ONVIF_ERR_PARAM when its stored address is empty or no context could
+ * be made, VEK_ONVIF_ERR_NOMEM when the reference header cannot be
+ * allocated. */
 VEK_ONVIF_API uint32_t VEK_Onvif_Unsubscribe(int32_t *sockFd, const char *user,
                                              const char *password, uint32_t scope,
                                              OnvifSubInfo *subInfo);
 
-/* *pullPointAddr receives a copy from ZU_MEM_MallocEx; the caller frees it
- * with ZU_MEM_FreeEx. The context belongs to the caller and is only cleaned. */
+/* Creates a pull-point subscription (two minutes) at the event service url.
+ * soap is the caller's context (VEK_Onvif_Event_Init); it is cleaned
+ * (soap_end) before the call returns, never destroyed. On success
+ * *pullPointAddr receives the pull point's address, trimmed, in a block
+ * from ZU_MEM_MallocEx that the caller frees with ZU_MEM_FreeEx; it is not
+ * written otherwise. Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM when a
+ * pointer is null or url is empty; VEK_ONVIF_ERR_SOAP when the exchange
+ * fails, the answer has no address or the copy cannot be allocated. */
 VEK_ONVIF_API uint32_t VEK_Onvif_CreatePullPointSubscription(struct soap *soap, const char *url,
                                                              const char *user, const char *password,
                                                              char **pullPointAddr);
+/* Pulls at most one message (waiting up to 1 s) from the pull point and
+ * translates it as VEK_Onvif_TransAlarmType does, with cfg and inputs. soap
+ * is the caller's context, cleaned before return. On VEK_ONVIF_OK *result
+ * holds the reports (null and 0 when none; see OnvifPullResult). Returns
+ * VEK_ONVIF_OK, also when no message came or none translated;
+ * VEK_ONVIF_ERR_PARAM when a pointer is null or pullPointAddr is empty;
+ * VEK_ONVIF_ERR_SOAP when the exchange fails. */
 VEK_ONVIF_API uint32_t VEK_Onvif_PullMessages(struct soap *soap, const char *pullPointAddr,
                                               const char *user, const char *password,
                                               OnvifAlarmInputList *inputs, OnvifAlarmCfg *cfg,
                                               OnvifPullResult *result);
 
-/* Accepts at most one waiting connection on sockFd and translates its
- * Notify. Returns the report array (caller frees with ZU_MEM_FreeEx) or
- * null; *connected is 1 when a connection was accepted. */
+/* Accepts at most one connection already waiting on the listening socket
+ * sockFd (borrowed: it stays open and the caller's) and translates the
+ * Notify it carries as VEK_Onvif_TransAlarmType does. Never waits for a
+ * connection; reading one is bounded in time (1 s a step) and size. url is
+ * the camera's event-service address, used for the addressing header and
+ * in log lines. connected must not be null: *connected is 1 when a
+ * connection was accepted, 0 when none was waiting.
+ * Returns the report array (caller frees with ZU_MEM_FreeEx) with its
+ * count in *reportCount, or null: no connection, nothing usable, or an
+ * invalid argument (url null or empty, cfg, inputs or reportCount null:
+ * logged, *connected not written). *reportCount is meaningful only with a
+ * non-null result. */
 VEK_ONVIF_API OnvifAlarmReport *VEK_Onvif_Recv_Notify(int32_t sockFd, OnvifAlarmCfg *cfg,
                                                       OnvifAlarmInputList *inputs, const char *url,
                                                       uint32_t *reportCount, uint32_t *connected);
 
 /* ---- Alarm translation ------------------------------------------------- */
+/* Matching may change the caller's templates: a state word (true, active,
+ * 1 / false, inactive, 0) in a Source or Key item moves the AlarmType of the
+ * template that reads it to its active or inactive form. Calls that share
+ * a configuration must not overlap. */
 
-/* On success the caller owns the four arrays (ZU_MEM_FreeEx). */
+/* Parses the text of one notification message (element names already
+ * without namespace prefixes, as VEK_PUB_DeleteNodeProperty leaves them;
+ * read only) into the simple items of its Source, Key, Data and Extension
+ * parts. On VEK_ONVIF_OK all eight outputs are written: a part without
+ * items gives 0 and null, and the caller owns each non-null array
+ * (ZU_MEM_FreeEx). On failure nothing is written or left allocated.
+ * Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM for a null argument or a
+ * message whose PropertyOperation is "Initialized"; VEK_ONVIF_ERR_SOAP when
+ * the text is no XML, has no Message element or no item at all;
+ * VEK_ONVIF_ERR_NOMEM. */
 VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParseAlarmMsg(const char *msg, uint32_t *srcCount,
                                                      uint32_t *keyCount, uint32_t *dataCount,
                                                      uint32_t *extCount, OnvifSimpleItem **src,
                                                      OnvifSimpleItem **key, OnvifSimpleItem **data,
                                                      OnvifSimpleItem **ext);
+/* Copies the Name and Value attributes of the SimpleItem elements below
+ * node, in document order, into the caller's items, which must have room
+ * for as many as VEK_CFG_GetChildrenNodeCount(node, "SimpleItem") counts
+ * (never more are written). Other item fields are untouched. Returns
+ * VEK_ONVIF_OK, or VEK_ONVIF_ERR_PARAM when an argument is null or node has
+ * no SimpleItem. */
 VEK_ONVIF_API uint32_t VEK_Onvif_Event_GetChildXMLNodeData(struct _mxml_node_s *node,
                                                            OnvifSimpleItem *items);
+/* Compares one incoming item with the count template items templ (read
+ * only) of the same part; mode is VEK_ONVIF_COMPARE_MODE_SOURCE for a
+ * Source item, VEK_ONVIF_COMPARE_MODE_KEY_DATA for a Key or Data item. The
+ * first template item whose name and value both fit matches. On the way it
+ * writes the item's NameHasIndex/NameIndex and ValueHasIndex/ValueIndex
+ * (the channel or input number the name or value carries; all 0 when none
+ * matched) and moves *alarmType to its active or inactive form for a state
+ * value. inputs maps the input tokens of digital-input Source items to
+ * input numbers. Returns VEK_ONVIF_OK on a match, VEK_ONVIF_ERR_SOAP when
+ * no template item matches, VEK_ONVIF_ERR_PARAM when a pointer is null. */
 VEK_ONVIF_API uint32_t VEK_Onvif_Event_SimpleItemCompare(uint32_t mode, uint32_t count,
                                                          const OnvifSimpleItem *templ,
                                                          const OnvifAlarmInputList *inputs,
                                                          OnvifSimpleItem *item,
                                                          uint32_t *alarmType);
+/* Compares every Source item of the parsed alarm with the template's Source
+ * items (the template's AlarmType takes any state change). While *found is
+ * not 1, the first index read sets *channel to that index minus the index
+ * origin of the template item at the same position, plus 1 (0 when below
+ * the origin), and *found to 1. Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_NULL for
+ * a null argument or item array; VEK_ONVIF_ERR_FAIL when the alarm has no
+ * Source item; VEK_ONVIF_ERR_SOAP when the alarm has more Source items than
+ * the template or an item matches none. */
 VEK_ONVIF_API uint32_t VEK_Onvif_Event_CompareSourceItem(OnvifAlarmTemplate *templ,
                                                          const OnvifAlarmInputList *inputs,
                                                          OnvifAlarmTemplate *alarm, uint32_t *found,
                                                          uint32_t *channel);
+/* The same for the Key items. An alarm without Key items gives VEK_ONVIF_OK
+ * and leaves *found and *channel as they are. */
 VEK_ONVIF_API uint32_t VEK_Onvif_Event_CompareKeyItem(OnvifAlarmTemplate *templ,
                                                       const OnvifAlarmInputList *inputs,
                                                       OnvifAlarmTemplate *alarm, uint32_t *found,
                                                       uint32_t *channel);
+/* Finds the first template of cfg that the parsed alarm fits (discovered
+ * templates first, then PresetAlarms; templates with fewer items in a part
+ * than the alarm are skipped) and fills the caller's report from it:
+ * AlarmType (from the topic or the template, Data state items applied),
+ * Channel (from the items' indexes or the channel token table; 1 when
+ * neither gives one), Reserved (all bits one), ObjectValue and
+ * AttributeFlags where the alarm kind carries them. The alarm's items get
+ * their index fields rewritten. Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM
+ * when a pointer is null; VEK_ONVIF_ERR_FAIL when the topic is refused
+ * (AccessZone, LeaveZone, CountAggregation) or no template was tried;
+ * otherwise the failure of the last template tried (usually
+ * VEK_ONVIF_ERR_SOAP). On failure the report may hold values read from a
+ * template that did not fit. */
 VEK_ONVIF_API uint32_t VEK_Onvif_Event_MatchAlarmType(OnvifAlarmCfg *cfg,
                                                       const OnvifAlarmInputList *inputs,
                                                       OnvifAlarmTemplate *alarm,
                                                       OnvifAlarmReport *report);
+/* Looks up the value of the alarm's first Source item in the first entries
+ * (at most 16) of cfg->ChannelTokens: the first entry whose primary or
+ * secondary token begins with it sets *channel to its position plus 1.
+ * Otherwise *channel is unchanged. Returns VEK_ONVIF_OK (also when nothing
+ * was found), or VEK_ONVIF_ERR_PARAM when a pointer is null. */
 VEK_ONVIF_API uint32_t VEK_Onvif_Event_GetAlarmChl(const OnvifAlarmTemplate *alarm,
                                                    const OnvifAlarmCfg *cfg, uint32_t entries,
                                                    uint32_t *channel);
-/* Returns the report array (caller frees with ZU_MEM_FreeEx) or null. */
+/* Translates every notification message of notify into reports: prepares
+ * its text (VEK_PUB_DeleteNodeProperty rewrites the message texts of notify
+ * in place), parses it and matches it against cfg with inputs. A message
+ * that fails is logged and skipped; a face-attribute alarm gives a no-mask
+ * report, an abnormal-temperature report, both or none.
+ * Returns the report array (caller frees with ZU_MEM_FreeEx) with its
+ * count in *count, or null with *count 0 when no message gave a report.
+ * A null argument gives null and leaves *count unwritten. */
 VEK_ONVIF_API OnvifAlarmReport *VEK_Onvif_TransAlarmType(OnvifAlarmCfg *cfg,
                                                          OnvifAlarmInputList *inputs,
                                                          struct _ns7__Notify *notify,
                                                          uint32_t *count);
 
 /* ---- Discovery --------------------------------------------------------- */
+/* Discovered templates and their item arrays are allocated by the library
+ * inside the caller's configuration (see OnvifAlarmCfg). Topic-set texts are
+ * read only and carry no namespace prefixes on their element names. */
 
+/* Counts the alarm topics the library knows below the topic set's Message
+ * element (a Mini-XML node, read only): the number of templates a walk can
+ * build. Returns VEK_ONVIF_OK with the number in *count, or
+ * VEK_ONVIF_ERR_PARAM when an argument is null. */
 VEK_ONVIF_API uint32_t VEK_Onvif_GetAlarmNum(struct _mxml_node_s *message, uint32_t *count);
+/* Replaces the discovered templates of cfg with one template per known
+ * alarm topic of the topic-set text ("<Message>...</Message>"). When the
+ * text has a SmartHttpReport topic, cfg->stSmartCaps gets the flag of each
+ * report it lists set to 1 (the others keep their value) and
+ * ulSupportSmartData 1 when it lists any, else 0. Returns VEK_ONVIF_OK
+ * (also when it knows no alarm: no templates then); VEK_ONVIF_ERR_PARAM when
+ * an argument is null; VEK_ONVIF_ERR_FAIL when the text is no XML or has no
+ * Message element; VEK_ONVIF_ERR_NOMEM. The old templates are released in
+ * every case but a null argument. */
 VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParsePropeMsg(const char *topicSet, OnvifAlarmCfg *cfg);
+/* Looks for the element named topic below start; when present, builds a
+ * template of code alarmType from it (VEK_Onvif_GetPropeAlarm) and appends
+ * it to cfg, whose template array must have room for it. Returns
+ * VEK_ONVIF_OK, also when the topic is absent; VEK_ONVIF_ERR_PARAM when an
+ * argument is null; VEK_ONVIF_ERR_NOMEM; or the result of
+ * VEK_Onvif_GetPropeAlarm. */
 VEK_ONVIF_API uint32_t VEK_Onvif_GetAlarmNode(struct _mxml_node_s *start, const char *topic,
                                               uint32_t alarmType, OnvifAlarmCfg *cfg);
+/* Reads the MessageDescription below the topic element into the caller's
+ * templ, whose AlarmType is set: the items of all its Source elements and
+ * of its Key and Data elements with their value types, in item arrays from
+ * ZU_MEM_MallocEx. Then appends templ to cfg (VEK_Onvif_AddToCFGAlarm),
+ * which takes over the arrays; the record templ stays the caller's.
+ * Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM when an argument is null or the
+ * description, its Source or Data element, or their items are missing;
+ * VEK_ONVIF_ERR_NOMEM; VEK_ONVIF_ERR_FAIL when the Key or Data items
+ * cannot be read; or the result of VEK_Onvif_AddToCFGAlarm. Arrays made
+ * before a failure are released again. */
 VEK_ONVIF_API uint32_t VEK_Onvif_GetPropeAlarm(struct _mxml_node_s *topic, OnvifAlarmCfg *cfg,
                                                OnvifAlarmTemplate *templ);
+/* Fills the caller's items from the SimpleItemDescription elements below
+ * part (a Source, Key or Data element): the Name, and as Value the value
+ * type "common_int" (an index: ValueHasIndex 1, origin 1 for illegal-login
+ * alarms, else 0), "common_boolean" (Data only) or "common_string". isData
+ * is nonzero for a Data part; Source and Key items of digital-input alarms
+ * (alarmType VEK_ALARM_DIGITAL_INPUT) are always indexes. items must have
+ * room for every SimpleItemDescription below part. Returns VEK_ONVIF_OK
+ * with the number filled in *count, or VEK_ONVIF_ERR_PARAM when an argument
+ * is null or part has no SimpleItemDescription. */
 VEK_ONVIF_API uint32_t VEK_Onvif_Event_GetPropeData(struct _mxml_node_s *part, uint32_t isData,
                                                     uint32_t alarmType, uint32_t *count,
                                                     OnvifSimpleItem *items);
+/* Appends a copy of *templ to cfg->pstPropeAlarmInfo at PropeAlarmCount and
+ * counts it; the item arrays it points to belong to cfg from then on. The
+ * array must have room (it is not checked). Returns VEK_ONVIF_OK, or
+ * VEK_ONVIF_ERR_PARAM when an argument or the array is null. */
 VEK_ONVIF_API uint32_t VEK_Onvif_AddToCFGAlarm(const OnvifAlarmTemplate *templ, OnvifAlarmCfg *cfg);
-/* Replaces the discovered templates of cfg (old templates and their item
- * arrays are released first). */
+/* Asks the camera's event service at url for its event properties and
+ * rebuilds the discovered templates and smart-report flags of cfg from the
+ * topic set (VEK_Onvif_Event_ParsePropeMsg). The old templates are released
+ * first, whatever follows, once cfg is not null. Returns VEK_ONVIF_OK when
+ * the exchange succeeded, whatever the topic set held (none or unusable:
+ * no templates); VEK_ONVIF_ERR_PARAM when cfg, url, user or password is
+ * null or url is empty; VEK_ONVIF_ERR_SOAP when the exchange fails. */
 VEK_ONVIF_API uint32_t VEK_Onvif_GetEventProperties(const char *url, const char *user,
                                                     const char *password, OnvifAlarmCfg *cfg);
 /* Releases the discovered templates and their item arrays; leaves
- * PropeAlarmCount 0 and pstPropeAlarmInfo null. PresetAlarms is untouched. */
+ * PropeAlarmCount 0 and pstPropeAlarmInfo null. PresetAlarms is untouched.
+ * A null cfg is ignored. */
 VEK_ONVIF_API void VEK_Onvif_Event_FreePropeAlarm(OnvifAlarmCfg *cfg);
 
 #ifdef __cplusplus

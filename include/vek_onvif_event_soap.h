@@ -14,7 +14,9 @@
 extern "C" {
 #endif
 
-/* 25 rows and a terminating row of nulls. */
+/* Prefix and namespace of every element the bindings read or write: 25
+ * rows and a terminating row of nulls. Read only; a context registers it
+ * with soap_set_namespaces. */
 VEK_ONVIF_API extern struct Namespace eventNamespaces[];
 
 #ifdef __cplusplus

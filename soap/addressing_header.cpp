@@ -23,6 +23,7 @@ constexpr const char *kActions[] = {
     "http://www.onvif.org/ver10/events/wsdl/PullPointSubscription/PullMessagesRequest",
 };
 constexpr uint32_t kActionCount = sizeof kActions / sizeof kActions[0];
+static_assert(kActionCount == VEK_ONVIF_ACTION_PULL_MESSAGES + 1, "one URI per action index");
 
 template <typename T> T *zeroedInContext(struct soap *soap)
 {

@@ -15,8 +15,8 @@ namespace
 constexpr const char *kPullPointTermination = "PT2M";
 constexpr const char *kPullTimeout = "PT1S";
 constexpr int kPullMessageLimit = 1;
-constexpr uint32_t kCreatePullPointAction = 5;
-constexpr uint32_t kPullMessagesAction = 6;
+constexpr uint32_t kCreatePullPointAction = VEK_ONVIF_ACTION_CREATE_PULL_POINT;
+constexpr uint32_t kPullMessagesAction = VEK_ONVIF_ACTION_PULL_MESSAGES;
 
 // Cleans the caller's context on every way out: the managed records the
 // stubs made and all data they hold. The context itself stays the caller's.

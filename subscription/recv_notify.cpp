@@ -102,7 +102,7 @@ VEK_Onvif_Recv_Notify(int32_t sockFd, OnvifAlarmCfg *cfg, OnvifAlarmInputList *i
     }
     ListenerContext context(sockFd);
     struct soap *soap = context.get();
-    uint32_t code = VEK_Onvif_HeaderEnc(2, url, soap);
+    uint32_t code = VEK_Onvif_HeaderEnc(VEK_ONVIF_ACTION_NOTIFY, url, soap);
     if (code != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelError, code, kFunc, "VEK_Onvif_HeaderEnc is failed.");
         return nullptr;

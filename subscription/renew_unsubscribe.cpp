@@ -13,8 +13,8 @@ namespace
 {
 
 constexpr const char *kRenewDuration = "PT1M";
-constexpr uint32_t kRenewAction = 3;
-constexpr uint32_t kUnsubscribeAction = 4;
+constexpr uint32_t kRenewAction = VEK_ONVIF_ACTION_RENEW;
+constexpr uint32_t kUnsubscribeAction = VEK_ONVIF_ACTION_UNSUBSCRIBE;
 
 // Points the header's subscription-reference field at the caller's text:
 // one extension element, sent back as it was received. False when the

@@ -51,7 +51,8 @@ int main(void)
         fprintf(stderr, "no event context\n");
         return 1;
     }
-    if (VEK_Onvif_HeaderEnc(1, "http://127.0.0.1/onvif/event_service", ctx) != VEK_ONVIF_OK) {
+    if (VEK_Onvif_HeaderEnc(VEK_ONVIF_ACTION_SUBSCRIBE, "http://127.0.0.1/onvif/event_service",
+                            ctx) != VEK_ONVIF_OK) {
         fprintf(stderr, "addressing header failed\n");
         return 1;
     }
