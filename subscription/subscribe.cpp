@@ -16,6 +16,8 @@ namespace
 
 constexpr int kBindTries = 1000;
 constexpr int kPortStep = 2;
+constexpr int kFirstPort = 1;
+constexpr int kLastPort = 65535;
 constexpr int kBacklog = 128;
 constexpr size_t kLocalAddrSize = 64;
 // Room for the longest local address, bracketed when it is IPv6.
@@ -107,8 +109,12 @@ uint32_t commonAlarmSubscribe(OnvifDevAccess *access, const char *localAddr, int
     // A port left in TIME_WAIT by an earlier subscription may be reused; a
     // port another socket listens on may not.
     soap->bind_flags |= SO_REUSEADDR;
+    // A port outside 1..65535 would be cut to 16 bits by the socket layer
+    // (a port of 0 or 65536 binds an ephemeral port), and the camera would
+    // be told a port nobody listens on: such candidates end the search.
     bool bound = false;
-    for (int attempt = 0; attempt < kBindTries && !bound; ++attempt) {
+    for (int attempt = 0; attempt < kBindTries && !bound && port >= kFirstPort && port <= kLastPort;
+         ++attempt) {
         if (soap_valid_socket(soap_bind(soap, localAddr, port, kBacklog))) {
             bound = true;
         } else {

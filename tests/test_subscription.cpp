@@ -386,6 +386,52 @@ TEST_F(SubscriptionTest, BindLoopSkipsTakenPorts)
     close(blocker);
 }
 
+// A port is 16 bits: a candidate past 65535 (or below 1) would be cut by the
+// socket layer to some other port while the camera is told the uncut one.
+TEST_F(SubscriptionTest, BindLoopStaysWithinThePortRange)
+{
+    struct Case {
+        int32_t firstPort;
+        bool blockFirst;
+    };
+    const Case cases[] = {{65534, true}, {65535, true}, {0, false}, {-1, false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.firstPort);
+        gS32AlarmDftPort = c.firstPort;
+        int blocker = -1;
+        if (c.blockFirst) {
+            blocker = socket(AF_INET, SOCK_STREAM, 0);
+            int reuse = 1;
+            setsockopt(blocker, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            addr.sin_port = htons(static_cast<uint16_t>(c.firstPort));
+            // When another program listens there already, the port is taken all the same.
+            if (bind(blocker, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
+                ASSERT_EQ(0, listen(blocker, 1));
+            }
+        }
+        LogCapture log;
+        EXPECT_EQ(112u, subscribe(VEK_ONVIF_SCOPE_COMMON));
+        EXPECT_TRUE(log.has(4, 112, "__VEK_Onvif_CommonAlarmSubscribe",
+                            "Failed to soap_bind, ipaddr: 127.0.0.1."));
+        EXPECT_TRUE(log.has(1, 112, "VEK_Onvif_Subscribe", "Faied to subscribe CommonAlarm data."));
+        EXPECT_EQ(0u, sub_.ulCommonAlarmSub);
+        EXPECT_EQ(-7, fd_);
+        EXPECT_TRUE(sim_->requests("Subscribe").empty());
+        if (fd_ != -7) { // the old loop handed out a socket: do not leak it into the next case
+            VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_COMMON, &sub_);
+            fd_ = -7;
+        }
+        sub_ = OnvifSubInfo{};
+        sim_->clearRequests();
+        if (blocker >= 0) {
+            close(blocker);
+        }
+    }
+}
+
 TEST_F(SubscriptionTest, InvalidArgumentsAndLocalAddressFailure)
 {
     LogCapture log;
