@@ -98,6 +98,10 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullMessages(
         VEK_LOG(vek::kLevelError, 112, kFunc, "Invalid input Param.");
         return VEK_ONVIF_ERR_PARAM;
     }
+    // A pull that ends without reports leaves none behind: a record reused
+    // from an earlier pull must not keep pointing at that pull's array.
+    result->pstAlarmReports = nullptr;
+    result->ulAlarmCount = 0;
     ContextCleaner cleaner(soap);
     uint32_t code = vek::addRequestHeaders(
         soap, user, password, vek::Security::Always, kPullMessagesAction, pullPointAddr,

@@ -4,18 +4,22 @@
 #include <cstring>
 #include <string>
 
+#include "reference_compact.h"
 #include "reference_namespaces.h"
 #include "response_capture.h"
 #include "soapH.h"
 #include "vek_log.h"
 #include "vek_soap_context.h"
 #include "vek_subscription_internal.h"
+#include "vek_text.h"
 
 namespace
 {
 
 constexpr int kBindTries = 1000;
 constexpr int kPortStep = 2;
+constexpr int kFirstPort = 1;
+constexpr int kLastPort = 65535;
 constexpr int kBacklog = 128;
 constexpr size_t kLocalAddrSize = 64;
 // Room for the longest local address, bracketed when it is IPv6.
@@ -67,24 +71,43 @@ char *terminationTime(struct soap *soap, const char *duration)
     return soap_strdup(soap, text);
 }
 
-// Adds the namespace declarations that the stored reference parameter
-// inherited from the answer's envelope, when they fit in the member.
-void declareReferenceNamespaces(char *subRef, std::string_view rawAnswer, const char *func)
+// The text under which the subscription's first reference parameter is
+// stored and sent back: the namespace declarations it inherited from the
+// answer's envelope added, then as compact as it can be. Empty when the
+// answer names no subscription or has no reference parameter.
+std::string storedReference(const _ns7__SubscribeResponse &response, std::string_view rawAnswer)
 {
-    if (subRef[0] == '\0') {
-        return;
+    const wsa5__EndpointReferenceType *reference = response.SubscriptionReference;
+    if (reference == nullptr || reference->Address == nullptr ||
+        reference->ReferenceParameters == nullptr ||
+        reference->ReferenceParameters->__any == nullptr ||
+        reference->ReferenceParameters->__size < 1 ||
+        reference->ReferenceParameters->__any[0] == nullptr) {
+        return {};
     }
-    std::string repaired = vek::declareInheritedNamespaces(subRef, rawAnswer);
-    if (repaired.size() == std::strlen(subRef)) {
-        return;
+    return vek::compactReference(
+        vek::declareInheritedNamespaces(reference->ReferenceParameters->__any[0], rawAnswer));
+}
+
+// A reference parameter that does not fit its member cannot be sent back
+// whole, so the subscription could be neither renewed nor ended later. It
+// is ended at once, while its whole reference is still at hand, and the
+// subscription counts as failed.
+uint32_t refuseUnstorableReference(OnvifDevAccess *access, const _ns7__SubscribeResponse &response,
+                                   const std::string &reference, const char *func)
+{
+    if (reference.size() < vek::kSubTextSize) {
+        return VEK_ONVIF_OK;
     }
-    if (repaired.size() < vek::kSubTextSize) {
-        std::memcpy(subRef, repaired.c_str(), repaired.size() + 1);
-    } else {
-        VEK_LOG(vek::kLevelInfo, 112, func,
-                "Subscription reference with its namespaces is too long to store: %s",
-                repaired.c_str());
-    }
+    VEK_LOG(vek::kLevelError, 112, func,
+            "Subscription reference of %zu characters does not fit in %zu; ending the "
+            "subscription.",
+            reference.size(), vek::kSubTextSize - 1);
+    std::string manager(vek::trimXmlSpace(response.SubscriptionReference->Address));
+    vek::EventContext context;
+    (void)__VEK_Onvif_Unsubscribe(context.get(), manager.c_str(), reference.c_str(),
+                                  access->szUserName, access->szPassword);
+    return VEK_ONVIF_ERR_FAIL;
 }
 
 uint32_t commonAlarmSubscribe(OnvifDevAccess *access, const char *localAddr, int32_t *sockFd,
@@ -107,8 +130,12 @@ uint32_t commonAlarmSubscribe(OnvifDevAccess *access, const char *localAddr, int
     // A port left in TIME_WAIT by an earlier subscription may be reused; a
     // port another socket listens on may not.
     soap->bind_flags |= SO_REUSEADDR;
+    // A port outside 1..65535 would be cut to 16 bits by the socket layer
+    // (a port of 0 or 65536 binds an ephemeral port), and the camera would
+    // be told a port nobody listens on: such candidates end the search.
     bool bound = false;
-    for (int attempt = 0; attempt < kBindTries && !bound; ++attempt) {
+    for (int attempt = 0; attempt < kBindTries && !bound && port >= kFirstPort && port <= kLastPort;
+         ++attempt) {
         if (soap_valid_socket(soap_bind(soap, localAddr, port, kBacklog))) {
             bound = true;
         } else {
@@ -140,13 +167,21 @@ uint32_t commonAlarmSubscribe(OnvifDevAccess *access, const char *localAddr, int
                                  soapCode, access->szEventUrl);
         return VEK_ONVIF_ERR_FAIL;
     }
+    std::string reference = storedReference(response, capture.text());
+    code = refuseUnstorableReference(access, response, reference, kFunc);
+    if (code != VEK_ONVIF_OK) {
+        return code;
+    }
     code =
         __VEK_Onvif_ParseSubscribeRsp(&response, subInfo->szCommonSubAddr, subInfo->szCommonSubRef);
     if (code != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelError, code, kFunc, "Failed to parse common alarm subscribe response.");
         return code;
     }
-    declareReferenceNamespaces(subInfo->szCommonSubRef, capture.text(), kFunc);
+    // The camera's own text, copied above, gives way to the stored form.
+    if (!reference.empty()) {
+        std::memcpy(subInfo->szCommonSubRef, reference.c_str(), reference.size() + 1);
+    }
     subInfo->ulCommonAlarmSub = 1;
     // The listening socket now belongs to the caller; destroying the context
     // must leave it open.
@@ -232,13 +267,21 @@ uint32_t smartDataSubscribe(OnvifDevAccess *access, const char *localAddr,
                                  soapCode, access->szEventUrl);
         return VEK_ONVIF_ERR_FAIL;
     }
+    std::string reference = storedReference(response, capture.text());
+    code = refuseUnstorableReference(access, response, reference, kFunc);
+    if (code != VEK_ONVIF_OK) {
+        return code;
+    }
     code =
         __VEK_Onvif_ParseSubscribeRsp(&response, subInfo->szSmartSubAddr, subInfo->szSmartSubRef);
     if (code != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelError, code, kFunc, "Failed to param smart data subscribe response.");
         return code;
     }
-    declareReferenceNamespaces(subInfo->szSmartSubRef, capture.text(), kFunc);
+    // The camera's own text, copied above, gives way to the stored form.
+    if (!reference.empty()) {
+        std::memcpy(subInfo->szSmartSubRef, reference.c_str(), reference.size() + 1);
+    }
     subInfo->ulSmartDataSub = 1;
     return VEK_ONVIF_OK;
 }

@@ -173,6 +173,40 @@ TEST_F(PullPointTest, FailuresLeaveOutValuesAlone)
     EXPECT_TRUE(log.has(4, 112, "VEK_Onvif_PullMessages", "Invalid input Param."));
 }
 
+// A caller keeps one result record for all its pulls and frees what each
+// pull hands over. A failed pull must not leave the previous array in it.
+TEST_F(PullPointTest, FailedPullLeavesNoReportsInAReusedRecord)
+{
+    startCamera();
+    std::string address = create();
+    std::string gone = sim_->baseUrl() + "/onvif/pullpoint/42";
+    struct Failure {
+        const char *what;
+        std::string address;
+        const char *password;
+    };
+    const Failure failures[] = {
+        {"unknown pull point", gone, "secret"},
+        {"refused credentials", address, "wrong"},
+    };
+    OnvifPullResult result{};
+    for (const Failure &failure : failures) {
+        SCOPED_TRACE(failure.what);
+        sim_->queueMessage(motion("true"));
+        ASSERT_EQ(0u, VEK_Onvif_PullMessages(soap_, address.c_str(), "admin", "secret", &inputs_,
+                                             &cfg_, &result));
+        ASSERT_EQ(1u, result.ulAlarmCount);
+        OnvifAlarmReport *handedOver = result.pstAlarmReports;
+        ASSERT_NE(nullptr, handedOver);
+        ZU_MEM_FreeEx(reinterpret_cast<void **>(&handedOver), "test", __LINE__);
+
+        EXPECT_EQ(100u, VEK_Onvif_PullMessages(soap_, failure.address.c_str(), "admin",
+                                               failure.password, &inputs_, &cfg_, &result));
+        EXPECT_EQ(nullptr, result.pstAlarmReports);
+        EXPECT_EQ(0u, result.ulAlarmCount);
+    }
+}
+
 TEST_F(PullPointTest, RealMessagesFromTheCorpus)
 {
     startCamera();

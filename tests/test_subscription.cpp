@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "camsim.h"
+#include "reference_compact.h"
 #include "reference_namespaces.h"
 #include "soapH.h"
 #include "test_support.h"
@@ -264,6 +265,91 @@ TEST_F(SubscriptionTest, ReferenceDeclaredOnEnvelopeGoesBackWellFormed)
     }
 }
 
+// The stored reference is the shortest well-formed equivalent of what the
+// camera sent. One that does not fit even so would be stored cut and could be
+// neither renewed nor ended: the subscription is ended at once and fails.
+TEST_F(SubscriptionTest, ReferenceIsStoredWholeOrTheSubscriptionEnded)
+{
+    caps_ = OnvifSmartCaps{1, 1, 0, 0, 0};
+    VEK_PLAT_SetDevPort(8123, 0);
+    // "<dom0:SubscriptionId xmlns:dom0=\"NS\">1</dom0:SubscriptionId>" is 58
+    // characters besides the namespace.
+    auto namespaceFor = [](size_t referenceLength) {
+        return "urn:" + std::string(referenceLength - 58 - 4, 'n');
+    };
+    struct Case {
+        const char *what;
+        size_t compactLength;
+        std::string tagExtra; // what the camera adds that the compact form leaves out
+        camsim::IdDeclaration declaration;
+        uint32_t scope;
+    };
+    const Case cases[] = {
+        {"fits once compact", 127, "  xmlns:tt=\"http://www.onvif.org/ver10/schema\"\n ",
+         camsim::IdDeclaration::OnElement, VEK_ONVIF_SCOPE_COMMON},
+        {"fits with the declaration from the envelope", 127, "", camsim::IdDeclaration::OnEnvelope,
+         VEK_ONVIF_SCOPE_SMART},
+        {"one character too long, common alarms", 128, " xmlns:tt=\"urn:tt\"",
+         camsim::IdDeclaration::OnElement, VEK_ONVIF_SCOPE_COMMON},
+        {"one character too long, smart data", 128, "", camsim::IdDeclaration::OnEnvelope,
+         VEK_ONVIF_SCOPE_SMART},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        camsim::Config config;
+        config.idNamespace = namespaceFor(c.compactLength);
+        config.subscribe.idDeclaration = c.declaration;
+        config.subscribe.idTagExtra = c.tagExtra;
+        startCamera(config);
+        sub_ = OnvifSubInfo{};
+        fd_ = -7;
+        const std::string compact = "<dom0:SubscriptionId xmlns:dom0=\"" + config.idNamespace +
+                                    "\">1</dom0:SubscriptionId>";
+        ASSERT_EQ(c.compactLength, compact.size());
+        const bool common = c.scope == VEK_ONVIF_SCOPE_COMMON;
+        const char *storedRef = common ? sub_.szCommonSubRef : sub_.szSmartSubRef;
+        const char *storedAddr = common ? sub_.szCommonSubAddr : sub_.szSmartSubAddr;
+        const uint32_t &flag = common ? sub_.ulCommonAlarmSub : sub_.ulSmartDataSub;
+
+        LogCapture log;
+        uint32_t result = subscribe(c.scope);
+        if (c.compactLength < sizeof sub_.szCommonSubRef) {
+            ASSERT_EQ(0u, result);
+            EXPECT_EQ(1u, flag);
+            EXPECT_EQ(compact, storedRef);
+            // The camera takes the stored text back as the subscription's reference.
+            EXPECT_EQ(0u, VEK_Onvif_Renew(storedAddr, storedRef, "admin", "secret"));
+            EXPECT_EQ(0u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", c.scope, &sub_));
+            EXPECT_TRUE(sim_->subscriptions().empty());
+        } else {
+            const char *func =
+                common ? "__VEK_Onvif_CommonAlarmSubscribe" : "__VEK_Onvif_SmartDataSubscribe";
+            const char *failed = common ? "Faied to subscribe CommonAlarm data."
+                                        : "Faied to subscribe smartalarm data.";
+            EXPECT_EQ(common ? 112u : 0u, result);
+            EXPECT_EQ(0u, flag);
+            EXPECT_EQ(std::string(), storedRef);
+            EXPECT_EQ(std::string(), storedAddr);
+            EXPECT_EQ(-7, fd_);
+            EXPECT_TRUE(log.has(1, 112, "VEK_Onvif_Subscribe", failed));
+            bool logged = false;
+            for (const auto &line : log.lines()) {
+                logged |= line.level == 4 && line.code == 112 && line.func == func &&
+                          line.text.find("128") != std::string::npos;
+            }
+            EXPECT_TRUE(logged);
+            // Ended with the whole reference: the camera knew it and holds nothing.
+            auto unsubscribes = sim_->requests("Unsubscribe");
+            EXPECT_EQ(1u, unsubscribes.size());
+            for (const auto &unsubscribe : unsubscribes) {
+                EXPECT_EQ(200, unsubscribe.responseStatus);
+            }
+            EXPECT_TRUE(sim_->subscriptions().empty());
+        }
+    }
+    VEK_PLAT_SetDevPort(80, 0);
+}
+
 TEST_F(SubscriptionTest, RefusedAuthenticationClosesTheBoundSocket)
 {
     std::strcpy(access_.szPassword, "wrong");
@@ -384,6 +470,52 @@ TEST_F(SubscriptionTest, BindLoopSkipsTakenPorts)
               sim_->requests("Subscribe").at(0).body.at("ConsumerReference/Address"));
     EXPECT_EQ(0u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_COMMON, &sub_));
     close(blocker);
+}
+
+// A port is 16 bits: a candidate past 65535 (or below 1) would be cut by the
+// socket layer to some other port while the camera is told the uncut one.
+TEST_F(SubscriptionTest, BindLoopStaysWithinThePortRange)
+{
+    struct Case {
+        int32_t firstPort;
+        bool blockFirst;
+    };
+    const Case cases[] = {{65534, true}, {65535, true}, {0, false}, {-1, false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.firstPort);
+        gS32AlarmDftPort = c.firstPort;
+        int blocker = -1;
+        if (c.blockFirst) {
+            blocker = socket(AF_INET, SOCK_STREAM, 0);
+            int reuse = 1;
+            setsockopt(blocker, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            addr.sin_port = htons(static_cast<uint16_t>(c.firstPort));
+            // When another program listens there already, the port is taken all the same.
+            if (bind(blocker, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
+                ASSERT_EQ(0, listen(blocker, 1));
+            }
+        }
+        LogCapture log;
+        EXPECT_EQ(112u, subscribe(VEK_ONVIF_SCOPE_COMMON));
+        EXPECT_TRUE(log.has(4, 112, "__VEK_Onvif_CommonAlarmSubscribe",
+                            "Failed to soap_bind, ipaddr: 127.0.0.1."));
+        EXPECT_TRUE(log.has(1, 112, "VEK_Onvif_Subscribe", "Faied to subscribe CommonAlarm data."));
+        EXPECT_EQ(0u, sub_.ulCommonAlarmSub);
+        EXPECT_EQ(-7, fd_);
+        EXPECT_TRUE(sim_->requests("Subscribe").empty());
+        if (fd_ != -7) { // the old loop handed out a socket: do not leak it into the next case
+            VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_COMMON, &sub_);
+            fd_ = -7;
+        }
+        sub_ = OnvifSubInfo{};
+        sim_->clearRequests();
+        if (blocker >= 0) {
+            close(blocker);
+        }
+    }
 }
 
 TEST_F(SubscriptionTest, InvalidArgumentsAndLocalAddressFailure)
@@ -669,6 +801,47 @@ TEST(ReferenceNamespaces, AddsOnlyMissingDeclarations)
     EXPECT_EQ(std::vector<std::string>{"q"}, vek::undeclaredPrefixes("<q:Id><q:x/></q:Id>"));
     // Nothing to be found: the fragment stays as it is.
     EXPECT_EQ("<z:Id>1</z:Id>", vek::declareInheritedNamespaces("<z:Id>1</z:Id>", raw));
+}
+
+TEST(ReferenceCompact, ShortestEquivalentFragment)
+{
+    struct Case {
+        const char *received;
+        const char *stored;
+    };
+    const Case cases[] = {
+        // Whitespace between tags goes, character data stays as it is.
+        {"<a:R xmlns:a=\"urn:a\">\n  <a:Id> 7 </a:Id>\n  <a:S>x <a:B/> y</a:S>\n</a:R>",
+         "<a:R xmlns:a=\"urn:a\"><a:Id> 7 </a:Id><a:S>x <a:B/> y</a:S></a:R>"},
+        // Spacing inside tags; a declaration nothing uses.
+        {"<a:Id  xmlns:a = \"urn:a\"\n xmlns:b='urn:b' >1</a:Id >",
+         "<a:Id xmlns:a=\"urn:a\">1</a:Id>"},
+        // A prefix used only in an attribute name or a qualified-name value.
+        {"<Id xmlns:w=\"urn:w\" xmlns:t=\"urn:t\" w:Is=\"true\" kind=\"t:Main\">1</Id>",
+         "<Id xmlns:w=\"urn:w\" xmlns:t=\"urn:t\" w:Is=\"true\" kind=\"t:Main\">1</Id>"},
+        // A redeclaration with the same namespace goes, one with another stays.
+        {"<a:R xmlns:a=\"urn:a\"><a:Id xmlns:a=\"urn:a\">1</a:Id>"
+         "<a:Id xmlns:a=\"urn:o\">2</a:Id></a:R>",
+         "<a:R xmlns:a=\"urn:a\"><a:Id>1</a:Id><a:Id xmlns:a=\"urn:o\">2</a:Id></a:R>"},
+        // Declared on the root but needed only below a redeclaration: not needed.
+        {"<R xmlns:a=\"urn:a\"><a:Id xmlns:a=\"urn:o\">1</a:Id></R>",
+         "<R><a:Id xmlns:a=\"urn:o\">1</a:Id></R>"},
+        // The default namespace counts for unprefixed elements only.
+        {"<Id xmlns=\"urn:d\">1</Id>", "<Id xmlns=\"urn:d\">1</Id>"},
+        {"<a:Id xmlns=\"urn:d\" xmlns:a=\"urn:a\" n=\"1\"/>", "<a:Id xmlns:a=\"urn:a\" n=\"1\"/>"},
+        {"<a:R xmlns:a=\"urn:a\"><a:Flag>\n</a:Flag></a:R>",
+         "<a:R xmlns:a=\"urn:a\"><a:Flag/></a:R>"},
+        // Kept: whitespace under xml:space="preserve", comments, CDATA, references.
+        {"<R xml:space=\"preserve\"> <B/> </R>", "<R xml:space=\"preserve\"> <B/> </R>"},
+        {"<R>\n<!-- c -->\n<![CDATA[ <x> ]]>&amp;</R>", "<R><!-- c --><![CDATA[ <x> ]]>&amp;</R>"},
+        // Not XML: left alone.
+        {"<a:Id>1</a:Other>", "<a:Id>1</a:Other>"},
+        {"<a:Id>1", "<a:Id>1"},
+        {"plain 1", "plain 1"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(c.stored, vek::compactReference(c.received)) << c.received;
+    }
 }
 
 } // namespace

@@ -333,8 +333,9 @@ struct CameraSim::Impl {
             out += "<wsa5:ReferenceParameters><" + q;
             if (opt.idDeclaration == IdDeclaration::OnElement)
                 out += " xmlns:" + cfg.idPrefix + "=\"" + escapeXml(cfg.idNamespace) + "\"";
-            out += ">" + std::string(opt.padId ? "\n        " : "") + escapeXml(s.idText) +
-                   (opt.padId ? "   \n      " : "") + "</" + q + "></wsa5:ReferenceParameters>";
+            out += opt.idTagExtra + ">" + std::string(opt.padId ? "\n        " : "") +
+                   escapeXml(s.idText) + (opt.padId ? "   \n      " : "") + "</" + q +
+                   "></wsa5:ReferenceParameters>";
         }
         return out + "</" + wrapper + ">";
     }

@@ -57,6 +57,7 @@ struct ReferenceOptions {
     bool omitAddress = false;   // SubscriptionReference without Address
     bool longAddress = false;   // Address followed by a ~300 character query string
     std::string addressSuffix;  // appended verbatim to the Address (e.g. "?Idx=3")
+    std::string idTagExtra;     // written verbatim at the end of the id element's start tag
 };
 
 // A reply that replaces the simulator's own answer (see Config::interceptor).
@@ -135,7 +136,7 @@ struct Config {
     std::string idPrefix = "dom0";
     std::string idLocalName = "SubscriptionId";
     ReferenceOptions subscribe; // SubscribeResponse
-    ReferenceOptions pullPoint{false, IdDeclaration::OnElement, false, false, false, false, {}};
+    ReferenceOptions pullPoint{false, IdDeclaration::OnElement, false, false, false, false, {}, {}};
 
     std::string advertisedHost = "127.0.0.1";    // host written into answered addresses
     std::chrono::seconds clockOffset{0};         // added to the camera's clock
