@@ -4,15 +4,13 @@
 #include <cstring>
 
 #include "discovery_internal.h"
-#include "request_headers.h"
+#include "exchange.h"
 #include "soapH.h"
 #include "vek_log.h"
-#include "vek_soap_context.h"
 
 namespace
 {
 constexpr const char *kFunc = "VEK_Onvif_GetEventProperties";
-constexpr uint32_t kGetEventPropertiesAction = VEK_ONVIF_ACTION_GET_EVENT_PROPERTIES;
 } // namespace
 
 extern "C" {
@@ -31,11 +29,9 @@ VEK_ONVIF_API uint32_t VEK_Onvif_GetEventProperties(const char *url, const char 
         return VEK_ONVIF_ERR_PARAM;
     }
 
-    // Without a context the header steps below refuse the null context.
-    vek::EventContext context;
-    struct soap *soap = context.get();
-    uint32_t result = vek::addRequestHeaders(
-        soap, user, password, vek::Security::WhenUserGiven, kGetEventPropertiesAction, url,
+    vek::Exchange exchange;
+    uint32_t result = exchange.addHeaders(
+        user, password, vek::Security::WhenUserGiven, VEK_ONVIF_ACTION_GET_EVENT_PROPERTIES, url,
         {kFunc, "VEK_Onvif_EncryptHeader is failed.", "VEK_Onvif_HeaderEnc is failed.", false});
     if (result != VEK_ONVIF_OK) {
         return result;
@@ -43,9 +39,13 @@ VEK_ONVIF_API uint32_t VEK_Onvif_GetEventProperties(const char *url, const char 
 
     struct _ns1__GetEventProperties request;
     struct _ns1__GetEventPropertiesResponse response;
-    if (soap_call___ns12__GetEventProperties(soap, url, nullptr, &request, &response) != SOAP_OK) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc,
-                "Failed to get device event information, url:%s.", url);
+    auto stub = [&](struct soap *soap) {
+        return soap_call___ns12__GetEventProperties(soap, url, nullptr, &request, &response);
+    };
+    if (exchange.call(stub,
+                      {kFunc, "Failed to get device event information, url:%s.",
+                       vek::CallFailureLog::Form::Plain},
+                      url) != SOAP_OK) {
         return VEK_ONVIF_ERR_SOAP;
     }
     const ns8__TopicSetType *topicSet = response.ns8__TopicSet;

@@ -2,6 +2,7 @@
 // SmartHttpReport element of its UserAlarm root topic.
 #include "alarm_topic_table.h"
 #include "discovery_internal.h"
+#include "smart_reports.h"
 
 namespace vek
 {
@@ -12,19 +13,9 @@ void readSmartReportCaps(mxml_node_t *userAlarm, OnvifSmartCaps *caps)
         VEK_Onvif_HasSubNode(userAlarm, "SmartHttpReport") == 0) {
         return;
     }
-    struct Kind {
-        const char *name;
-        uint32_t OnvifSmartCaps::*flag;
-    };
-    static constexpr Kind kKinds[] = {
-        {"LineDetector", &OnvifSmartCaps::ulLineDetector},
-        {"FieldDetector", &OnvifSmartCaps::ulFieldDetector},
-        {"FaceDetector", &OnvifSmartCaps::ulFaceDetector},
-        {"CountAggregation", &OnvifSmartCaps::ulCountAggregation},
-    };
     // A kind the camera does not list keeps whatever its flag held.
     caps->ulSupportSmartData = 0;
-    for (const Kind &kind : kKinds) {
+    for (const SmartReportKind &kind : kSmartReportKinds) {
         if (VEK_Onvif_HasSubNode(userAlarm, kind.name) == 1) {
             caps->*kind.flag = 1;
             caps->ulSupportSmartData = 1;

@@ -32,6 +32,11 @@ Exchange::~Exchange()
 uint32_t Exchange::addHeaders(const char *user, const char *password, Security security,
                               uint32_t action, const char *url, const HeaderFailureLog &log)
 {
+    // The only way a frame lacks its context is an allocation that failed.
+    if (soap_ == nullptr) {
+        VEK_LOG(kLevelError, VEK_ONVIF_ERR_NOMEM, log.func, "Failed to init event soap.");
+        return VEK_ONVIF_ERR_NOMEM;
+    }
     return addRequestHeaders(soap_, user, password, security, action, url, log);
 }
 

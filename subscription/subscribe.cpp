@@ -1,15 +1,17 @@
-// Subscribe: binds the recorder's listening socket and subscribes it at the
-// camera for common alarms; subscribes the recorder's own port for the
-// smart-analytics reports the camera offers.
+// Subscribe: subscribes the recorder at the camera, for common alarms on a
+// listening socket it binds, and for the smart-analytics reports the camera
+// offers on the recorder's own port. Both scopes are one exchange that
+// differs only in the row of kScopes that drives it.
 #include <cstring>
 #include <string>
 
+#include "exchange.h"
 #include "reference_compact.h"
 #include "reference_namespaces.h"
 #include "response_capture.h"
+#include "smart_reports.h"
 #include "soapH.h"
 #include "vek_log.h"
-#include "vek_soap_context.h"
 #include "vek_subscription_internal.h"
 #include "vek_text.h"
 
@@ -26,42 +28,60 @@ constexpr size_t kLocalAddrSize = 64;
 constexpr size_t kConsumerSize = 128;
 constexpr size_t kTerminationSize = 32;
 constexpr size_t kTopicFilterSize = 512;
-constexpr const char *kCommonTermination = "PT1M";
-constexpr const char *kSmartTermination = "PT30S";
 
-struct SmartTopic {
-    uint32_t OnvifSmartCaps::*flag;
-    const char *topic;
+using SubText = char[vek::kSubTextSize];
+
+// What tells the two subscriptions apart. Log texts are fixed: recorders
+// and tests search for them.
+struct ScopeSpec {
+    const char *func;
+    const char *authFailed;
+    const char *callFailed;
+    const char *parseFailed;
+    const char *termination;
+    bool listens;  // binds the listening socket and hands it to the caller
+    bool filtered; // carries the topic filter of the offered smart reports
+    uint32_t OnvifSubInfo::*flag;
+    SubText OnvifSubInfo::*address;
+    SubText OnvifSubInfo::*reference;
 };
-// In the order the topics are concatenated into the filter.
-constexpr SmartTopic kSmartTopics[] = {
-    {&OnvifSmartCaps::ulLineDetector, "tns1:UserAlarm/tns1:SmartHttpReport/tns1:LineDetector/"},
-    {&OnvifSmartCaps::ulFieldDetector, "tns1:UserAlarm/tns1:SmartHttpReport/tns1:FieldDetector/"},
-    {&OnvifSmartCaps::ulFaceDetector, "tns1:UserAlarm/tns1:SmartHttpReport/tns1:FaceDetector/"},
-    {&OnvifSmartCaps::ulCountAggregation,
-     "tns1:UserAlarm/tns1:SmartHttpReport/tns1:CountAggregation/"},
+
+constexpr ScopeSpec kCommonScope = {
+    "__VEK_Onvif_CommonAlarmSubscribe",
+    "Failed to common alarm subscribe author.",
+    "[Soap err:%ld]LogPrint: Failed to Subscribe ComonAlarm, Url:%s",
+    "Failed to parse common alarm subscribe response.",
+    "PT1M",
+    true,
+    false,
+    &OnvifSubInfo::ulCommonAlarmSub,
+    &OnvifSubInfo::szCommonSubAddr,
+    &OnvifSubInfo::szCommonSubRef,
 };
 
-template <typename T> T *newZeroed(struct soap *soap)
-{
-    void *block = soap_malloc(soap, sizeof(T));
-    if (block != nullptr) {
-        std::memset(block, 0, sizeof(T));
-    }
-    return static_cast<T *>(block);
-}
+constexpr ScopeSpec kSmartScope = {
+    "__VEK_Onvif_SmartDataSubscribe",
+    "Failed to smart data subscribe author.",
+    "[Soap err:%ld]LogPrint: Failed to Subscribe SmartAlarm Url:%s",
+    "Failed to param smart data subscribe response.",
+    "PT30S",
+    false,
+    true,
+    &OnvifSubInfo::ulSmartDataSub,
+    &OnvifSubInfo::szSmartSubAddr,
+    &OnvifSubInfo::szSmartSubRef,
+};
 
-// Sets a context copy of the consumer address "http://host:port/onvif_notify_server";
+// A context copy of the consumer address "http://host:port/onvif_notify_server";
 // an IPv6 host is bracketed so that the address stays a valid URL.
-void setConsumerAddress(struct soap *soap, wsa5__EndpointReferenceType *consumer,
-                        const char *localAddr, int port)
+char *consumerAddress(struct soap *soap, const char *localAddr, int port)
 {
     char address[kConsumerSize] = {0};
     const char *format = std::strchr(localAddr, ':') != nullptr
                              ? "http://[%s]:%d/onvif_notify_server"
                              : "http://%s:%d/onvif_notify_server";
     (void)ZU_snprintf(address, sizeof address, format, localAddr, port);
-    consumer->Address = soap_strdup(soap, address);
+    return soap_strdup(soap, address);
 }
 
 char *terminationTime(struct soap *soap, const char *duration)
@@ -69,6 +89,78 @@ char *terminationTime(struct soap *soap, const char *duration)
     char text[kTerminationSize] = {0};
     (void)ZU_snprintf(text, sizeof text, "%s", duration);
     return soap_strdup(soap, text);
+}
+
+// Binds the context's listening socket at the first free port from the
+// recorder's default, stepping by two. A port outside 1..65535 would be cut
+// to 16 bits by the socket layer (0 or 65536 binds an ephemeral port) and
+// the camera told a port nobody listens on: such candidates end the search.
+uint32_t bindListener(struct soap *soap, const char *localAddr, int *port, const char *func)
+{
+    // A port left in TIME_WAIT by an earlier subscription may be reused; a
+    // port another socket listens on may not.
+    soap->bind_flags |= SO_REUSEADDR;
+    int candidate = gS32AlarmDftPort;
+    for (int attempt = 0; attempt < kBindTries && candidate >= kFirstPort && candidate <= kLastPort;
+         ++attempt, candidate += kPortStep) {
+        if (soap_valid_socket(soap_bind(soap, localAddr, candidate, kBacklog))) {
+            *port = candidate;
+            return VEK_ONVIF_OK;
+        }
+    }
+    VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, func, "Failed to soap_bind, ipaddr: %s.",
+            localAddr);
+    return VEK_ONVIF_ERR_FAIL;
+}
+
+uint32_t recorderPort(int *port, const char *func)
+{
+    VEK_PUB_DevPortInfo ports;
+    std::memset(&ports, 0, sizeof ports);
+    uint32_t code = VEK_PUB_GetDevPortInfo(&ports);
+    if (code != VEK_ONVIF_OK) {
+        VEK_LOG(vek::kLevelError, code, func, "Failed to get device ports info.");
+        return code;
+    }
+    *port = ports.usPort;
+    return VEK_ONVIF_OK;
+}
+
+// The topic filter of the smart reports the camera offers, concatenated in
+// the order of kSmartReportKinds.
+uint32_t addTopicFilter(const vek::Exchange &exchange, const OnvifSmartCaps *caps,
+                        _ns7__Subscribe *request)
+{
+    request->Filter = exchange.newRecord<ns7__FilterType>();
+    if (request->Filter == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_NOMEM, "__VEK_Onvif_ExplicitSubscribe",
+                "Failed to malloc stSubscribe.Filter memory.");
+        return VEK_ONVIF_ERR_NOMEM;
+    }
+    constexpr const char *kTopicFunc = "__VEK_Onvif_SupportSmartAlarmDataSub";
+    request->Filter->TopicExpression = exchange.newRecord<ns7__TopicExpressionType>();
+    if (request->Filter->TopicExpression == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_NOMEM, kTopicFunc,
+                "Failed to malloc ns7__TopicExpression memory.");
+        return VEK_ONVIF_ERR_NOMEM;
+    }
+    char topics[kTopicFilterSize] = {0};
+    size_t length = 0;
+    for (const vek::SmartReportKind &kind : vek::kSmartReportKinds) {
+        if (caps->*kind.flag != 1) {
+            continue;
+        }
+        int written = ZU_snprintf(topics + length, kTopicFilterSize - length, "%s%s/",
+                                  vek::kSmartReportTopicPrefix, kind.name);
+        if (written < 0) {
+            VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kTopicFunc,
+                    "Failed to call ZU_snprintf, possible string is too long.");
+            return VEK_ONVIF_ERR_FAIL;
+        }
+        length += static_cast<size_t>(written);
+    }
+    request->Filter->TopicExpression->__mixed = soap_strdup(exchange.soap(), topics);
+    return VEK_ONVIF_OK;
 }
 
 // The text under which the subscription's first reference parameter is
@@ -93,197 +185,96 @@ std::string storedReference(const _ns7__SubscribeResponse &response, std::string
 // whole, so the subscription could be neither renewed nor ended later. It
 // is ended at once, while its whole reference is still at hand, and the
 // subscription counts as failed.
-uint32_t refuseUnstorableReference(OnvifDevAccess *access, const _ns7__SubscribeResponse &response,
+uint32_t refuseUnstorableReference(const OnvifDevAccess *access,
+                                   const _ns7__SubscribeResponse &response,
                                    const std::string &reference, const char *func)
 {
     if (reference.size() < vek::kSubTextSize) {
         return VEK_ONVIF_OK;
     }
-    VEK_LOG(vek::kLevelError, 112, func,
+    VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, func,
             "Subscription reference of %zu characters does not fit in %zu; ending the "
             "subscription.",
             reference.size(), vek::kSubTextSize - 1);
     std::string manager(vek::trimXmlSpace(response.SubscriptionReference->Address));
-    vek::EventContext context;
-    (void)__VEK_Onvif_Unsubscribe(context.get(), manager.c_str(), reference.c_str(),
-                                  access->szUserName, access->szPassword);
+    vek::Exchange exchange;
+    (void)vek::unsubscribeOnce(exchange, manager.c_str(), reference.c_str(), access->szUserName,
+                               access->szPassword);
     return VEK_ONVIF_ERR_FAIL;
 }
 
-uint32_t commonAlarmSubscribe(OnvifDevAccess *access, const char *localAddr, int32_t *sockFd,
-                              OnvifSubInfo *subInfo)
+// Stores the answer into the scope's members of the record.
+uint32_t storeSubscription(const ScopeSpec &scope, const OnvifDevAccess *access,
+                           _ns7__SubscribeResponse &response, std::string_view rawAnswer,
+                           OnvifSubInfo *subInfo)
 {
-    constexpr const char *kFunc = "__VEK_Onvif_CommonAlarmSubscribe";
-    int port = gS32AlarmDftPort;
-    vek::EventContext context;
-    struct soap *soap = context.get();
-    if (soap == nullptr) {
-        VEK_LOG(vek::kLevelError, 104, kFunc, "Failed to init event soap.");
-        return VEK_ONVIF_ERR_NOMEM;
-    }
-    uint32_t code = __VEK_Onvif_SubscribeAuth(access, soap);
-    if (code != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelError, code, kFunc, "Failed to common alarm subscribe author.");
-        return code;
-    }
-
-    // A port left in TIME_WAIT by an earlier subscription may be reused; a
-    // port another socket listens on may not.
-    soap->bind_flags |= SO_REUSEADDR;
-    // A port outside 1..65535 would be cut to 16 bits by the socket layer
-    // (a port of 0 or 65536 binds an ephemeral port), and the camera would
-    // be told a port nobody listens on: such candidates end the search.
-    bool bound = false;
-    for (int attempt = 0; attempt < kBindTries && !bound && port >= kFirstPort && port <= kLastPort;
-         ++attempt) {
-        if (soap_valid_socket(soap_bind(soap, localAddr, port, kBacklog))) {
-            bound = true;
-        } else {
-            port += kPortStep;
-        }
-    }
-    if (!bound) {
-        VEK_LOG(vek::kLevelError, 112, kFunc, "Failed to soap_bind, ipaddr: %s.", localAddr);
-        return VEK_ONVIF_ERR_FAIL;
-    }
-
-    _ns7__Subscribe request;
-    _ns7__SubscribeResponse response;
-    request.InitialTerminationTime = terminationTime(soap, kCommonTermination);
-    request.ConsumerReference = newZeroed<wsa5__EndpointReferenceType>(soap);
-    if (request.ConsumerReference == nullptr) {
-        VEK_LOG(vek::kLevelError, 102, kFunc,
-                "Fail to malloc stSubscribe.ConsumerReference memory.");
-        return VEK_ONVIF_ERR_PARAM;
-    }
-    setConsumerAddress(soap, request.ConsumerReference, localAddr, port);
-
-    vek::ResponseCapture capture(soap);
-    int soapCode =
-        soap_call___ns14__Subscribe(soap, access->szEventUrl, nullptr, &request, &response);
-    if (soapCode != SOAP_OK) {
-        VEK_SOAP_PUB_LogPrintImp(soap, vek::kEventSource, __LINE__, kFunc,
-                                 "[Soap err:%d]LogPrint: Failed to Subscribe ComonAlarm, Url:%s",
-                                 soapCode, access->szEventUrl);
-        return VEK_ONVIF_ERR_FAIL;
-    }
-    std::string reference = storedReference(response, capture.text());
-    code = refuseUnstorableReference(access, response, reference, kFunc);
+    std::string reference = storedReference(response, rawAnswer);
+    uint32_t code = refuseUnstorableReference(access, response, reference, scope.func);
     if (code != VEK_ONVIF_OK) {
         return code;
     }
     code =
-        __VEK_Onvif_ParseSubscribeRsp(&response, subInfo->szCommonSubAddr, subInfo->szCommonSubRef);
+        vek::parseSubscribeResponse(&response, subInfo->*scope.address, subInfo->*scope.reference);
     if (code != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelError, code, kFunc, "Failed to parse common alarm subscribe response.");
+        VEK_LOG(vek::kLevelError, code, scope.func, "%s", scope.parseFailed);
         return code;
     }
     // The camera's own text, copied above, gives way to the stored form.
     if (!reference.empty()) {
-        std::memcpy(subInfo->szCommonSubRef, reference.c_str(), reference.size() + 1);
+        std::memcpy(subInfo->*scope.reference, reference.c_str(), reference.size() + 1);
     }
-    subInfo->ulCommonAlarmSub = 1;
-    // The listening socket now belongs to the caller; destroying the context
-    // must leave it open.
-    *sockFd = static_cast<int32_t>(soap->master);
-    soap->master = SOAP_INVALID_SOCKET;
+    subInfo->*scope.flag = 1;
     return VEK_ONVIF_OK;
 }
 
-// Builds the smart-data topic filter into the request.
-uint32_t explicitSubscribe(struct soap *soap, const OnvifSmartCaps *caps, _ns7__Subscribe *request)
+uint32_t subscribeScope(const ScopeSpec &scope, const OnvifDevAccess *access, const char *localAddr,
+                        const OnvifSmartCaps *caps, int32_t *sockFd, OnvifSubInfo *subInfo)
 {
-    request->Filter = newZeroed<ns7__FilterType>(soap);
-    if (request->Filter == nullptr) {
-        VEK_LOG(vek::kLevelError, 104, "__VEK_Onvif_ExplicitSubscribe",
-                "Failed to malloc stSubscribe.Filter memory.");
-        return VEK_ONVIF_ERR_NOMEM;
-    }
-    constexpr const char *kTopicFunc = "__VEK_Onvif_SupportSmartAlarmDataSub";
-    request->Filter->TopicExpression = newZeroed<ns7__TopicExpressionType>(soap);
-    if (request->Filter->TopicExpression == nullptr) {
-        VEK_LOG(vek::kLevelError, 104, kTopicFunc, "Failed to malloc ns7__TopicExpression memory.");
-        return VEK_ONVIF_ERR_NOMEM;
-    }
-    char topics[kTopicFilterSize] = {0};
-    size_t length = 0;
-    for (const SmartTopic &entry : kSmartTopics) {
-        if (caps->*entry.flag != 1) {
-            continue;
-        }
-        int written = ZU_snprintf(topics + length, kTopicFilterSize - length, "%s", entry.topic);
-        if (written < 0) {
-            VEK_LOG(vek::kLevelError, 112, kTopicFunc,
-                    "Failed to call ZU_snprintf, possible string is too long.");
-            return VEK_ONVIF_ERR_FAIL;
-        }
-        length += static_cast<size_t>(written);
-    }
-    request->Filter->TopicExpression->__mixed = soap_strdup(soap, topics);
-    return VEK_ONVIF_OK;
-}
-
-uint32_t smartDataSubscribe(OnvifDevAccess *access, const char *localAddr,
-                            const OnvifSmartCaps *caps, OnvifSubInfo *subInfo)
-{
-    constexpr const char *kFunc = "__VEK_Onvif_SmartDataSubscribe";
-    vek::EventContext context;
-    struct soap *soap = context.get();
-    uint32_t code = __VEK_Onvif_SubscribeAuth(access, soap);
+    vek::Exchange exchange;
+    uint32_t code = vek::addSubscribeHeaders(exchange, access);
     if (code != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelError, code, kFunc, "Failed to smart data subscribe author.");
+        VEK_LOG(vek::kLevelError, code, scope.func, "%s", scope.authFailed);
         return code;
     }
-    VEK_PUB_DevPortInfo ports;
-    std::memset(&ports, 0, sizeof ports);
-    code = VEK_PUB_GetDevPortInfo(&ports);
+    struct soap *soap = exchange.soap();
+    int port = 0;
+    code = scope.listens ? bindListener(soap, localAddr, &port, scope.func)
+                         : recorderPort(&port, scope.func);
     if (code != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelError, code, kFunc, "Failed to get device ports info.");
         return code;
     }
-
     _ns7__Subscribe request;
     _ns7__SubscribeResponse response;
-    request.InitialTerminationTime = terminationTime(soap, kSmartTermination);
-    request.ConsumerReference = newZeroed<wsa5__EndpointReferenceType>(soap);
+    request.InitialTerminationTime = terminationTime(soap, scope.termination);
+    request.ConsumerReference = exchange.newRecord<wsa5__EndpointReferenceType>();
     if (request.ConsumerReference == nullptr) {
-        VEK_LOG(vek::kLevelError, 102, kFunc,
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, scope.func,
                 "Fail to malloc stSubscribe.ConsumerReference memory.");
         return VEK_ONVIF_ERR_PARAM;
     }
-    setConsumerAddress(soap, request.ConsumerReference, localAddr, ports.usPort);
-    code = explicitSubscribe(soap, caps, &request);
-    if (code != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelInfo, code, kFunc, "Failed to alarm explicit subscribe.");
+    request.ConsumerReference->Address = consumerAddress(soap, localAddr, port);
+    if (scope.filtered && (code = addTopicFilter(exchange, caps, &request)) != VEK_ONVIF_OK) {
+        VEK_LOG(vek::kLevelInfo, code, scope.func, "Failed to alarm explicit subscribe.");
         return code;
     }
-
+    const char *url = access->szEventUrl;
     vek::ResponseCapture capture(soap);
-    int soapCode =
-        soap_call___ns14__Subscribe(soap, access->szEventUrl, nullptr, &request, &response);
-    if (soapCode != SOAP_OK) {
-        VEK_SOAP_PUB_LogPrintImp(soap, vek::kEventSource, __LINE__, kFunc,
-                                 "[Soap err:%d]LogPrint: Failed to Subscribe SmartAlarm Url:%s",
-                                 soapCode, access->szEventUrl);
+    auto stub = [&](struct soap *s) {
+        return soap_call___ns14__Subscribe(s, url, nullptr, &request, &response);
+    };
+    if (exchange.call(stub,
+                      {scope.func, scope.callFailed, vek::CallFailureLog::Form::RuntimeWithError},
+                      url) != SOAP_OK) {
         return VEK_ONVIF_ERR_FAIL;
     }
-    std::string reference = storedReference(response, capture.text());
-    code = refuseUnstorableReference(access, response, reference, kFunc);
-    if (code != VEK_ONVIF_OK) {
-        return code;
+    code = storeSubscription(scope, access, response, capture.text(), subInfo);
+    if (code == VEK_ONVIF_OK && scope.listens) {
+        // The listening socket now belongs to the caller; the teardown must
+        // leave it open.
+        *sockFd = static_cast<int32_t>(soap->master);
+        soap->master = SOAP_INVALID_SOCKET;
     }
-    code =
-        __VEK_Onvif_ParseSubscribeRsp(&response, subInfo->szSmartSubAddr, subInfo->szSmartSubRef);
-    if (code != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelError, code, kFunc, "Failed to param smart data subscribe response.");
-        return code;
-    }
-    // The camera's own text, copied above, gives way to the stored form.
-    if (!reference.empty()) {
-        std::memcpy(subInfo->szSmartSubRef, reference.c_str(), reference.size() + 1);
-    }
-    subInfo->ulSmartDataSub = 1;
-    return VEK_ONVIF_OK;
+    return code;
 }
 
 // A caller's fixed-width text without its NUL would be read past its end.
@@ -302,7 +293,7 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Subscribe(void *localKey, uint32_t s
     if (localKey == nullptr || access == nullptr || caps == nullptr || sockFd == nullptr ||
         subInfo == nullptr || access->szEventUrl[0] == '\0' || !isTerminated(access->szEventUrl) ||
         !isTerminated(access->szUserName) || !isTerminated(access->szPassword)) {
-        VEK_LOG(vek::kLevelError, 102, kFunc, "Invalid input Param.");
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kFunc, "Invalid input Param.");
         return VEK_ONVIF_ERR_PARAM;
     }
     char localAddr[kLocalAddrSize];
@@ -317,7 +308,7 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Subscribe(void *localKey, uint32_t s
     bool wantsCommon = scope == VEK_ONVIF_SCOPE_BOTH || scope == VEK_ONVIF_SCOPE_COMMON;
     bool wantsSmart = scope == VEK_ONVIF_SCOPE_BOTH || scope == VEK_ONVIF_SCOPE_SMART;
     if (subInfo->ulCommonAlarmSub == 0 && wantsCommon) {
-        code = commonAlarmSubscribe(access, localAddr, sockFd, subInfo);
+        code = subscribeScope(kCommonScope, access, localAddr, caps, sockFd, subInfo);
         if (code != VEK_ONVIF_OK) {
             VEK_LOG(vek::kLevelInfo, code, kFunc, "Faied to subscribe CommonAlarm data.");
             return code;
@@ -326,7 +317,7 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Subscribe(void *localKey, uint32_t s
     if (subInfo->ulSmartDataSub != 0 || caps->ulSupportSmartData != 1 || !wantsSmart) {
         return VEK_ONVIF_OK;
     }
-    code = smartDataSubscribe(access, localAddr, caps, subInfo);
+    code = subscribeScope(kSmartScope, access, localAddr, caps, sockFd, subInfo);
     if (code != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelInfo, code, kFunc, "Faied to subscribe smartalarm data.");
     }

@@ -2,7 +2,7 @@
 // Subscribe request.
 #include <cstring>
 
-#include "request_headers.h"
+#include "exchange.h"
 #include "soapH.h"
 #include "vek_log.h"
 #include "vek_subscription_internal.h"
@@ -22,8 +22,8 @@ void copyBounded(char *member, const char *text, size_t length)
 
 } // namespace
 
-extern "C" uint32_t __VEK_Onvif_ParseSubscribeRsp(struct _ns7__SubscribeResponse *rsp,
-                                                  char *subAddr, char *subRef)
+uint32_t vek::parseSubscribeResponse(struct _ns7__SubscribeResponse *rsp, char *subAddr,
+                                     char *subRef)
 {
     constexpr const char *kFunc = "__VEK_Onvif_ParseSubscribeRsp";
     if (rsp == nullptr || subAddr == nullptr || subRef == nullptr) {
@@ -48,15 +48,14 @@ extern "C" uint32_t __VEK_Onvif_ParseSubscribeRsp(struct _ns7__SubscribeResponse
     return VEK_ONVIF_OK;
 }
 
-extern "C" uint32_t __VEK_Onvif_SubscribeAuth(OnvifDevAccess *access, struct soap *soap)
+uint32_t vek::addSubscribeHeaders(Exchange &exchange, const OnvifDevAccess *access)
 {
-    constexpr const char *kFunc = "__VEK_Onvif_SubscribeAuth";
-    if (access == nullptr || soap == nullptr) {
+    if (access == nullptr) {
         return VEK_ONVIF_ERR_NULL;
     }
-    constexpr uint32_t kSubscribeAction = 1;
-    return vek::addRequestHeaders(
-        soap, access->szUserName, access->szPassword, vek::Security::WhenUserGiven,
-        kSubscribeAction, access->szEventUrl,
-        {kFunc, "Failed to call VEK_Onvif_EncryptHeader.", "Failed to subscribe author.", true});
+    return exchange.addHeaders(access->szUserName, access->szPassword, Security::WhenUserGiven,
+                               VEK_ONVIF_ACTION_SUBSCRIBE, access->szEventUrl,
+                               {"__VEK_Onvif_SubscribeAuth",
+                                "Failed to call VEK_Onvif_EncryptHeader.",
+                                "Failed to subscribe author.", true});
 }

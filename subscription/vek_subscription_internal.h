@@ -20,18 +20,19 @@ constexpr int kNotifyTransferSeconds = 3;
 constexpr unsigned kNotifyMaxDepth = 256;
 } // namespace vek
 
-extern "C" {
+namespace vek
+{
+class Exchange;
 
 // Copies a Subscribe answer's manager address and first reference
 // parameter into the two 128-byte members.
-uint32_t __VEK_Onvif_ParseSubscribeRsp(struct _ns7__SubscribeResponse *rsp, char *subAddr,
-                                       char *subRef);
+uint32_t parseSubscribeResponse(struct _ns7__SubscribeResponse *rsp, char *subAddr, char *subRef);
 // Puts the security (when a user name is given) and addressing headers of a
-// Subscribe request on the context.
-uint32_t __VEK_Onvif_SubscribeAuth(OnvifDevAccess *access, struct soap *soap);
-// One Unsubscribe request on a context the caller made.
-uint32_t __VEK_Onvif_Unsubscribe(struct soap *soap, const char *subAddr, const char *subRef,
-                                 const char *user, const char *password);
-}
+// Subscribe request on the exchange.
+uint32_t addSubscribeHeaders(Exchange &exchange, const OnvifDevAccess *access);
+// One Unsubscribe request over the exchange.
+uint32_t unsubscribeOnce(Exchange &exchange, const char *subAddr, const char *subRef,
+                         const char *user, const char *password);
+} // namespace vek
 
 #endif // VEK_SUBSCRIPTION_INTERNAL_H

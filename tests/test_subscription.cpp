@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "camsim.h"
+#include "exchange.h"
 #include "reference_compact.h"
 #include "reference_namespaces.h"
 #include "soapH.h"
@@ -745,20 +746,20 @@ TEST(ParseSubscribeRsp, CopiesBoundedTexts)
     char ref[128];
     std::memset(ref, 'k', sizeof ref);
     ref[127] = '\0';
-    EXPECT_EQ(102u, __VEK_Onvif_ParseSubscribeRsp(nullptr, addr, ref));
+    EXPECT_EQ(102u, vek::parseSubscribeResponse(nullptr, addr, ref));
     EXPECT_TRUE(log.has(4, 102, "__VEK_Onvif_ParseSubscribeRsp", "Invalid input Param."));
 
     _ns7__SubscribeResponse rsp;
-    EXPECT_EQ(112u, __VEK_Onvif_ParseSubscribeRsp(&rsp, addr, ref));
+    EXPECT_EQ(112u, vek::parseSubscribeResponse(&rsp, addr, ref));
     wsa5__EndpointReferenceType reference;
     rsp.SubscriptionReference = &reference;
-    EXPECT_EQ(112u, __VEK_Onvif_ParseSubscribeRsp(&rsp, addr, ref));
+    EXPECT_EQ(112u, vek::parseSubscribeResponse(&rsp, addr, ref));
     EXPECT_TRUE(log.has(1, 112, "__VEK_Onvif_ParseSubscribeRsp",
                         "Succeed to get subscribe response, but the rsp is null."));
 
     std::string exact(127, 'a');
     reference.Address = &exact[0];
-    ASSERT_EQ(0u, __VEK_Onvif_ParseSubscribeRsp(&rsp, addr, ref));
+    ASSERT_EQ(0u, vek::parseSubscribeResponse(&rsp, addr, ref));
     EXPECT_EQ(exact, std::string(addr));
     EXPECT_EQ(std::string(127, 'k'), std::string(ref)); // no reference parameters: untouched
 
@@ -771,18 +772,26 @@ TEST(ParseSubscribeRsp, CopiesBoundedTexts)
     params.__size = 2;
     params.__any = elements;
     reference.ReferenceParameters = &params;
-    ASSERT_EQ(0u, __VEK_Onvif_ParseSubscribeRsp(&rsp, addr, ref));
+    ASSERT_EQ(0u, vek::parseSubscribeResponse(&rsp, addr, ref));
     EXPECT_EQ(std::string(127, 'b'), std::string(addr));
     EXPECT_STREQ(first, ref);
 }
 
-TEST(SubscribeAuth, NullContextIsRefusedSilently)
+TEST(SubscribeAuth, MissingAccessOrContextIsRefused)
 {
     LogCapture log;
     OnvifDevAccess access{};
-    EXPECT_EQ(101u, __VEK_Onvif_SubscribeAuth(&access, nullptr));
-    EXPECT_EQ(101u, __VEK_Onvif_SubscribeAuth(nullptr, nullptr));
+    vek::Exchange withContext;
+    EXPECT_EQ(101u, vek::addSubscribeHeaders(withContext, nullptr));
     EXPECT_TRUE(log.lines().empty());
+
+    // A frame whose context could not be allocated says so once, with 104.
+    VEK_PLAT_FailAllocAfter(0);
+    vek::Exchange withoutContext;
+    VEK_PLAT_FailAllocAfter(-1);
+    ASSERT_FALSE(withoutContext.ok());
+    EXPECT_EQ(104u, vek::addSubscribeHeaders(withoutContext, &access));
+    EXPECT_TRUE(log.has(4, 104, "__VEK_Onvif_SubscribeAuth", "Failed to init event soap."));
 }
 
 TEST(ReferenceNamespaces, AddsOnlyMissingDeclarations)
