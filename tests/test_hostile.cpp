@@ -614,8 +614,9 @@ TEST(HostileTranslation, HundredThousandMessages)
 
 // ---- Deeply nested part elements -------------------------------------------
 // Source, Key, Data or Extension elements nested in one another as deep as
-// the Notify size bound allows: the innermost decides its part, and parsing
-// and translating take about as long as a flat text of the same size.
+// the Notify size bound allows: in a message the innermost decides its part,
+// in a message description each item is read once, and either text takes
+// about as long as a flat text of the same size.
 
 constexpr double kNestedPartSeconds = 5.0;
 // Room left for the envelope and the rest of the message.
