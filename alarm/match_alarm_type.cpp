@@ -188,8 +188,12 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_MatchAlarmType(OnvifAlarmCfg *cfg,
             if (fewerItems(templ, *alarm)) {
                 continue;
             }
-            result = tryTemplate(templ, topic, inputs, *alarm, *report, channel, code);
+            // The values a template reads go into the report only when it
+            // matches: one that fails half-way leaves nothing behind.
+            OnvifAlarmReport attempt = *report;
+            result = tryTemplate(templ, topic, inputs, *alarm, attempt, channel, code);
             if (result == kOk) {
+                *report = attempt;
                 VEK_Onvif_Event_GetAlarmChl(alarm, cfg, kChannelTokenEntries, &channel);
                 matched = true;
             }

@@ -3,6 +3,7 @@
 // arrays of its Source, Key, Data and Extension parts.
 #include <mxml.h>
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -50,16 +51,6 @@ class Parts
     }
 
     Part &operator[](std::size_t index) { return parts_[index]; }
-
-    bool anyItems() const
-    {
-        for (const Part &part : parts_) {
-            if (part.count != 0) {
-                return true;
-            }
-        }
-        return false;
-    }
 
     static void release(Part &part)
     {
@@ -131,11 +122,52 @@ void fillItem(mxml_node_t *simpleItem, OnvifSimpleItem &item)
     }
 }
 
-// Fills one part from its element. Returns the status the walk goes on with.
+// Fills at most room items from the SimpleItem elements below node, in
+// document order.
+uint32_t fillItems(mxml_node_t *node, OnvifSimpleItem *items, uint32_t room)
+{
+    mxml_node_t *simpleItem =
+        mxmlFindElement(node, node, kSimpleItemElement, nullptr, nullptr, MXML_DESCEND);
+    if (simpleItem == nullptr) {
+        VEK_LOG(vek::kLevelError, kFailed, kChildFunc, "can not find simpleitem.");
+        return kInvalidParam;
+    }
+    for (uint32_t i = 0; simpleItem != nullptr && i < room; ++i) {
+        fillItem(simpleItem, items[i]);
+        simpleItem =
+            mxmlFindElement(simpleItem, node, kSimpleItemElement, nullptr, nullptr, MXML_DESCEND);
+    }
+    return kOk;
+}
+
+// The element that decides each part: the last one of its name met by the
+// walk, and where the walk met it.
+struct Decisive {
+    mxml_node_t *element = nullptr;
+    std::size_t position = 0;
+};
+
+// One walk from the Message element to the end of the document. Counting
+// and filling only these elements keeps the work linear in the size of the
+// text, however deeply part elements are nested in one another.
+std::array<Decisive, kPartCount> decisiveElements(mxml_node_t *message, mxml_node_t *top)
+{
+    std::array<Decisive, kPartCount> found{};
+    std::size_t position = 0;
+    for (mxml_node_t *node = mxmlWalkNext(message, top, MXML_DESCEND); node != nullptr;
+         node = mxmlWalkNext(node, top, MXML_DESCEND)) {
+        const std::size_t part = partOf(node);
+        if (part != kPartCount) {
+            found[part] = Decisive{node, ++position};
+        }
+    }
+    return found;
+}
+
+// Fills one part from its element. Returns kNothingUsable for an element
+// without items, else the status the parse ends with.
 uint32_t fillPart(mxml_node_t *element, Part &part)
 {
-    // An element of a part met before replaces it.
-    Parts::release(part);
     const uint32_t count = VEK_CFG_GetChildrenNodeCount(element, kSimpleItemElement);
     if (count == 0) {
         return kNothingUsable;
@@ -148,7 +180,7 @@ uint32_t fillPart(mxml_node_t *element, Part &part)
     std::memset(items, 0, sizeof(OnvifSimpleItem) * count);
     part.items = items;
     part.count = count;
-    return VEK_Onvif_Event_GetChildXMLNodeData(element, items);
+    return fillItems(element, items, count);
 }
 } // namespace
 
@@ -161,20 +193,8 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_GetChildXMLNodeData(mxml_node_t *node,
         VEK_LOG(vek::kLevelError, kFailed, kChildFunc, "Input para is NULL");
         return kInvalidParam;
     }
-    mxml_node_t *simpleItem =
-        mxmlFindElement(node, node, kSimpleItemElement, nullptr, nullptr, MXML_DESCEND);
-    if (simpleItem == nullptr) {
-        VEK_LOG(vek::kLevelError, kFailed, kChildFunc, "can not find simpleitem.");
-        return kInvalidParam;
-    }
     // The caller sized the array with the same count; never write past it.
-    const uint32_t room = VEK_CFG_GetChildrenNodeCount(node, kSimpleItemElement);
-    for (uint32_t i = 0; simpleItem != nullptr && i < room; ++i) {
-        fillItem(simpleItem, items[i]);
-        simpleItem =
-            mxmlFindElement(simpleItem, node, kSimpleItemElement, nullptr, nullptr, MXML_DESCEND);
-    }
-    return kOk;
+    return fillItems(node, items, VEK_CFG_GetChildrenNodeCount(node, kSimpleItemElement));
 }
 
 VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParseAlarmMsg(const char *msg, uint32_t *srcCount,
@@ -216,17 +236,19 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParseAlarmMsg(const char *msg, uint32_t *
         return kInvalidParam;
     }
 
+    // Parts are filled in the order their elements appear in the text.
+    std::array<Decisive, kPartCount> decisive = decisiveElements(message, doc.node());
+    std::sort(decisive.begin(), decisive.end(),
+              [](const Decisive &a, const Decisive &b) { return a.position < b.position; });
     Parts parts;
     uint32_t status = kNothingUsable;
-    for (mxml_node_t *node = mxmlWalkNext(message, doc.node(), MXML_DESCEND); node != nullptr;
-         node = mxmlWalkNext(node, doc.node(), MXML_DESCEND)) {
-        const std::size_t part = partOf(node);
-        if (part == kPartCount) {
+    for (const Decisive &found : decisive) {
+        if (found.element == nullptr) {
             continue;
         }
-        const uint32_t filled = fillPart(node, parts[part]);
+        const uint32_t filled = fillPart(found.element, parts[partOf(found.element)]);
         if (filled == kNothingUsable) {
-            // A part without items changes nothing about the outcome.
+            // A part without items keeps count 0 and no array.
             continue;
         }
         status = filled;
@@ -234,9 +256,9 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParseAlarmMsg(const char *msg, uint32_t *
             break;
         }
     }
-    // A part that recurs empty may have released the only items there were.
-    if (status != kOk || !parts.anyItems()) {
-        return status != kOk ? status : kNothingUsable;
+    // Still 100 when no part had items.
+    if (status != kOk) {
+        return status;
     }
 
     uint32_t *counts[kPartCount] = {srcCount, keyCount, dataCount, extCount};

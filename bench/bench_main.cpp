@@ -27,6 +27,7 @@
 
 #include "alloc_counter.h"
 #include "bench_inputs.h"
+#include "camsim.h"
 #include "vek_platform_ctl.h"
 
 namespace
@@ -200,10 +201,9 @@ std::string readHttpMessage(int fd)
 
 // ---- Translation ------------------------------------------------------------
 
-template <std::size_t messages> void translateLib(benchmark::State &state)
+void translate(benchmark::State &state, NotifyRecord &rec)
 {
     Camera &cam = camera();
-    NotifyRecord &rec = record(messages);
     uint32_t count = 0;
     {
         rec.refresh();
@@ -221,17 +221,69 @@ template <std::size_t messages> void translateLib(benchmark::State &state)
     }
 }
 
-template <std::size_t messages> void translateFloor(benchmark::State &state)
+void translateFloorOf(benchmark::State &state, NotifyRecord &rec)
 {
-    NotifyRecord &rec = record(messages);
     for (auto _ : state) {
         rec.refresh();
-        for (std::size_t i = 0; i < messages; ++i) {
+        for (std::size_t i = 0; i < rec.size(); ++i) {
             mxml_node_t *doc = mxmlNewXML("1.0");
             benchmark::DoNotOptimize(mxmlLoadString(doc, rec.messageText(i), MXML_NO_CALLBACK));
             mxmlDelete(doc);
         }
     }
+}
+
+template <std::size_t messages> void translateLib(benchmark::State &state)
+{
+    translate(state, record(messages));
+}
+
+template <std::size_t messages> void translateFloor(benchmark::State &state)
+{
+    translateFloorOf(state, record(messages));
+}
+
+// A motion alarm followed by Source elements nested in one another as deep
+// as the listener's 1 MiB bound on a Notify allows, the innermost holding
+// the one item: what a hostile host may send. Its cost must stay that of a
+// flat text of the same size.
+std::vector<vekbench::MessageText> nestedMessage()
+{
+    const std::string open = "<tt:Source>";
+    const std::string close = "</tt:Source>";
+    const std::string item = "<tt:SimpleItem Name=\"Source\" Value=\"VideoSourceToken_1\"/>";
+    const std::size_t depth = (1024 * 1024 - 16 * 1024) / (open.size() + close.size());
+    std::string message =
+        "<tt:Message UtcTime=\"2026-12-10T01:00:00Z\" PropertyOperation=\"Changed\">"
+        "<tt:Source>" +
+        item + "</tt:Source><tt:Data><tt:SimpleItem Name=\"State\" Value=\"true\"/></tt:Data>";
+    message.reserve(message.size() + depth * (open.size() + close.size()) + item.size() + 16);
+    for (std::size_t i = 0; i < depth; ++i) {
+        message += open;
+    }
+    message += item;
+    for (std::size_t i = 0; i < depth; ++i) {
+        message += close;
+    }
+    message += "</tt:Message>";
+    return vekbench::parseNotify(
+        {camsim::makeNotificationMessage("tns1:VideoSource/MotionAlarm", message)});
+}
+
+NotifyRecord &nestedRecord()
+{
+    static NotifyRecord rec(nestedMessage());
+    return rec;
+}
+
+void translateNestedLib(benchmark::State &state)
+{
+    translate(state, nestedRecord());
+}
+
+void translateNestedFloor(benchmark::State &state)
+{
+    translateFloorOf(state, nestedRecord());
 }
 
 // ---- Discovery walk ---------------------------------------------------------
@@ -557,6 +609,8 @@ BENCHMARK(translateLib<1>)->Name("translate_1msg/lib");
 BENCHMARK(translateFloor<1>)->Name("translate_1msg/floor");
 BENCHMARK(translateLib<10>)->Name("translate_10msg/lib");
 BENCHMARK(translateFloor<10>)->Name("translate_10msg/floor");
+BENCHMARK(translateNestedLib)->Name("translate_nested_1MiB/lib");
+BENCHMARK(translateNestedFloor)->Name("translate_nested_1MiB/floor");
 BENCHMARK(discoveryLib)->Name("discovery_walk/lib");
 BENCHMARK(discoveryFloor)->Name("discovery_walk/floor");
 BENCHMARK(idleLib)->Name("idle_poll/lib");

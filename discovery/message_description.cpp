@@ -20,6 +20,26 @@ mxml_node_t *findPart(mxml_node_t *description, mxml_node_t *from, const char *n
     return mxmlFindElement(from, description, name, nullptr, nullptr, MXML_DESCEND);
 }
 
+// The Source element after source and its content: a Source nested in
+// another is read with the outer one, so each item is counted and read once
+// and the work stays linear however deeply Source elements are nested.
+mxml_node_t *nextSource(mxml_node_t *description, mxml_node_t *source)
+{
+    for (mxml_node_t *node = source; node != nullptr && node != description;
+         node = mxmlGetParent(node)) {
+        mxml_node_t *next = mxmlGetNextSibling(node);
+        if (next == nullptr) {
+            continue;
+        }
+        const char *name = mxmlGetType(next) == MXML_ELEMENT ? mxmlGetElement(next) : nullptr;
+        if (name != nullptr && std::strcmp(name, "Source") == 0) {
+            return next;
+        }
+        return findPart(description, next, "Source");
+    }
+    return nullptr;
+}
+
 OnvifSimpleItem *allocItems(uint32_t count)
 {
     size_t bytes = sizeof(OnvifSimpleItem) * count;
@@ -35,7 +55,7 @@ void readSourceItems(mxml_node_t *description, mxml_node_t *source, OnvifAlarmTe
 {
     uint32_t filled = 0;
     for (; source != nullptr && filled < templ->SourceCount;
-         source = findPart(description, source, "Source")) {
+         source = nextSource(description, source)) {
         uint32_t read = 0;
         if (vek::readItemDescriptions(source, 0, templ->AlarmType, templ->SourceCount - filled,
                                       &read, templ->SourceItems + filled) != VEK_ONVIF_OK) {
@@ -70,7 +90,7 @@ VEK_ONVIF_API uint32_t VEK_Onvif_GetPropeAlarm(mxml_node_t *topic, OnvifAlarmCfg
     }
     templ->SourceCount = 0;
     for (mxml_node_t *source = firstSource; source != nullptr;
-         source = findPart(description, source, "Source")) {
+         source = nextSource(description, source)) {
         templ->SourceCount += VEK_CFG_GetChildrenNodeCount(source, kItemElement);
     }
     if (templ->SourceCount == 0) {

@@ -1,7 +1,9 @@
 // Writes seed corpora of the fuzz targets from the fixture corpus:
 //   make_seeds <directory>
 // node_property/ whole corpus files; alarm_msg/ topic + innermost Message
-// element of every notification message; prope_msg/ topic-set texts.
+// element of every notification message; prope_msg/ topic-set texts; and
+// for alarm_msg/ and prope_msg/ messages whose part elements are nested
+// deeply.
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -94,6 +96,50 @@ std::vector<std::pair<size_t, size_t>> elements(const std::string &xml, const st
     return found;
 }
 
+// Elements open ... close nested in one another as deep as bytes allow,
+// inner at the bottom.
+std::string nestedElements(const std::string &open, const std::string &close, size_t bytes,
+                           const std::string &inner)
+{
+    std::string text;
+    const size_t depth = (bytes - inner.size()) / (open.size() + close.size());
+    for (size_t i = 0; i < depth; ++i) {
+        text += open;
+    }
+    text += inner;
+    for (size_t i = 0; i < depth; ++i) {
+        text += close;
+    }
+    return text;
+}
+
+// Each part's elements nested deeply after a motion alarm's own parts, in a
+// notification message and in a topic set's message description: seeds
+// that keep the fuzzer near inputs whose cost grows with the nesting.
+void writeNestedPartSeeds(const std::string &root)
+{
+    const std::string item = "<tt:SimpleItem Name=\"State\" Value=\"true\"/>";
+    const std::string description = "<SimpleItemDescription Name=\"State\" Type=\"xs:boolean\"/>";
+    for (const std::string part : {"Source", "Key", "Data", "Extension"}) {
+        const std::string message =
+            "<tt:Message UtcTime=\"2026-12-10T01:00:00Z\" PropertyOperation=\"Changed\">"
+            "<tt:Source><tt:SimpleItem Name=\"Source\" Value=\"VideoSourceToken_1\"/>"
+            "</tt:Source><tt:Data>" +
+            item + "</tt:Data>";
+        write(root + "/alarm_msg/nested-" + part,
+              "tns1:VideoSource/MotionAlarm" + message +
+                  nestedElements("<tt:" + part + ">", "</tt:" + part + ">", 15 * 1024, item) +
+                  "</tt:Message>");
+        write(root + "/prope_msg/nested-" + part,
+              "<Message><VideoSource><MotionAlarm><MessageDescription IsProperty=\"true\">"
+              "<Source><SimpleItemDescription Name=\"Source\" Type=\"tt:ReferenceToken\"/>"
+              "</Source>" +
+                  nestedElements("<" + part + ">", "</" + part + ">", 60 * 1024, description) +
+                  "<Data>" + description +
+                  "</Data></MessageDescription></MotionAlarm></VideoSource></Message>");
+    }
+}
+
 std::string content(const std::string &xml, std::pair<size_t, size_t> element)
 {
     size_t start = xml.find('>', element.first) + 1;
@@ -143,6 +189,7 @@ int main(int argc, char **argv)
             ++n;
         }
     }
+    writeNestedPartSeeds(root);
     std::printf("%d seeds written to %s\n", g_written, root.c_str());
     return g_written > 0 ? 0 : 1;
 }

@@ -27,6 +27,7 @@ import sys
 targets = {
     "translate_1msg": 1.5,
     "translate_10msg": 1.5,
+    "translate_nested_1MiB": 1.5,
     "discovery_walk": 3.0,
     "idle_poll": 5.0,
     "push_delivery": 3.0,
@@ -35,6 +36,7 @@ targets = {
 floors = {
     "translate_1msg": "mxmlLoadString + mxmlDelete of the message text",
     "translate_10msg": "mxmlLoadString + mxmlDelete of the 10 message texts",
+    "translate_nested_1MiB": "mxmlLoadString + mxmlDelete of the nested message text",
     "discovery_walk": "mxmlLoadString + mxmlDelete of the topic-set text",
     "idle_poll": "non-blocking accept() answering EAGAIN",
     "push_delivery": "connect, send, accept, read the bytes, close",

@@ -739,6 +739,65 @@ TEST_F(AlarmMatch, DataValuesAreReadOnlyForItemsTheTemplateKnows)
     EXPECT_EQ(5, report_.ObjectValue);
 }
 
+// Object ids and face attributes are read while a template is compared;
+// a template that then fails must leave none of them in the report, whether
+// a later template matches or none does.
+TEST_F(AlarmMatch, AFailedTemplateLeavesNothingInTheReport)
+{
+    struct Case {
+        const char *what;
+        uint32_t failingCode;
+        Items failingData; // knows the first message item, not the second
+        Items data;
+        bool laterMatches;
+    };
+    const Case cases[] = {
+        {"mask flag",
+         2000,
+         {item("HasMask", ""), item("Age", "")},
+         Items{item("HasMask", "NoMask"), item("Extra", "x")},
+         true},
+        {"temperature flag",
+         2000,
+         {item("TemperatureState", ""), item("Age", "")},
+         Items{item("TemperatureState", "AbNormal"), item("Extra", "x")},
+         true},
+        {"object id",
+         6,
+         {item("ObjectId", ""), item("IsInside", "")},
+         Items{item("ObjectId", "15"), item("Extra", "x")},
+         true},
+        {"no template matches",
+         2000,
+         {item("HasMask", ""), item("Age", "")},
+         Items{item("HasMask", "NoMask"), item("Extra", "x")},
+         false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Camera cam;
+        cam.discovered.push_back(
+            record(cam.items, c.failingCode, "", {item("A", "")}, {}, c.failingData));
+        if (c.laterMatches) {
+            cam.placed.push_back(record(cam.items, 1, "", {item("A", "")}, {},
+                                        {item(c.data[0].Name, ""), item("Extra", "")}));
+        }
+        OnvifAlarmTemplate alarm = record(cam.items, 0, "", {item("A", "a")}, {}, c.data);
+        const uint32_t result = match(cam, alarm);
+        if (c.laterMatches) {
+            ASSERT_EQ(0u, result);
+            EXPECT_EQ(1u, report_.AlarmType);
+            EXPECT_EQ(0xFFFFFFFFu, report_.Reserved);
+        } else {
+            EXPECT_EQ(100u, result);
+            EXPECT_EQ(0u, report_.AlarmType);
+        }
+        EXPECT_EQ(0, report_.ObjectValue);
+        EXPECT_EQ(0u, report_.AttributeFlags);
+        EXPECT_EQ(0, report_.ExtensionValue);
+    }
+}
+
 TEST_F(AlarmMatch, DataStateGivesTheInactiveForm)
 {
     Camera cam;

@@ -207,6 +207,26 @@ TEST_F(AlarmParse, RecurringPartKeepsOnlyTheLastElementsItems)
     EXPECT_EQ((Pairs{{"new", "2"}, {"new2", "3"}}), out.part(kKey));
 }
 
+// Part elements inside one another: the last element of each name met in
+// document order decides its part, with every SimpleItem below it, up to
+// the end of the document.
+TEST_F(AlarmParse, NestedPartsAreDecidedByTheLastElementOfTheirName)
+{
+    Parsed out;
+    parse(R"(<Root><Message><Source><SimpleItem Name="s1" Value="1"/>)"
+          R"(<Source><SimpleItem Name="s2" Value="2"/></Source></Source>)"
+          R"(<Data><SimpleItem Name="d1" Value="3"/><Key><SimpleItem Name="k" Value="4"/></Key>)"
+          R"(<Data><Extension/></Data></Data></Message>)"
+          R"(<Extension><Group><SimpleItem Name="e" Value="5"/></Group></Extension></Root>)",
+          out);
+    ASSERT_EQ(0u, out.status);
+    EXPECT_EQ((Pairs{{"s2", "2"}}), out.part(kSource));
+    EXPECT_EQ((Pairs{{"k", "4"}}), out.part(kKey));
+    EXPECT_EQ(0u, out.counts[kData]);
+    EXPECT_EQ(nullptr, out.arrays[kData]);
+    EXPECT_EQ((Pairs{{"e", "5"}}), out.part(kExtension));
+}
+
 TEST_F(AlarmParse, FailedThirdAllocationReleasesTheFirstTwo)
 {
     const std::string text = R"(<Message><Source><SimpleItem Name="s" Value="1"/></Source>)"

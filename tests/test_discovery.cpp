@@ -426,6 +426,16 @@ INSTANTIATE_TEST_SUITE_P(
                             "</Source><Data>" + sid("On", "xs:boolean") +
                             "</Data></MessageDescription>",
                         {1, {kStr("A"), kStr("B"), kInt("C")}, {}, {kBool("On")}}},
+        // A Source inside another is read with the outer one: every item
+        // once, in document order.
+        DescriptionCase{"NestedSourceElementsReadOnce",
+                        1,
+                        "<MessageDescription><Source><Source>" + sid("A", "xs:string") +
+                            "</Source><Source><Source>" + sid("B", "xs:int") +
+                            "</Source></Source></Source><Source>" + sid("C", "xs:string") +
+                            "</Source><Data>" + sid("On", "xs:boolean") +
+                            "</Data></MessageDescription>",
+                        {1, {kStr("A"), kInt("B"), kStr("C")}, {}, {kBool("On")}}},
         DescriptionCase{"NameCutTo31AndMissingAttributes",
                         1,
                         "<MessageDescription><Source><SimpleItemDescription "

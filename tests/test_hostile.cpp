@@ -18,6 +18,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "camsim.h"
@@ -610,5 +611,172 @@ TEST(HostileTranslation, HundredThousandMessages)
     soap_free(soap);
     EXPECT_EQ(blocks, VEK_PLAT_GetLiveBlocks());
 }
+
+// ---- Deeply nested part elements -------------------------------------------
+// Source, Key, Data or Extension elements nested in one another as deep as
+// the Notify size bound allows: in a message the innermost decides its part,
+// in a message description each item is read once, and either text takes
+// about as long as a flat text of the same size.
+
+constexpr double kNestedPartSeconds = 5.0;
+// Room left for the envelope and the rest of the message.
+constexpr size_t kNestingBytes = kMiB - 16 * 1024;
+
+// Elements open ... close nested as deep as bytes allow, inner at the bottom.
+std::string nestedElements(const std::string &open, const std::string &close, size_t bytes,
+                           const std::string &inner)
+{
+    const size_t depth = (bytes - inner.size()) / (open.size() + close.size());
+    return repeat(open, depth) + inner + repeat(close, depth);
+}
+
+// What the innermost element holds: an item the motion template accepts
+// (none for Key, which the template does not have).
+std::string innermostItem(const std::string &part)
+{
+    if (part == "Source") {
+        return "<tt:SimpleItem Name=\"Source\" Value=\"VideoSourceToken_1\"/>";
+    }
+    if (part == "Data") {
+        return "<tt:SimpleItem Name=\"State\" Value=\"true\"/>";
+    }
+    if (part == "Extension") {
+        return "<tt:SimpleItem Name=\"Level\" Value=\"17\"/>";
+    }
+    return "";
+}
+
+// A motion message followed by the nested elements of one part.
+std::string nestedPartMessage(const std::string &part)
+{
+    return "<tt:Message UtcTime=\"2026-12-10T01:00:00Z\" PropertyOperation=\"Changed\">"
+           "<tt:Source><tt:SimpleItem Name=\"Source\" Value=\"VideoSourceToken_1\"/></tt:Source>"
+           "<tt:Data><tt:SimpleItem Name=\"State\" Value=\"true\"/></tt:Data>" +
+           nestedElements("<tt:" + part + ">", "</tt:" + part + ">", kNestingBytes,
+                          innermostItem(part)) +
+           "</tt:Message>";
+}
+
+// A motion topic whose message description has the elements of one part
+// nested (an Extension is no part of a description and is passed over).
+std::string nestedPartTopicSet(const std::string &part)
+{
+    const auto element = [&part](const std::string &name, const std::string &items) {
+        const std::string open = "<" + name + ">";
+        const std::string close = "</" + name + ">";
+        return name == part ? nestedElements(open, close, kNestingBytes, items)
+                            : open + items + close;
+    };
+    std::string text =
+        "<Message><VideoSource><MotionAlarm><MessageDescription IsProperty=\"true\">" +
+        element("Source", "<SimpleItemDescription Name=\"Source\" Type=\"tt:ReferenceToken\"/>");
+    if (part == "Key" || part == "Extension") {
+        text += element(part, "<SimpleItemDescription Name=\"Rule\" Type=\"xs:string\"/>");
+    }
+    return text + element("Data", "<SimpleItemDescription Name=\"State\" Type=\"xs:boolean\"/>") +
+           "</MessageDescription></MotionAlarm></VideoSource></Message>";
+}
+
+const char *const kNestedParts[] = {"Source", "Key", "Data", "Extension"};
+
+std::vector<ListenerCase> nestedPartListenerCases()
+{
+    const std::pair<const char *, const char *> parts[] = {{"Source", "NestedSource"},
+                                                           {"Key", "NestedKey"},
+                                                           {"Data", "NestedData"},
+                                                           {"Extension", "NestedExtension"}};
+    std::vector<ListenerCase> cases;
+    for (const auto &[part, name] : parts) {
+        cases.push_back({name,
+                         [part = std::string(part)](const std::string &url) {
+                             return post(url, {motionNotification(nestedPartMessage(part))});
+                         },
+                         halfClosed(), 1, "", kNestedPartSeconds});
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(NestedParts, HostileListener,
+                         ::testing::ValuesIn(nestedPartListenerCases()),
+                         [](const ::testing::TestParamInfo<ListenerCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+class HostileNestedParts : public ::testing::TestWithParam<const char *>
+{
+  protected:
+    void SetUp() override { blocks_ = VEK_PLAT_GetLiveBlocks(); }
+    void TearDown() override { EXPECT_EQ(blocks_, VEK_PLAT_GetLiveBlocks()); }
+    uint32_t blocks_ = 0;
+};
+
+TEST_P(HostileNestedParts, MessageParsedAndTranslatedInBoundedTime)
+{
+    const std::string part = GetParam();
+    const std::string text = nestedPartMessage(part);
+    std::string stripped = text;
+    ASSERT_EQ(0u, VEK_PUB_DeleteNodeProperty(&stripped[0]));
+
+    auto start = Clock::now();
+    OnvifAlarmTemplate alarm{};
+    ASSERT_EQ(0u, VEK_Onvif_Event_ParseAlarmMsg(
+                      stripped.c_str(), &alarm.SourceCount, &alarm.KeyCount, &alarm.DataCount,
+                      &alarm.ExtensionCount, &alarm.SourceItems, &alarm.KeyItems, &alarm.DataItems,
+                      &alarm.ExtensionItems));
+    const double parseSeconds = secondsSince(start);
+    EXPECT_EQ(1u, alarm.SourceCount);
+    EXPECT_EQ(0u, alarm.KeyCount);
+    EXPECT_EQ(1u, alarm.DataCount);
+    EXPECT_EQ(part == "Extension" ? 1u : 0u, alarm.ExtensionCount);
+    for (auto **items :
+         {&alarm.SourceItems, &alarm.KeyItems, &alarm.DataItems, &alarm.ExtensionItems}) {
+        ZU_MEM_FreeEx(reinterpret_cast<void **>(items), "test", __LINE__);
+    }
+    EXPECT_LT(parseSeconds, kNestedPartSeconds);
+
+    // The whole translation, as the listener hands a Notify over.
+    MotionConfig motion;
+    struct soap *soap = soap_new();
+    _ns7__Notify notify;
+    notify.__sizeNotificationMessage = 1;
+    notify.NotificationMessage = soap_new_ns7__NotificationMessageHolderType(soap, 1);
+    std::string topic = "tns1:VideoSource/MotionAlarm";
+    std::string message = text;
+    notify.NotificationMessage[0].Topic = soap_new_ns7__TopicExpressionType(soap);
+    notify.NotificationMessage[0].Topic->__any = &topic[0];
+    notify.NotificationMessage[0].Message.__any = &message[0];
+    uint32_t count = 0;
+    start = Clock::now();
+    OnvifAlarmReport *reports =
+        VEK_Onvif_TransAlarmType(&motion.cfg, &motion.inputs, &notify, &count);
+    EXPECT_LT(secondsSince(start), kNestedPartSeconds);
+    ASSERT_EQ(1u, count);
+    EXPECT_EQ(VEK_ALARM_MOTION, reports[0].AlarmType);
+    EXPECT_EQ(part == "Extension" ? 17 : 0, reports[0].ExtensionValue);
+    ZU_MEM_FreeEx(reinterpret_cast<void **>(&reports), "test", __LINE__);
+    soap_destroy(soap);
+    soap_end(soap);
+    soap_free(soap);
+}
+
+TEST_P(HostileNestedParts, TopicSetReadInBoundedTime)
+{
+    const std::string part = GetParam();
+    OnvifAlarmCfg cfg{};
+    auto start = Clock::now();
+    ASSERT_EQ(0u, VEK_Onvif_Event_ParsePropeMsg(nestedPartTopicSet(part).c_str(), &cfg));
+    EXPECT_LT(secondsSince(start), kNestedPartSeconds);
+    ASSERT_EQ(1u, cfg.PropeAlarmCount);
+    // Each item once, however many elements of its part enclose it.
+    EXPECT_EQ(1u, cfg.pstPropeAlarmInfo[0].SourceCount);
+    EXPECT_EQ(part == "Key" ? 1u : 0u, cfg.pstPropeAlarmInfo[0].KeyCount);
+    EXPECT_EQ(1u, cfg.pstPropeAlarmInfo[0].DataCount);
+    VEK_Onvif_Event_FreePropeAlarm(&cfg);
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, HostileNestedParts, ::testing::ValuesIn(kNestedParts),
+                         [](const ::testing::TestParamInfo<const char *> &info) {
+                             return std::string(info.param);
+                         });
 
 } // namespace
