@@ -22,7 +22,8 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 cmake --build "$build" -j"${VEK_JOBS:-2}" --target vek_onvif_event vek_platform
 
-cc=$(cache_value CMAKE_C_COMPILER)
+# The C compiler the build found (a toolchain file's is not cached).
+cc=$(sed -n 's/^set(CMAKE_C_COMPILER "\(.*\)")$/\1/p' "$build"/CMakeFiles/*/CMakeCCompiler.cmake | head -1)
 toolchain=$(cache_value CMAKE_TOOLCHAIN_FILE)
 # The armhf toolchain file names its emulator in VEK_QEMU_ARM.
 emulator=$(cache_value VEK_QEMU_ARM)
