@@ -17,6 +17,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "vek_onvif_event_version.h"
+
 #if defined(VEK_ONVIF_EVENT_BUILD)
 #define VEK_ONVIF_API __attribute__((visibility("default")))
 #else
@@ -230,6 +232,12 @@ struct _ns7__Notify;
 /* Mini-XML's node (mxml_node_t), declared without its typedef so that this
  * header and <mxml.h> can be included in any order. */
 struct _mxml_node_s;
+
+/* ---- Version ----------------------------------------------------------- */
+
+/* The loaded library's version, "MAJOR.MINOR.PATCH" (VEK_ONVIF_EVENT_VERSION
+ * of the build that made it); a static string, never freed. */
+VEK_ONVIF_API const char *VEK_Onvif_GetVersion(void);
 
 /* ---- Event SOAP context ------------------------------------------------ */
 

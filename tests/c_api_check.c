@@ -33,6 +33,19 @@ int main(void)
                                                0xc2, 0x6c, 0x9c, 0xd0, 0xd8, 0x9d};
     struct soap *ctx = NULL;
     char nonce[16];
+    char header_version[16];
+
+    /* The loaded library reports the version its header names. */
+    snprintf(header_version, sizeof header_version, "%d.%d.%d", VEK_ONVIF_EVENT_VERSION_MAJOR,
+             VEK_ONVIF_EVENT_VERSION_MINOR, VEK_ONVIF_EVENT_VERSION_PATCH);
+    if (VEK_Onvif_GetVersion() == NULL ||
+        strcmp(VEK_Onvif_GetVersion(), VEK_ONVIF_EVENT_VERSION) != 0 ||
+        strcmp(header_version, VEK_ONVIF_EVENT_VERSION) != 0) {
+        fprintf(stderr, "version mismatch: library %s, header %s\n",
+                VEK_Onvif_GetVersion() ? VEK_Onvif_GetVersion() : "(null)",
+                VEK_ONVIF_EVENT_VERSION);
+        return 1;
+    }
 
     /* The first nonce a freshly loaded library makes carries the counter's
      * starting value in characters 9 to 12. */
