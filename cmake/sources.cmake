@@ -12,6 +12,7 @@ set(VEK_EVENT_SOURCES
     ${VEK_SOURCE_ROOT}/soap/addressing_header.cpp
     ${VEK_SOURCE_ROOT}/soap/context_settings.cpp
     ${VEK_SOURCE_ROOT}/soap/event_context.cpp
+    ${VEK_SOURCE_ROOT}/soap/exchange.cpp
     ${VEK_SOURCE_ROOT}/soap/record_layout.cpp
     ${VEK_SOURCE_ROOT}/soap/reference_header.cpp
     ${VEK_SOURCE_ROOT}/soap/request_headers.cpp
@@ -28,6 +29,7 @@ set(VEK_EVENT_SOURCES
     ${VEK_SOURCE_ROOT}/alarm/xml_document.cpp
     ${VEK_SOURCE_ROOT}/subscription/pull_point.cpp
     ${VEK_SOURCE_ROOT}/subscription/recv_notify.cpp
+    ${VEK_SOURCE_ROOT}/subscription/reference_compact.cpp
     ${VEK_SOURCE_ROOT}/subscription/reference_namespaces.cpp
     ${VEK_SOURCE_ROOT}/subscription/renew_unsubscribe.cpp
     ${VEK_SOURCE_ROOT}/subscription/subscribe.cpp
