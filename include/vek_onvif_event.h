@@ -263,7 +263,11 @@ VEK_ONVIF_API uint32_t VEK_Onvif_PullMessages(struct soap *soap, const char *pul
 
 /* Accepts at most one waiting connection on sockFd and translates its
  * Notify. Returns the report array (caller frees with ZU_MEM_FreeEx) or
- * null; *connected is 1 when a connection was accepted. */
+ * null; *connected is 1 when a connection was accepted. The camera is
+ * answered 202 Accepted (a SOAP fault for a request that is no Notify).
+ * When url names the camera by a numeric address, a connection from any
+ * other address is closed unread (null, *connected 1); a host name in url
+ * is not resolved here, and any sender is then served. */
 VEK_ONVIF_API OnvifAlarmReport *VEK_Onvif_Recv_Notify(int32_t sockFd, OnvifAlarmCfg *cfg,
                                                       OnvifAlarmInputList *inputs, const char *url,
                                                       uint32_t *reportCount, uint32_t *connected);
