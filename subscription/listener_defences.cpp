@@ -5,7 +5,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <strings.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -266,7 +265,8 @@ size_t ListenerContext::boundedRecv(struct soap *soap, char *buf, size_t len)
 int ListenerContext::checkedHeader(struct soap *soap, const char *key, const char *value)
 {
     auto *self = static_cast<ListenerContext *>(soap->user);
-    if (key != nullptr && value != nullptr && strcasecmp(key, "Content-Length") == 0) {
+    // Compared as the runtime compares it: "-" there matches any character.
+    if (key != nullptr && value != nullptr && soap_tag_cmp(key, "Content-Length") == 0) {
         NotifyRefusal verdict = checkContentLength(value);
         if (verdict != NotifyRefusal::None) {
             self->refusal_ = verdict;

@@ -346,6 +346,15 @@ void appendLengthAndTimeCases(std::vector<ListenerCase> &cases)
     cases.push_back({"ContentLengthNegative",
                      [](const std::string &url) { return declaredLength(url, "-1792"); },
                      halfClosed(), 0, kBadLengthLine, 1.0});
+    // The runtime takes any character between "Content" and "Length".
+    cases.push_back({"ContentLengthNegativeOddSeparator",
+                     [](const std::string &url) {
+                         camsim::HttpPostOptions options;
+                         options.omitContentLength = true;
+                         options.extraHeaders = {{"Content_Length", "-1792"}};
+                         return post(url, {genuineMotion()}, options);
+                     },
+                     halfClosed(), 0, kBadLengthLine, 1.0});
     cases.push_back({"ContentLengthNotANumber",
                      [](const std::string &url) { return declaredLength(url, "12ab"); },
                      halfClosed(), 0, kBadLengthLine, 1.0});
