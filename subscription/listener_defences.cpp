@@ -7,7 +7,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
