@@ -27,6 +27,7 @@ set(VEK_EVENT_SOURCES
     ${VEK_SOURCE_ROOT}/alarm/topic_rules.cpp
     ${VEK_SOURCE_ROOT}/alarm/trans_alarm_type.cpp
     ${VEK_SOURCE_ROOT}/alarm/xml_document.cpp
+    ${VEK_SOURCE_ROOT}/subscription/listener_defences.cpp
     ${VEK_SOURCE_ROOT}/subscription/pull_point.cpp
     ${VEK_SOURCE_ROOT}/subscription/recv_notify.cpp
     ${VEK_SOURCE_ROOT}/subscription/reference_compact.cpp

@@ -388,10 +388,14 @@ VEK_ONVIF_API uint32_t VEK_Onvif_PullMessages(struct soap *soap, const char *pul
 /* Accepts at most one connection already waiting on the listening socket
  * sockFd (borrowed: it stays open and the caller's) and translates the
  * Notify it carries as VEK_Onvif_TransAlarmType does. Never waits for a
- * connection; reading one is bounded in time (1 s a step) and size. url is
- * the camera's event-service address, used for the addressing header and
- * in log lines. connected must not be null: *connected is 1 when a
- * connection was accepted, 0 when none was waiting.
+ * connection; a whole request must arrive within 1 s of the accept and is
+ * bounded in size (1 MiB). The camera is answered 202 Accepted (a SOAP fault
+ * for a request that is no Notify). url is the camera's event-service
+ * address, used for the addressing header and in log lines; when it names
+ * the camera by a numeric address, a connection from any other address is
+ * closed unread (null, *connected 1); a host name in url is not resolved
+ * here, and any sender is then served. connected must not be null:
+ * *connected is 1 when a connection was accepted, 0 when none was waiting.
  * Returns the report array (caller frees with ZU_MEM_FreeEx) with its
  * count in *reportCount, or null: no connection, nothing usable, or an
  * invalid argument (url null or empty, cfg, inputs or reportCount null:

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "listener_defences.h"
 #include "vek_onvif_event.h"
 
 struct _ns7__SubscribeResponse;
@@ -12,12 +13,6 @@ namespace vek
 {
 // Size of every text member of OnvifSubInfo.
 constexpr size_t kSubTextSize = 128;
-// Largest Notify request the listener reads; real cameras send a few KiB.
-constexpr uint64_t kNotifyMaxBytes = 1024 * 1024;
-// Longest time one Notify connection may take in all.
-constexpr int kNotifyTransferSeconds = 3;
-// Deepest XML nesting the listener accepts.
-constexpr unsigned kNotifyMaxDepth = 256;
 } // namespace vek
 
 namespace vek

@@ -15,7 +15,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <utility>
@@ -176,6 +178,8 @@ const char *const kFailedLine = "LogPrint: Failed to VEK_Onvif_Recv_Notify, Url:
 const char *const kUnparsedLine = "Failed to parse alarm message";
 const char *const kRefusedLine = "Notify refused: larger than 1048576 bytes";
 
+void appendLengthAndTimeCases(std::vector<ListenerCase> &cases);
+
 std::vector<ListenerCase> listenerCases()
 {
     std::vector<ListenerCase> cases;
@@ -309,7 +313,69 @@ std::vector<ListenerCase> listenerCases()
                          [](const std::string &url) { return post(url, {genuineMotion()}); }, slow,
                          0, kFailedLine, 4.5});
     }
+    appendLengthAndTimeCases(cases);
     return cases;
+}
+
+// ---- Declared lengths and slow senders ----
+// A declared length that is no size up to the bound is refused before the
+// runtime sizes anything from it; a request that takes longer than a
+// second from the accept is given up, however steadily its bytes trickle.
+const char *const kBadLengthLine = "Notify refused: Content-Length is not a size in bytes";
+
+// The request that fuzzing found: a garbage request line and a negative
+// Content-Length.
+std::string fuzzSeed(const char *name)
+{
+    std::ifstream in(std::string(VEK_FIXTURE_DIR) + "/../../fuzz/seeds/listener/" + name,
+                     std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string declaredLength(const std::string &url, const char *length)
+{
+    camsim::HttpPostOptions options;
+    options.contentLength = length;
+    return post(url, {genuineMotion()}, options);
+}
+
+void appendLengthAndTimeCases(std::vector<ListenerCase> &cases)
+{
+    cases.push_back({"ContentLengthNegativeFromFuzzing",
+                     [](const std::string &) { return fuzzSeed("negative-content-length"); },
+                     halfClosed(), 0, kBadLengthLine, 1.0});
+    cases.push_back({"ContentLengthNegative",
+                     [](const std::string &url) { return declaredLength(url, "-1792"); },
+                     halfClosed(), 0, kBadLengthLine, 1.0});
+    // The runtime takes any character between "Content" and "Length".
+    cases.push_back({"ContentLengthNegativeOddSeparator",
+                     [](const std::string &url) {
+                         camsim::HttpPostOptions options;
+                         options.omitContentLength = true;
+                         options.extraHeaders = {{"Content_Length", "-1792"}};
+                         return post(url, {genuineMotion()}, options);
+                     },
+                     halfClosed(), 0, kBadLengthLine, 1.0});
+    cases.push_back({"ContentLengthNotANumber",
+                     [](const std::string &url) { return declaredLength(url, "12ab"); },
+                     halfClosed(), 0, kBadLengthLine, 1.0});
+    cases.push_back({"ContentLengthAboveTheBound",
+                     [](const std::string &url) { return declaredLength(url, "1048577"); },
+                     halfClosed(), 0, kRefusedLine, 1.0});
+    cases.push_back(
+        {"ContentLengthHuge",
+         [](const std::string &url) { return declaredLength(url, "18446744073709549848"); },
+         halfClosed(), 0, kRefusedLine, 1.0});
+    // Each byte comes well within the read time-out; the request as a
+    // whole does not.
+    camsim::SendOptions trickle;
+    trickle.chunkSize = 1;
+    trickle.delayPerChunk = std::chrono::milliseconds(100);
+    trickle.maxDuration = std::chrono::milliseconds(6000);
+    trickle.readResponse = false;
+    cases.push_back({"OneBytePerTenthOfASecond",
+                     [](const std::string &url) { return post(url, {genuineMotion()}); }, trickle,
+                     0, kFailedLine, 1.3});
 }
 
 void PrintTo(const ListenerCase &c, std::ostream *os)
