@@ -244,7 +244,7 @@ std::string securityHeader(const std::string &user, const std::string &password,
                            const std::string &created = "2026-12-10T01:02:03Z");
 
 // xsd:dateTime of a time point, UTC, e.g. "2026-12-10T01:02:03Z".
-std::string formatTime(std::chrono::system_clock::time_point t);
+std::string formatTime(std::chrono::system_clock::time_point time);
 
 class CameraSim
 {

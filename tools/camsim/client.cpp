@@ -30,8 +30,9 @@ using detail::escapeXml;
 std::optional<Url> parseUrl(const std::string &url)
 {
     const std::string scheme = "http://";
-    if (url.rfind(scheme, 0) != 0)
+    if (url.rfind(scheme, 0) != 0) {
         return std::nullopt;
+    }
     std::string rest = url.substr(scheme.size());
     size_t slash = rest.find('/');
     std::string hostPort = rest.substr(0, slash);
@@ -40,15 +41,19 @@ std::optional<Url> parseUrl(const std::string &url)
     size_t colon = hostPort.rfind(':');
     out.host = hostPort.substr(0, colon);
     if (colon != std::string::npos) {
-        std::string p = hostPort.substr(colon + 1);
-        if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos)
+        std::string port = hostPort.substr(colon + 1);
+        if (port.empty() || port.size() > 5 ||
+            port.find_first_not_of("0123456789") != std::string::npos) {
             return std::nullopt;
-        out.port = std::stoi(p);
-        if (out.port <= 0 || out.port > 65535)
+        }
+        out.port = std::stoi(port);
+        if (out.port <= 0 || out.port > 65535) {
             return std::nullopt;
+        }
     }
-    if (out.host != "127.0.0.1" && out.host != "localhost")
+    if (out.host != "127.0.0.1" && out.host != "localhost") {
         return std::nullopt;
+    }
     return out;
 }
 
@@ -56,17 +61,19 @@ std::string buildHttpPost(const std::string &url, const std::string &body,
                           const HttpPostOptions &options)
 {
     auto parsed = parseUrl(url);
-    Url u = parsed ? *parsed : Url{"127.0.0.1", 80, "/"};
+    Url target = parsed ? *parsed : Url{"127.0.0.1", 80, "/"};
     std::ostringstream out;
-    out << "POST " << u.path << " HTTP/1.1\r\n";
-    out << "Host: " << u.host << ":" << u.port << "\r\n";
+    out << "POST " << target.path << " HTTP/1.1\r\n";
+    out << "Host: " << target.host << ":" << target.port << "\r\n";
     out << "User-Agent: camsim\r\n";
     out << "Content-Type: " << options.contentType;
-    if (!options.action.empty())
+    if (!options.action.empty()) {
         out << "; action=\"" << options.action << "\"";
+    }
     out << "\r\n";
-    for (const auto &[name, value] : options.extraHeaders)
+    for (const auto &[name, value] : options.extraHeaders) {
         out << name << ": " << value << "\r\n";
+    }
     if (options.chunked) {
         out << "Transfer-Encoding: chunked\r\n";
     } else if (!options.omitContentLength) {
@@ -77,8 +84,8 @@ std::string buildHttpPost(const std::string &url, const std::string &body,
     out << "Connection: " << (options.connectionClose ? "close" : "keep-alive") << "\r\n\r\n";
     if (options.chunked) {
         size_t step = options.chunkSize ? options.chunkSize : body.size();
-        for (size_t i = 0; i < body.size(); i += step) {
-            std::string part = body.substr(i, step);
+        for (size_t offset = 0; offset < body.size(); offset += step) {
+            std::string part = body.substr(offset, step);
             out << std::hex << part.size() << std::dec << "\r\n" << part << "\r\n";
         }
         out << "0\r\n\r\n";
@@ -99,8 +106,9 @@ class Fd
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd()
     {
-        if (fd_ >= 0)
+        if (fd_ >= 0) {
             ::close(fd_);
+        }
     }
     Fd(const Fd &) = delete;
     Fd &operator=(const Fd &) = delete;
@@ -114,33 +122,130 @@ class Fd
 bool waitFor(int fd, short events, std::chrono::milliseconds wait, Clock::time_point deadline)
 {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    auto ms = std::min(wait, left);
-    if (ms.count() <= 0)
+    auto timeout = std::min(wait, left);
+    if (timeout.count() <= 0) {
         return false;
-    pollfd p{fd, events, 0};
-    int r;
+    }
+    pollfd entry{fd, events, 0};
+    int ready = 0;
     do {
-        r = ::poll(&p, 1, static_cast<int>(ms.count()));
-    } while (r < 0 && errno == EINTR);
-    return r > 0;
+        ready = ::poll(&entry, 1, static_cast<int>(timeout.count()));
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0;
 }
 
 bool responseComplete(const std::string &data)
 {
     size_t headerEnd = data.find("\r\n\r\n");
-    if (headerEnd == std::string::npos)
+    if (headerEnd == std::string::npos) {
         return false;
-    std::string headers = data.substr(0, headerEnd);
-    for (auto &c : headers)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    size_t cl = headers.find("\r\ncontent-length:");
-    if (cl != std::string::npos) {
-        size_t len = std::strtoul(headers.c_str() + cl + 17, nullptr, 10);
-        return data.size() >= headerEnd + 4 + len;
     }
-    if (headers.find("chunked") != std::string::npos)
+    std::string headers = data.substr(0, headerEnd);
+    for (char &c : headers) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    const std::string lengthHeader = "\r\ncontent-length:";
+    size_t lengthAt = headers.find(lengthHeader);
+    if (lengthAt != std::string::npos) {
+        size_t length = std::strtoul(headers.c_str() + lengthAt + lengthHeader.size(), nullptr, 10);
+        return data.size() >= headerEnd + 4 + length;
+    }
+    if (headers.find("chunked") != std::string::npos) {
         return data.size() >= 5 && data.compare(data.size() - 5, 5, "0\r\n\r\n") == 0;
+    }
     return false; // read until the peer closes
+}
+
+} // namespace
+
+namespace
+{
+
+// Connects fd to 127.0.0.1:port within the connect time-out; "" or why it failed.
+std::string connectLoopback(int fd, int port, const SendOptions &options,
+                            Clock::time_point deadline)
+{
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
+        return {};
+    }
+    if (errno != EINPROGRESS) {
+        return std::string("connect: ") + std::strerror(errno);
+    }
+    if (!waitFor(fd, POLLOUT, options.connectTimeout, deadline)) {
+        return "connect: timed out";
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+    if (error != 0) {
+        return std::string("connect: ") + std::strerror(error);
+    }
+    return {};
+}
+
+// Sends bytes [result.bytesSent, chunkEnd); sets result.error on failure.
+void sendChunk(int fd, const std::string &bytes, size_t chunkEnd, const SendOptions &options,
+               Clock::time_point deadline, SendResult &result)
+{
+    while (result.bytesSent < chunkEnd) {
+        if (!waitFor(fd, POLLOUT, options.ioTimeout, deadline)) {
+            result.error = "send: timed out";
+            return;
+        }
+        ssize_t sent =
+            ::send(fd, bytes.data() + result.bytesSent, chunkEnd - result.bytesSent, MSG_NOSIGNAL);
+        if (sent < 0 && (errno == EAGAIN || errno == EINTR)) {
+            continue;
+        }
+        if (sent <= 0) {
+            result.error = std::string("send: ") + std::strerror(errno);
+            return;
+        }
+        result.bytesSent += static_cast<size_t>(sent);
+    }
+}
+
+// Sends the first `limit` bytes in chunks, pausing after each; sets result.error on failure.
+void sendBytes(int fd, const std::string &bytes, size_t limit, const SendOptions &options,
+               Clock::time_point deadline, SendResult &result)
+{
+    const size_t step = options.chunkSize ? options.chunkSize : limit;
+    while (result.bytesSent < limit) {
+        sendChunk(fd, bytes, std::min(limit, result.bytesSent + step), options, deadline, result);
+        if (!result.error.empty()) {
+            return;
+        }
+        if (options.delayPerChunk.count() > 0 && result.bytesSent < limit) {
+            if (Clock::now() + options.delayPerChunk > deadline) {
+                result.error = "send: maximum duration reached";
+                return;
+            }
+            std::this_thread::sleep_for(options.delayPerChunk);
+        }
+    }
+}
+
+// Reads the answer until it is complete, the peer closes or time runs out; sets its status.
+void readAnswer(int fd, const SendOptions &options, Clock::time_point deadline, SendResult &result)
+{
+    char buffer[4096];
+    while (!responseComplete(result.response) && waitFor(fd, POLLIN, options.ioTimeout, deadline)) {
+        ssize_t received = ::recv(fd, buffer, sizeof buffer, 0);
+        if (received < 0 && (errno == EAGAIN || errno == EINTR)) {
+            continue;
+        }
+        if (received <= 0) {
+            break;
+        }
+        result.response.append(buffer, static_cast<size_t>(received));
+    }
+    if (result.response.rfind("HTTP/1.", 0) == 0 && result.response.size() >= 12) {
+        result.status = std::atoi(result.response.c_str() + 9);
+    }
 }
 
 } // namespace
@@ -148,8 +253,8 @@ bool responseComplete(const std::string &data)
 SendResult sendRaw(const std::string &url, const std::string &bytes, const SendOptions &options)
 {
     SendResult result;
-    auto u = parseUrl(url);
-    if (!u) {
+    std::optional<Url> target = parseUrl(url);
+    if (!target) {
         result.error = "not a local http URL: " + url;
         return result;
     }
@@ -159,79 +264,25 @@ SendResult sendRaw(const std::string &url, const std::string &bytes, const SendO
         result.error = std::string("socket: ") + std::strerror(errno);
         return result;
     }
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(u->port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd.get(), reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        if (errno != EINPROGRESS) {
-            result.error = std::string("connect: ") + std::strerror(errno);
-            return result;
-        }
-        if (!waitFor(fd.get(), POLLOUT, options.connectTimeout, deadline)) {
-            result.error = "connect: timed out";
-            return result;
-        }
-        int err = 0;
-        socklen_t len = sizeof err;
-        ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &len);
-        if (err != 0) {
-            result.error = std::string("connect: ") + std::strerror(err);
-            return result;
-        }
+    result.error = connectLoopback(fd.get(), target->port, options, deadline);
+    if (!result.error.empty()) {
+        return result;
     }
     result.connected = true;
 
-    const size_t limit =
-        options.closeAfter && options.closeAfter < bytes.size() ? options.closeAfter : bytes.size();
-    const size_t step = options.chunkSize ? options.chunkSize : limit;
-    while (result.bytesSent < limit) {
-        size_t chunkEnd = std::min(limit, result.bytesSent + step);
-        while (result.bytesSent < chunkEnd) {
-            if (!waitFor(fd.get(), POLLOUT, options.ioTimeout, deadline)) {
-                result.error = "send: timed out";
-                break;
-            }
-            ssize_t n = ::send(fd.get(), bytes.data() + result.bytesSent,
-                               chunkEnd - result.bytesSent, MSG_NOSIGNAL);
-            if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                continue;
-            if (n <= 0) {
-                result.error = std::string("send: ") + std::strerror(errno);
-                break;
-            }
-            result.bytesSent += static_cast<size_t>(n);
-        }
-        if (!result.error.empty())
-            break;
-        if (options.delayPerChunk.count() > 0 && result.bytesSent < limit) {
-            if (Clock::now() + options.delayPerChunk > deadline) {
-                result.error = "send: maximum duration reached";
-                break;
-            }
-            std::this_thread::sleep_for(options.delayPerChunk);
-        }
-    }
+    const bool closeEarly = options.closeAfter && options.closeAfter < bytes.size();
+    sendBytes(fd.get(), bytes, closeEarly ? options.closeAfter : bytes.size(), options, deadline,
+              result);
     result.sent = result.error.empty() && result.bytesSent == bytes.size();
-    if (options.closeAfter && options.closeAfter < bytes.size())
+    if (closeEarly) {
         return result; // hang up early without reading
-    if (options.shutdownWrite)
-        ::shutdown(fd.get(), SHUT_WR);
-    if (!options.readResponse)
-        return result;
-
-    char buf[4096];
-    while (!responseComplete(result.response) &&
-           waitFor(fd.get(), POLLIN, options.ioTimeout, deadline)) {
-        ssize_t n = ::recv(fd.get(), buf, sizeof buf, 0);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            continue;
-        if (n <= 0)
-            break;
-        result.response.append(buf, static_cast<size_t>(n));
     }
-    if (result.response.rfind("HTTP/1.", 0) == 0 && result.response.size() >= 12)
-        result.status = std::atoi(result.response.c_str() + 9);
+    if (options.shutdownWrite) {
+        ::shutdown(fd.get(), SHUT_WR);
+    }
+    if (options.readResponse) {
+        readAnswer(fd.get(), options, deadline, result);
+    }
     return result;
 }
 
@@ -259,14 +310,15 @@ namespace
 std::string randomUuid()
 {
     static thread_local std::mt19937_64 gen{std::random_device{}()};
-    uint64_t a = gen(), b = gen();
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "urn:uuid:%08x-%04x-4%03x-%04x-%012llx",
-                  static_cast<unsigned>(a >> 32), static_cast<unsigned>((a >> 16) & 0xffff),
-                  static_cast<unsigned>(a & 0xfff),
-                  static_cast<unsigned>(0x8000 | ((b >> 48) & 0x3fff)),
-                  static_cast<unsigned long long>(b & 0xffffffffffffULL));
-    return buf;
+    uint64_t high = gen();
+    uint64_t low = gen();
+    char text[64];
+    std::snprintf(text, sizeof text, "urn:uuid:%08x-%04x-4%03x-%04x-%012llx",
+                  static_cast<unsigned>(high >> 32), static_cast<unsigned>((high >> 16) & 0xffff),
+                  static_cast<unsigned>(high & 0xfff),
+                  static_cast<unsigned>(0x8000 | ((low >> 48) & 0x3fff)),
+                  static_cast<unsigned long long>(low & 0xffffffffffffULL));
+    return text;
 }
 } // namespace
 
@@ -283,8 +335,9 @@ std::string buildNotifyEnvelope(const std::vector<std::string> &notificationMess
     out += "</wsa5:Action><wsa5:To SOAP-ENV:mustUnderstand=\"true\">" + escapeXml(to) +
            "</wsa5:To><wsa5:MessageID>" + randomUuid() + "</wsa5:MessageID></SOAP-ENV:Header>";
     out += "<SOAP-ENV:Body><wsnt:Notify>";
-    for (const auto &m : notificationMessages)
-        out += m;
+    for (const std::string &message : notificationMessages) {
+        out += message;
+    }
     out += "</wsnt:Notify></SOAP-ENV:Body></SOAP-ENV:Envelope>\n";
     return out;
 }
@@ -309,11 +362,12 @@ std::vector<std::string> extractNotificationMessages(const std::string &xml)
 std::string readFile(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
+    if (!in) {
         throw std::runtime_error("camsim: cannot read " + path);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 std::vector<std::string> loadNotificationMessages(const std::string &path,
@@ -321,11 +375,13 @@ std::vector<std::string> loadNotificationMessages(const std::string &path,
 {
     std::string text = readFile(path);
     auto messages = extractNotificationMessages(text);
-    if (!messages.empty())
+    if (!messages.empty()) {
         return messages;
+    }
     auto inner = detail::findElement(text, "Message", 0);
-    if (!inner)
+    if (!inner) {
         throw std::runtime_error("camsim: no NotificationMessage or Message element in " + path);
+    }
     return {
         makeNotificationMessage(topicIfBare, text.substr(inner->begin, inner->end - inner->begin))};
 }
@@ -333,31 +389,36 @@ std::vector<std::string> loadNotificationMessages(const std::string &path,
 std::string base64Encode(const std::string &bytes)
 {
     std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(out.data()),
-                            reinterpret_cast<const unsigned char *>(bytes.data()),
-                            static_cast<int>(bytes.size()));
-    out.resize(static_cast<size_t>(n));
+    int written = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(out.data()),
+                                  reinterpret_cast<const unsigned char *>(bytes.data()),
+                                  static_cast<int>(bytes.size()));
+    out.resize(static_cast<size_t>(written));
     return out;
 }
 
 std::optional<std::string> base64Decode(const std::string &text)
 {
     std::string in;
-    for (char c : text)
-        if (!std::isspace(static_cast<unsigned char>(c)))
+    for (char c : text) {
+        if (!std::isspace(static_cast<unsigned char>(c))) {
             in += c;
-    if (in.size() % 4 != 0)
+        }
+    }
+    if (in.size() % 4 != 0) {
         return std::nullopt;
+    }
     std::string out(in.size() / 4 * 3 + 1, '\0');
-    int n = EVP_DecodeBlock(reinterpret_cast<unsigned char *>(out.data()),
-                            reinterpret_cast<const unsigned char *>(in.data()),
-                            static_cast<int>(in.size()));
-    if (n < 0)
+    int decoded = EVP_DecodeBlock(reinterpret_cast<unsigned char *>(out.data()),
+                                  reinterpret_cast<const unsigned char *>(in.data()),
+                                  static_cast<int>(in.size()));
+    if (decoded < 0) {
         return std::nullopt;
+    }
     size_t pad = 0;
-    if (!in.empty() && in.back() == '=')
+    if (!in.empty() && in.back() == '=') {
         pad = (in.size() >= 2 && in[in.size() - 2] == '=') ? 2 : 1;
-    out.resize(static_cast<size_t>(n) - pad);
+    }
+    out.resize(static_cast<size_t>(decoded) - pad);
     return out;
 }
 
@@ -365,10 +426,10 @@ std::string passwordDigest(const std::string &nonceBytes, const std::string &cre
                            const std::string &password)
 {
     std::string input = nonceBytes + created + password;
-    unsigned char md[SHA_DIGEST_LENGTH];
-    unsigned int len = 0;
-    EVP_Digest(input.data(), input.size(), md, &len, EVP_sha1(), nullptr);
-    return base64Encode(std::string(reinterpret_cast<char *>(md), len));
+    unsigned char digest[SHA_DIGEST_LENGTH];
+    unsigned int length = 0;
+    EVP_Digest(input.data(), input.size(), digest, &length, EVP_sha1(), nullptr);
+    return base64Encode(std::string(reinterpret_cast<char *>(digest), length));
 }
 
 std::string securityHeader(const std::string &user, const std::string &password,
@@ -385,14 +446,14 @@ std::string securityHeader(const std::string &user, const std::string &password,
            "</wsu:Created></wsse:UsernameToken></wsse:Security>";
 }
 
-std::string formatTime(std::chrono::system_clock::time_point t)
+std::string formatTime(std::chrono::system_clock::time_point time)
 {
-    std::time_t tt = std::chrono::system_clock::to_time_t(t);
-    std::tm tm{};
-    gmtime_r(&tt, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return buf;
+    std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
 }
 
 } // namespace camsim

@@ -1,3 +1,4 @@
+// Textual and Mini-XML helpers shared by the simulator sources.
 #include "xml_text.h"
 
 #include <cctype>
@@ -8,14 +9,17 @@
 namespace camsim::detail
 {
 
-std::string trim(std::string_view s)
+std::string trim(std::string_view text)
 {
-    size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
-        ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
-        --e;
-    return std::string(s.substr(b, e - b));
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) {
+        ++begin;
+    }
+    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) {
+        --end;
+    }
+    return std::string(text.substr(begin, end - begin));
 }
 
 std::string localName(std::string_view qname)
@@ -30,11 +34,11 @@ std::string prefixOf(std::string_view qname)
     return colon == std::string_view::npos ? std::string() : std::string(qname.substr(0, colon));
 }
 
-std::string escapeXml(std::string_view s)
+std::string escapeXml(std::string_view text)
 {
     std::string out;
-    out.reserve(s.size());
-    for (char c : s) {
+    out.reserve(text.size());
+    for (char c : text) {
         switch (c) {
         case '&':
             out += "&amp;";
@@ -68,15 +72,16 @@ bool isNameChar(char c)
 size_t tagEnd(const std::string &xml, size_t lt)
 {
     char quote = 0;
-    for (size_t i = lt + 1; i < xml.size(); ++i) {
-        char c = xml[i];
+    for (size_t index = lt + 1; index < xml.size(); ++index) {
+        char c = xml[index];
         if (quote) {
-            if (c == quote)
+            if (c == quote) {
                 quote = 0;
+            }
         } else if (c == '"' || c == '\'') {
             quote = c;
         } else if (c == '>') {
-            return i + 1;
+            return index + 1;
         }
     }
     return std::string::npos;
@@ -86,17 +91,62 @@ size_t tagEnd(const std::string &xml, size_t lt)
 size_t skipSpecial(const std::string &xml, size_t lt)
 {
     auto skipTo = [&](const char *end) {
-        size_t p = xml.find(end, lt);
-        return p == std::string::npos ? xml.size() : p + std::strlen(end);
+        size_t found = xml.find(end, lt);
+        return found == std::string::npos ? xml.size() : found + std::strlen(end);
     };
-    if (xml.compare(lt, 4, "<!--") == 0)
+    if (xml.compare(lt, 4, "<!--") == 0) {
         return skipTo("-->");
-    if (xml.compare(lt, 9, "<![CDATA[") == 0)
+    }
+    if (xml.compare(lt, 9, "<![CDATA[") == 0) {
         return skipTo("]]>");
-    if (xml.compare(lt, 2, "<?") == 0)
+    }
+    if (xml.compare(lt, 2, "<?") == 0) {
         return skipTo("?>");
-    if (xml.compare(lt, 2, "<!") == 0)
+    }
+    if (xml.compare(lt, 2, "<!") == 0) {
         return skipTo(">");
+    }
+    return std::string::npos;
+}
+
+// One past the last name character at or after pos.
+size_t nameEnd(const std::string &xml, size_t pos)
+{
+    while (pos < xml.size() && isNameChar(xml[pos])) {
+        ++pos;
+    }
+    return pos;
+}
+
+// One past the end tag matching the start tag of qname that ends at startTagEnd, counting
+// nested elements of the same name; npos if there is none.
+size_t matchingEndTag(const std::string &xml, const std::string &qname, size_t startTagEnd)
+{
+    int depth = 1;
+    size_t pos = startTagEnd;
+    while ((pos = xml.find('<', pos)) != std::string::npos) {
+        if (size_t next = skipSpecial(xml, pos); next != std::string::npos) {
+            pos = next;
+            continue;
+        }
+        bool closing = pos + 1 < xml.size() && xml[pos + 1] == '/';
+        size_t nameBegin = pos + (closing ? 2 : 1);
+        size_t nameLength = nameEnd(xml, nameBegin) - nameBegin;
+        size_t end = tagEnd(xml, pos);
+        if (end == std::string::npos) {
+            return std::string::npos;
+        }
+        if (xml.compare(nameBegin, nameLength, qname) == 0 && nameLength == qname.size()) {
+            if (closing) {
+                if (--depth == 0) {
+                    return end;
+                }
+            } else if (xml[end - 2] != '/') {
+                ++depth;
+            }
+        }
+        pos = end;
+    }
     return std::string::npos;
 }
 
@@ -114,65 +164,43 @@ std::optional<Span> findElement(const std::string &xml, std::string_view local, 
             ++pos;
             continue;
         }
-        size_t n = pos + 1;
-        while (n < xml.size() && isNameChar(xml[n]))
-            ++n;
-        std::string qname = xml.substr(pos + 1, n - pos - 1);
+        size_t end = nameEnd(xml, pos + 1);
+        std::string qname = xml.substr(pos + 1, end - pos - 1);
         if (qname.empty() || localName(qname) != local) {
-            pos = n;
+            pos = end;
             continue;
         }
-        size_t gt = tagEnd(xml, pos);
-        if (gt == std::string::npos)
+        size_t startTagEnd = tagEnd(xml, pos);
+        if (startTagEnd == std::string::npos) {
             return std::nullopt;
-        Span span{pos, gt, gt, qname};
-        if (!wholeElement || xml[gt - 2] == '/')
-            return span;
-        // Find the matching end tag, counting nested elements of the same name.
-        int depth = 1;
-        size_t p = gt;
-        while ((p = xml.find('<', p)) != std::string::npos) {
-            if (size_t next = skipSpecial(xml, p); next != std::string::npos) {
-                p = next;
-                continue;
-            }
-            bool closing = p + 1 < xml.size() && xml[p + 1] == '/';
-            size_t s = p + (closing ? 2 : 1);
-            size_t e = s;
-            while (e < xml.size() && isNameChar(xml[e]))
-                ++e;
-            size_t end = tagEnd(xml, p);
-            if (end == std::string::npos)
-                return std::nullopt;
-            if (xml.compare(s, e - s, qname) == 0 && e - s == qname.size()) {
-                if (closing) {
-                    if (--depth == 0) {
-                        span.end = end;
-                        return span;
-                    }
-                } else if (xml[end - 2] != '/') {
-                    ++depth;
-                }
-            }
-            p = end;
         }
-        return std::nullopt;
+        Span span{pos, startTagEnd, startTagEnd, qname};
+        if (!wholeElement || xml[startTagEnd - 2] == '/') {
+            return span;
+        }
+        span.end = matchingEndTag(xml, qname, startTagEnd);
+        if (span.end == std::string::npos) {
+            return std::nullopt;
+        }
+        return span;
     }
     return std::nullopt;
 }
 
 std::vector<std::pair<std::string, std::string>> namespaceAttributes(std::string_view startTag)
 {
-    static const std::regex re(R"re(xmlns(?::([A-Za-z_][\w.\-]*))?\s*=\s*("[^"]*"|'[^']*'))re");
+    static const std::regex declaration(
+        R"re(xmlns(?::([A-Za-z_][\w.\-]*))?\s*=\s*("[^"]*"|'[^']*'))re");
     std::vector<std::pair<std::string, std::string>> out;
     std::string tag(startTag);
-    for (auto it = std::sregex_iterator(tag.begin(), tag.end(), re); it != std::sregex_iterator();
-         ++it) {
+    for (auto match = std::sregex_iterator(tag.begin(), tag.end(), declaration);
+         match != std::sregex_iterator(); ++match) {
         // Only attributes: the match must follow whitespace.
-        auto at = static_cast<size_t>(it->position(0));
-        if (at == 0 || !std::isspace(static_cast<unsigned char>(tag[at - 1])))
+        auto at = static_cast<size_t>(match->position(0));
+        if (at == 0 || !std::isspace(static_cast<unsigned char>(tag[at - 1]))) {
             continue;
-        out.emplace_back((*it)[1].str(), (*it)[2].str());
+        }
+        out.emplace_back((*match)[1].str(), (*match)[2].str());
     }
     return out;
 }
@@ -197,26 +225,29 @@ XmlTree::~XmlTree()
 
 bool isElement(mxml_node_t *node)
 {
-    if (!node || mxmlGetType(node) != MXML_ELEMENT)
+    if (!node || mxmlGetType(node) != MXML_ELEMENT) {
         return false;
+    }
     const char *name = mxmlGetElement(node);
     return name && name[0] != '?' && name[0] != '!';
 }
 
 mxml_node_t *firstChildElement(mxml_node_t *node)
 {
-    mxml_node_t *c = node ? mxmlGetFirstChild(node) : nullptr;
-    while (c && !isElement(c))
-        c = mxmlGetNextSibling(c);
-    return c;
+    mxml_node_t *child = node ? mxmlGetFirstChild(node) : nullptr;
+    while (child && !isElement(child)) {
+        child = mxmlGetNextSibling(child);
+    }
+    return child;
 }
 
 mxml_node_t *nextElement(mxml_node_t *node)
 {
-    mxml_node_t *c = node ? mxmlGetNextSibling(node) : nullptr;
-    while (c && !isElement(c))
-        c = mxmlGetNextSibling(c);
-    return c;
+    mxml_node_t *sibling = node ? mxmlGetNextSibling(node) : nullptr;
+    while (sibling && !isElement(sibling)) {
+        sibling = mxmlGetNextSibling(sibling);
+    }
+    return sibling;
 }
 
 std::string nodeLocalName(mxml_node_t *node)
@@ -226,19 +257,23 @@ std::string nodeLocalName(mxml_node_t *node)
 
 mxml_node_t *childByLocal(mxml_node_t *node, std::string_view local)
 {
-    for (mxml_node_t *c = firstChildElement(node); c; c = nextElement(c))
-        if (nodeLocalName(c) == local)
-            return c;
+    for (mxml_node_t *child = firstChildElement(node); child; child = nextElement(child)) {
+        if (nodeLocalName(child) == local) {
+            return child;
+        }
+    }
     return nullptr;
 }
 
 mxml_node_t *findDescendantByLocal(mxml_node_t *node, std::string_view local)
 {
-    for (mxml_node_t *c = firstChildElement(node); c; c = nextElement(c)) {
-        if (nodeLocalName(c) == local)
-            return c;
-        if (mxml_node_t *d = findDescendantByLocal(c, local))
-            return d;
+    for (mxml_node_t *child = firstChildElement(node); child; child = nextElement(child)) {
+        if (nodeLocalName(child) == local) {
+            return child;
+        }
+        if (mxml_node_t *found = findDescendantByLocal(child, local)) {
+            return found;
+        }
     }
     return nullptr;
 }
@@ -246,16 +281,19 @@ mxml_node_t *findDescendantByLocal(mxml_node_t *node, std::string_view local)
 std::string textOf(mxml_node_t *node)
 {
     std::string out;
-    for (mxml_node_t *c = node ? mxmlGetFirstChild(node) : nullptr; c; c = mxmlGetNextSibling(c)) {
-        if (mxmlGetType(c) == MXML_OPAQUE) {
-            if (const char *t = mxmlGetOpaque(c))
-                out += t;
-        } else if (mxmlGetType(c) == MXML_ELEMENT) {
-            std::string_view name = mxmlGetElement(c);
+    for (mxml_node_t *child = node ? mxmlGetFirstChild(node) : nullptr; child;
+         child = mxmlGetNextSibling(child)) {
+        if (mxmlGetType(child) == MXML_OPAQUE) {
+            if (const char *text = mxmlGetOpaque(child)) {
+                out += text;
+            }
+        } else if (mxmlGetType(child) == MXML_ELEMENT) {
+            std::string_view name = mxmlGetElement(child);
             if (name.rfind("![CDATA[", 0) == 0) {
                 name.remove_prefix(8);
-                if (name.size() >= 2 && name.substr(name.size() - 2) == "]]")
+                if (name.size() >= 2 && name.substr(name.size() - 2) == "]]") {
                     name.remove_suffix(2);
+                }
                 out += name;
             }
         }
@@ -266,24 +304,28 @@ std::string textOf(mxml_node_t *node)
 std::string attrByLocal(mxml_node_t *node, std::string_view local)
 {
     int count = mxmlElementGetAttrCount(node);
-    for (int i = 0; i < count; ++i) {
+    for (int index = 0; index < count; ++index) {
         const char *name = nullptr;
-        const char *value = mxmlElementGetAttrByIndex(node, i, &name);
-        if (name && localName(name) == local && std::string_view(name).rfind("xmlns", 0) != 0)
+        const char *value = mxmlElementGetAttrByIndex(node, index, &name);
+        if (name && localName(name) == local && std::string_view(name).rfind("xmlns", 0) != 0) {
             return value ? value : "";
+        }
     }
     return {};
 }
 
 std::string namespaceOf(mxml_node_t *node)
 {
-    if (!isElement(node))
+    if (!isElement(node)) {
         return {};
+    }
     std::string prefix = prefixOf(mxmlGetElement(node));
-    std::string attr = prefix.empty() ? "xmlns" : "xmlns:" + prefix;
-    for (mxml_node_t *n = node; n && mxmlGetType(n) == MXML_ELEMENT; n = mxmlGetParent(n)) {
-        if (const char *v = mxmlElementGetAttr(n, attr.c_str()))
-            return v;
+    std::string attribute = prefix.empty() ? "xmlns" : "xmlns:" + prefix;
+    for (mxml_node_t *element = node; element && mxmlGetType(element) == MXML_ELEMENT;
+         element = mxmlGetParent(element)) {
+        if (const char *uri = mxmlElementGetAttr(element, attribute.c_str())) {
+            return uri;
+        }
     }
     return {};
 }
@@ -291,9 +333,9 @@ std::string namespaceOf(mxml_node_t *node)
 std::string serialize(mxml_node_t *node)
 {
     mxmlSetWrapMargin(0);
-    char *s = mxmlSaveAllocString(node, MXML_NO_CALLBACK);
-    std::string out = s ? s : "";
-    std::free(s);
+    char *saved = mxmlSaveAllocString(node, MXML_NO_CALLBACK);
+    std::string out = saved ? saved : "";
+    std::free(saved);
     return trim(out);
 }
 

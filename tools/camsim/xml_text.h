@@ -13,10 +13,10 @@
 namespace camsim::detail
 {
 
-std::string trim(std::string_view s);
+std::string trim(std::string_view text);
 std::string localName(std::string_view qname);
 std::string prefixOf(std::string_view qname);
-std::string escapeXml(std::string_view s);
+std::string escapeXml(std::string_view text);
 
 // Span [begin, end) of an element found in raw text, with its qualified name.
 struct Span {
