@@ -13,8 +13,8 @@ thread_local const char *t_xmlCaller = nullptr;
 
 void routeXmlError(const char *message)
 {
-    VEK_LOG(kLevelError, 112, t_xmlCaller != nullptr ? t_xmlCaller : "mxml", "XML parse error: %s",
-            message != nullptr ? message : "");
+    VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, t_xmlCaller != nullptr ? t_xmlCaller : "mxml",
+            "XML parse error: %s", message != nullptr ? message : "");
 }
 } // namespace
 

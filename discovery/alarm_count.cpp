@@ -9,22 +9,22 @@ namespace
 // A row counts when every name it involves is found below the root.
 bool rowCounts(mxml_node_t *root, const vek::AlarmTopicRow &row)
 {
-    return (row.start == nullptr || VEK_Onvif_HasSubNode(root, row.start) == 1) &&
-           (row.guard == nullptr || VEK_Onvif_HasSubNode(root, row.guard) == 1) &&
-           VEK_Onvif_HasSubNode(root, row.topic) == 1;
+    return (row.start == nullptr || vek::hasSubNode(root, row.start) == 1) &&
+           (row.guard == nullptr || vek::hasSubNode(root, row.guard) == 1) &&
+           vek::hasSubNode(root, row.topic) == 1;
 }
 
 } // namespace
 
-extern "C" {
-
-uint32_t VEK_Onvif_HasSubNode(mxml_node_t *node, const char *name)
+uint32_t vek::hasSubNode(mxml_node_t *node, const char *name)
 {
     if (node == nullptr || name == nullptr) {
         return 0;
     }
     return vek::findDescendant(node, name) != nullptr ? 1 : 0;
 }
+
+extern "C" {
 
 VEK_ONVIF_API uint32_t VEK_Onvif_GetAlarmNum(mxml_node_t *message, uint32_t *count)
 {

@@ -93,12 +93,10 @@ inline mxml_node_t *findDescendant(mxml_node_t *node, const char *name)
     return mxmlFindElement(node, node, name, nullptr, nullptr, MXML_DESCEND);
 }
 
-} // namespace vek
-
-extern "C" {
 // 1 when node has a descendant element named exactly name, else 0; null
-// arguments give 0. Internal: not exported from the shared library.
-uint32_t VEK_Onvif_HasSubNode(mxml_node_t *node, const char *name);
-}
+// arguments give 0.
+uint32_t hasSubNode(mxml_node_t *node, const char *name);
+
+} // namespace vek
 
 #endif // VEK_ALARM_TOPIC_TABLE_H

@@ -2,6 +2,7 @@
 // description, turned into template items with a value type.
 #include <cstring>
 
+#include "alarm_internal.h"
 #include "discovery_internal.h"
 #include "vek_log.h"
 
@@ -16,25 +17,50 @@ bool contains(const char *text, const char *word)
     return ZU_strnstr(text, word, std::strlen(word)) != nullptr;
 }
 
-// Value type of an item from its declared type; the first rule that applies
-// wins. Integers carry an index: illegal-login inputs count from 1, all
-// other channels and inputs from 0. Source and Key items of digital-input
+// Which parts of a message description a value-type rule applies to.
+enum class Parts { Any, DataOnly, SourceOrKey };
+
+struct ValueTypeRule {
+    const char *word;   // appears in the declared type; null: any type
+    Parts parts;        // parts the rule applies to
+    uint32_t alarmType; // the only alarm it applies to; 0: any alarm
+    std::string_view valueType;
+    bool indexed; // the value is a channel or input index
+};
+
+// The first rule that applies wins. Source and Key items of digital-input
 // alarms name an input, so they are indexes whatever their declared type.
+constexpr ValueTypeRule kValueTypeRules[] = {
+    {"int", Parts::Any, 0, vek::alarm::kTypeInt, true},
+    {"boolean", Parts::DataOnly, 0, vek::alarm::kTypeBoolean, false},
+    {nullptr, Parts::DataOnly, 0, vek::alarm::kTypeString, false},
+    {nullptr, Parts::SourceOrKey, VEK_ALARM_DIGITAL_INPUT, vek::alarm::kTypeInt, true},
+    {nullptr, Parts::Any, 0, vek::alarm::kTypeString, false},
+};
+
+bool ruleApplies(const ValueTypeRule &rule, const char *type, uint32_t isData, uint32_t alarmType)
+{
+    bool partFits = rule.parts == Parts::Any || (rule.parts == Parts::DataOnly) == (isData != 0);
+    return partFits && (rule.alarmType == 0 || rule.alarmType == alarmType) &&
+           (rule.word == nullptr || contains(type, rule.word));
+}
+
+// Integers carry an index: illegal-login inputs count from 1, all other
+// channels and inputs from 0.
 void applyValueType(OnvifSimpleItem *item, const char *type, uint32_t isData, uint32_t alarmType)
 {
-    const char *valueType = "common_string";
-    if (contains(type, "int")) {
-        valueType = "common_int";
-        item->ValueHasIndex = 1;
-        item->ValueIndex = alarmType == VEK_ALARM_ILLEGAL_LOGIN ? 1 : 0;
-    } else if (isData != 0) {
-        valueType = contains(type, "boolean") ? "common_boolean" : "common_string";
-    } else if (alarmType == VEK_ALARM_DIGITAL_INPUT) {
-        valueType = "common_int";
-        item->ValueHasIndex = 1;
-        item->ValueIndex = 0;
+    for (const ValueTypeRule &rule : kValueTypeRules) {
+        if (!ruleApplies(rule, type, isData, alarmType)) {
+            continue;
+        }
+        if (rule.indexed) {
+            item->ValueHasIndex = 1;
+            item->ValueIndex = alarmType == VEK_ALARM_ILLEGAL_LOGIN ? 1 : 0;
+        }
+        ZU_snprintf(item->Value, sizeof item->Value, "%.*s",
+                    static_cast<int>(rule.valueType.size()), rule.valueType.data());
+        return;
     }
-    ZU_snprintf(item->Value, sizeof item->Value, "%s", valueType);
 }
 
 void fillItem(mxml_node_t *element, uint32_t isData, uint32_t alarmType, OnvifSimpleItem *item)

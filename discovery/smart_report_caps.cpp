@@ -9,14 +9,13 @@ namespace vek
 
 void readSmartReportCaps(mxml_node_t *userAlarm, OnvifSmartCaps *caps)
 {
-    if (userAlarm == nullptr || caps == nullptr ||
-        VEK_Onvif_HasSubNode(userAlarm, "SmartHttpReport") == 0) {
+    if (userAlarm == nullptr || caps == nullptr || hasSubNode(userAlarm, "SmartHttpReport") == 0) {
         return;
     }
     // A kind the camera does not list keeps whatever its flag held.
     caps->ulSupportSmartData = 0;
     for (const SmartReportKind &kind : kSmartReportKinds) {
-        if (VEK_Onvif_HasSubNode(userAlarm, kind.name) == 1) {
+        if (hasSubNode(userAlarm, kind.name) == 1) {
             caps->*kind.flag = 1;
             caps->ulSupportSmartData = 1;
         }

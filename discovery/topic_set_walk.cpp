@@ -23,8 +23,7 @@ void buildRootTemplates(mxml_node_t *root, OnvifAlarmCfg *cfg, uint32_t capacity
             continue;
         }
         mxml_node_t *start = row.start != nullptr ? vek::findDescendant(root, row.start) : root;
-        if (start == nullptr ||
-            (row.guard != nullptr && VEK_Onvif_HasSubNode(root, row.guard) == 0)) {
+        if (start == nullptr || (row.guard != nullptr && vek::hasSubNode(root, row.guard) == 0)) {
             continue;
         }
         // The count bounds the appends; never write past the array.

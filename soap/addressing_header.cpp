@@ -41,7 +41,7 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_HeaderEnc(uint32_t action, const cha
 {
     constexpr const char *kFunc = "VEK_Onvif_HeaderEnc";
     if (url == nullptr || url[0] == '\0' || soap == nullptr) {
-        VEK_LOG(vek::kLevelError, 112, kFunc, "Invalid input Param.");
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Invalid input Param.");
         return VEK_ONVIF_ERR_PARAM;
     }
     if (soap->header == nullptr) {
@@ -61,13 +61,13 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_HeaderEnc(uint32_t action, const cha
     header->wsa5__ReplyTo->Address = soap_strdup(soap, kAnonymous);
     header->wsa5__MessageID = soap_strdup(soap, kMessageId);
     if (action >= kActionCount) {
-        VEK_LOG(vek::kLevelError, 112, kFunc, "Invalid input Param.");
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Invalid input Param.");
         return VEK_ONVIF_ERR_PARAM;
     }
     header->wsa5__Action = soap_strdup(soap, kActions[action]);
     if (header->wsa5__To == nullptr || header->wsa5__Action == nullptr ||
         header->wsa5__ReplyTo->Address == nullptr || header->wsa5__MessageID == nullptr) {
-        VEK_LOG(vek::kLevelError, 112, kFunc, "soap_strdup failed.");
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "soap_strdup failed.");
         return VEK_ONVIF_ERR_FAIL;
     }
     return VEK_ONVIF_OK;

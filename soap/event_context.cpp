@@ -55,12 +55,12 @@ VEK_ONVIF_API void VEK_Onvif_Event_Init(struct soap **ctx)
 {
     constexpr const char *kFunc = "VEK_Onvif_Event_Init";
     if (ctx == nullptr) {
-        VEK_LOG(vek::kLevelError, 112, kFunc, "Invalid input Param.");
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Invalid input Param.");
         return;
     }
     auto *soap = static_cast<struct soap *>(VEK_ALLOC(sizeof(struct soap)));
     if (soap == nullptr) {
-        VEK_LOG(vek::kLevelError, 112, kFunc, "Fail to malloc memory");
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Fail to malloc memory");
         return;
     }
     std::memset(static_cast<void *>(soap), 0, sizeof(struct soap));

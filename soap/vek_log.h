@@ -4,6 +4,7 @@
 #ifndef VEK_LOG_H
 #define VEK_LOG_H
 
+#include "vek_onvif_event.h"
 #include "vek_platform.h"
 
 namespace vek

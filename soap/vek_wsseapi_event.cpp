@@ -73,8 +73,8 @@ VEK_ONVIF_API uint32_t VEK_Onvif_EncryptHeader(const char *user, const char *pas
                                                struct soap *soap)
 {
     if (user == nullptr || password == nullptr || soap == nullptr) {
-        ZU_WriteLog(vek::kLevelError, 112, vek::kLogArg3, vek::kLogArg4, vek::kWsseSource, __LINE__,
-                    "VEK_Onvif_EncryptHeader", "Invalid input Param.");
+        ZU_WriteLog(vek::kLevelError, VEK_ONVIF_ERR_FAIL, vek::kLogArg3, vek::kLogArg4,
+                    vek::kWsseSource, __LINE__, "VEK_Onvif_EncryptHeader", "Invalid input Param.");
         return VEK_ONVIF_ERR_PARAM;
     }
     // The runtime's text lives in a scratch buffer of the context: keep a

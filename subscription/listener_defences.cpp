@@ -207,8 +207,8 @@ bool ListenerContext::admit(const char *url, const char *func)
         return true;
     }
     closeConnection();
-    VEK_LOG(kLevelError, 112, func, "Notify refused: from %s, the camera is %s", peerText,
-            camera.c_str());
+    VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, func, "Notify refused: from %s, the camera is %s",
+            peerText, camera.c_str());
     return false;
 }
 

@@ -15,7 +15,7 @@ VEK_Onvif_Recv_Notify(int32_t sockFd, OnvifAlarmCfg *cfg, OnvifAlarmInputList *i
     constexpr const char *kFunc = "VEK_Onvif_Recv_Notify";
     if (url == nullptr || url[0] == '\0' || reportCount == nullptr || cfg == nullptr ||
         inputs == nullptr) {
-        VEK_LOG(vek::kLevelError, 102, kFunc, "Invalid input Param.");
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kFunc, "Invalid input Param.");
         return nullptr;
     }
     // Most calls find nothing waiting: answer them without setting up a
@@ -49,10 +49,11 @@ VEK_Onvif_Recv_Notify(int32_t sockFd, OnvifAlarmCfg *cfg, OnvifAlarmInputList *i
     }
     if (soap_recv___ns15__Notify(soap, &notify) != SOAP_OK) {
         if (context.refusal() == vek::NotifyRefusal::Oversized) {
-            VEK_LOG(vek::kLevelError, 112, kFunc, "Notify refused: larger than %u bytes, Url:%s",
+            VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc,
+                    "Notify refused: larger than %u bytes, Url:%s",
                     static_cast<unsigned>(vek::kNotifyMaxBytes), url);
         } else if (context.refusal() == vek::NotifyRefusal::BadLength) {
-            VEK_LOG(vek::kLevelError, 112, kFunc,
+            VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc,
                     "Notify refused: Content-Length is not a size in bytes, Url:%s", url);
         }
         VEK_SOAP_PUB_LogPrintImp(soap, vek::kEventSource, __LINE__, kFunc,

@@ -27,12 +27,12 @@ uint32_t vek::parseSubscribeResponse(struct _ns7__SubscribeResponse *rsp, char *
 {
     constexpr const char *kFunc = "__VEK_Onvif_ParseSubscribeRsp";
     if (rsp == nullptr || subAddr == nullptr || subRef == nullptr) {
-        VEK_LOG(vek::kLevelError, 102, kFunc, "Invalid input Param.");
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kFunc, "Invalid input Param.");
         return VEK_ONVIF_ERR_PARAM;
     }
     const wsa5__EndpointReferenceType *reference = rsp->SubscriptionReference;
     if (reference == nullptr || reference->Address == nullptr) {
-        VEK_LOG(vek::kLevelInfo, 112, kFunc,
+        VEK_LOG(vek::kLevelInfo, VEK_ONVIF_ERR_FAIL, kFunc,
                 "Succeed to get subscribe response, but the rsp is null.");
         return VEK_ONVIF_ERR_FAIL;
     }
