@@ -3,8 +3,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include <string>
+#include <string_view>
+
 #include "alarm_internal.h"
 #include "soapH.h"
+#include "translate_notify.h"
 #include "vek_log.h"
 
 namespace
@@ -123,8 +127,25 @@ void appendReports(OnvifAlarmReport &report, ReportArray &reports)
     }
 }
 
+// The message text with an "Initialized" property operation read as
+// "Changed": the current state is reported like a change to it.
+std::string initialAsChanged(const char *text)
+{
+    std::string out(text);
+    for (std::string_view quote : {"\"", "'"}) {
+        const std::string from = "PropertyOperation=" + std::string(quote) + "Initialized";
+        size_t at = out.find(from);
+        if (at != std::string::npos) {
+            out.replace(at, from.size(), "PropertyOperation=" + std::string(quote) + "Changed");
+            break;
+        }
+    }
+    return out;
+}
+
 void translateMessage(OnvifAlarmCfg *cfg, OnvifAlarmInputList *inputs,
-                      const ns7__NotificationMessageHolderType &holder, ReportArray &reports)
+                      const ns7__NotificationMessageHolderType &holder, ReportArray &reports,
+                      bool initialStates)
 {
     ParsedAlarm parsed;
     OnvifAlarmTemplate &alarm = parsed.get();
@@ -139,6 +160,11 @@ void translateMessage(OnvifAlarmCfg *cfg, OnvifAlarmInputList *inputs,
         VEK_LOG(vek::kLevelInfo, result, kTransFunc, "Failed to trans alarm message[%s] to xml.",
                 text);
         return;
+    }
+    std::string asChanged;
+    if (initialStates) {
+        asChanged = initialAsChanged(text);
+        text = asChanged.data();
     }
     result = VEK_Onvif_Event_ParseAlarmMsg(
         text, &alarm.SourceCount, &alarm.KeyCount, &alarm.DataCount, &alarm.ExtensionCount,
@@ -163,12 +189,9 @@ void translateMessage(OnvifAlarmCfg *cfg, OnvifAlarmInputList *inputs,
 }
 } // namespace
 
-extern "C" {
-
-VEK_ONVIF_API OnvifAlarmReport *VEK_Onvif_TransAlarmType(OnvifAlarmCfg *cfg,
-                                                         OnvifAlarmInputList *inputs,
-                                                         struct _ns7__Notify *notify,
-                                                         uint32_t *count)
+OnvifAlarmReport *vek::alarm::translateNotify(OnvifAlarmCfg *cfg, OnvifAlarmInputList *inputs,
+                                              struct _ns7__Notify *notify, uint32_t *count,
+                                              bool initialStates)
 {
     if (notify == nullptr || notify->NotificationMessage == nullptr || count == nullptr ||
         inputs == nullptr || cfg == nullptr) {
@@ -187,13 +210,23 @@ VEK_ONVIF_API OnvifAlarmReport *VEK_Onvif_TransAlarmType(OnvifAlarmCfg *cfg,
         return nullptr;
     }
     for (uint32_t i = 0; i < messages; ++i) {
-        translateMessage(cfg, inputs, notify->NotificationMessage[i], reports);
+        translateMessage(cfg, inputs, notify->NotificationMessage[i], reports, initialStates);
     }
     if (reports.count() == 0) {
         return nullptr;
     }
     *count = reports.count();
     return reports.release();
+}
+
+extern "C" {
+
+VEK_ONVIF_API OnvifAlarmReport *VEK_Onvif_TransAlarmType(OnvifAlarmCfg *cfg,
+                                                         OnvifAlarmInputList *inputs,
+                                                         struct _ns7__Notify *notify,
+                                                         uint32_t *count)
+{
+    return vek::alarm::translateNotify(cfg, inputs, notify, count, false);
 }
 
 } // extern "C"

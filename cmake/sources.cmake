@@ -14,6 +14,7 @@ set(VEK_EVENT_SOURCES
     ${VEK_SOURCE_ROOT}/soap/event_context.cpp
     ${VEK_SOURCE_ROOT}/soap/exchange.cpp
     ${VEK_SOURCE_ROOT}/soap/record_layout.cpp
+    ${VEK_SOURCE_ROOT}/soap/reference_blocks.cpp
     ${VEK_SOURCE_ROOT}/soap/reference_header.cpp
     ${VEK_SOURCE_ROOT}/soap/request_headers.cpp
     ${VEK_SOURCE_ROOT}/soap/response_capture.cpp
@@ -28,7 +29,10 @@ set(VEK_EVENT_SOURCES
     ${VEK_SOURCE_ROOT}/alarm/trans_alarm_type.cpp
     ${VEK_SOURCE_ROOT}/alarm/xml_document.cpp
     ${VEK_SOURCE_ROOT}/subscription/listener_defences.cpp
+    ${VEK_SOURCE_ROOT}/subscription/date_time.cpp
     ${VEK_SOURCE_ROOT}/subscription/pull_point.cpp
+    ${VEK_SOURCE_ROOT}/subscription/pull_point_family.cpp
+    ${VEK_SOURCE_ROOT}/subscription/pull_point_reference.cpp
     ${VEK_SOURCE_ROOT}/subscription/recv_notify.cpp
     ${VEK_SOURCE_ROOT}/subscription/reference_compact.cpp
     ${VEK_SOURCE_ROOT}/subscription/reference_namespaces.cpp

@@ -385,6 +385,71 @@ VEK_ONVIF_API uint32_t VEK_Onvif_PullMessages(struct soap *soap, const char *pul
                                               OnvifAlarmInputList *inputs, OnvifAlarmCfg *cfg,
                                               OnvifPullResult *result);
 
+/* ---- Pull points with reference parameters ------------------------------ */
+
+/* A pull point created at a camera. The library allocates both texts
+ * (ZU_MEM_MallocEx) and VEK_Onvif_PullPoint_Free releases them. */
+typedef struct OnvifPullPoint {
+    char *pszAddress;           /* Address of the subscription reference */
+    char *pszReference;         /* its ReferenceParameters children as well-formed XML
+                                   (namespaces declared), or null when there are none */
+    int64_t s64TerminationTime; /* termination time the camera gave, seconds since 1970
+                                   on the camera's clock; 0 when it gave none */
+    int64_t s64ClockOffset;     /* camera's CurrentTime minus the recorder's clock,
+                                   seconds; 0 when the camera gave no CurrentTime */
+    uint32_t ulFlags;           /* set by the caller: VEK_ONVIF_PULL_INITIAL_STATES */
+} OnvifPullPoint;
+
+/* ulFlags: report "Initialized" messages (a property's state when the pull point
+ * starts or after a synchronization point) instead of dropping them. */
+#define VEK_ONVIF_PULL_INITIAL_STATES 0x1u
+
+/* The family below works in the caller's context soap (VEK_Onvif_Event_Init),
+ * cleaned before each call returns, never destroyed; every request carries
+ * the WS-Security and WS-Addressing headers, and every request to the pull
+ * point carries each child of pszReference as a header block of its own,
+ * marked wsa:IsReferenceParameter="true". Returns VEK_ONVIF_OK;
+ * VEK_ONVIF_ERR_PARAM for a null pointer, an empty url or address, or a
+ * value out of range; VEK_ONVIF_ERR_NOMEM; VEK_ONVIF_ERR_SOAP when the
+ * exchange fails or the answer lacks what is needed; VEK_ONVIF_ERR_FAIL when
+ * the camera says the pull point no longer exists (create a new one). */
+
+/* Creates a pull point at the event service url that ends terminationSeconds
+ * after creation (0: the camera's default). On success *pullPoint is
+ * overwritten except ulFlags; on failure it is not written. */
+VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Create(struct soap *soap, const char *url,
+                                                  const char *user, const char *password,
+                                                  uint32_t terminationSeconds,
+                                                  OnvifPullPoint *pullPoint);
+/* Pulls up to messageLimit (1..1024) messages, waiting up to timeoutSeconds
+ * (0..3600) for the first, and translates all of them as
+ * VEK_Onvif_TransAlarmType does; with VEK_ONVIF_PULL_INITIAL_STATES in
+ * ulFlags an "Initialized" message is translated as a "Changed" one. The
+ * context's receive time-out covers the wait for the call and is restored.
+ * result is written on every return (null and 0 when no reports). */
+VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Pull(struct soap *soap, const OnvifPullPoint *pullPoint,
+                                                const char *user, const char *password,
+                                                uint32_t messageLimit, uint32_t timeoutSeconds,
+                                                OnvifAlarmInputList *inputs, OnvifAlarmCfg *cfg,
+                                                OnvifPullResult *result);
+/* Extends the pull point to terminationSeconds from now; s64TerminationTime
+ * takes the time the camera answers (unchanged when it gives none). */
+VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Renew(struct soap *soap, OnvifPullPoint *pullPoint,
+                                                 const char *user, const char *password,
+                                                 uint32_t terminationSeconds);
+/* Ends the pull point at the camera; the record stays to be freed. */
+VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Unsubscribe(struct soap *soap, OnvifPullPoint *pullPoint,
+                                                       const char *user, const char *password);
+/* Asks the camera to send the current state of every property again (as
+ * "Initialized" messages, reported only with VEK_ONVIF_PULL_INITIAL_STATES). */
+VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_SetSynchronizationPoint(struct soap *soap,
+                                                                   const OnvifPullPoint *pullPoint,
+                                                                   const char *user,
+                                                                   const char *password);
+/* Releases both texts and zeroes the record; null or zeroed records are
+ * accepted. */
+VEK_ONVIF_API void VEK_Onvif_PullPoint_Free(OnvifPullPoint *pullPoint);
+
 /* Accepts at most one connection already waiting on the listening socket
  * sockFd (borrowed: it stays open and the caller's) and translates the
  * Notify it carries as VEK_Onvif_TransAlarmType does. Never waits for a

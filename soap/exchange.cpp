@@ -1,5 +1,6 @@
 #include "exchange.h"
 
+#include "reference_blocks.h"
 #include "soapH.h"
 #include "vek_log.h"
 #include "vek_onvif_event.h"
@@ -50,6 +51,31 @@ bool Exchange::addReferenceParameter(const char *reference)
     }
     elements[0] = const_cast<char *>(reference);
     parameters->__size = 1;
+    parameters->__any = elements;
+    header->wsa__sub = parameters;
+    return true;
+}
+
+bool Exchange::addReferenceParameters(const char *references)
+{
+    std::optional<std::vector<std::string>> blocks = markedReferenceBlocks(references);
+    auto *header = soap_->header;
+    if (!blocks || header == nullptr) {
+        return false;
+    }
+    auto *parameters = newRecord<wsa5__EndpointReferenceType>();
+    auto **elements =
+        static_cast<char **>(soap_malloc(soap_, sizeof(char *) * (blocks->size() + 1)));
+    if (parameters == nullptr || elements == nullptr) {
+        return false;
+    }
+    for (size_t i = 0; i < blocks->size(); ++i) {
+        elements[i] = soap_strdup(soap_, (*blocks)[i].c_str());
+        if (elements[i] == nullptr) {
+            return false;
+        }
+    }
+    parameters->__size = static_cast<int>(blocks->size());
     parameters->__any = elements;
     header->wsa__sub = parameters;
     return true;

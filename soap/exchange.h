@@ -59,6 +59,11 @@ class Exchange
     // Sends reference back as one header block of its own, exactly as
     // stored. False when the context cannot hold the record.
     bool addReferenceParameter(const char *reference);
+    // Sends every element of references (a sequence of whole elements) as a
+    // header block of its own, each marked wsa5:IsReferenceParameter="true".
+    // False when the text holds no such sequence or the context cannot hold
+    // the records.
+    bool addReferenceParameters(const char *references);
 
     // Calls the stub (a callable taking the context) and logs a failure as
     // log says; returns the runtime's code.

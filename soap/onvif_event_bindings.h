@@ -267,6 +267,16 @@ struct _ns1__PullMessagesResponse {
     struct ns7__NotificationMessageHolderType *ns7__NotificationMessage 0;
 };
 
+struct _ns1__SetSynchronizationPoint {
+    $int __size;
+    _XML *__any;
+};
+
+struct _ns1__SetSynchronizationPointResponse {
+    $int __size;
+    _XML *__any;
+};
+
 // ---- Bindings -------------------------------------------------------------
 
 //gsoap ns11 service name: PullPointSubscriptionBinding
@@ -278,6 +288,15 @@ struct _ns1__PullMessagesResponse {
 //gsoap ns11 service method-output-action: PullMessages http://www.onvif.org/ver10/events/wsdl/PullPointSubscription/PullMessagesResponse
 int __ns11__PullMessages(struct _ns1__PullMessages *ns1__PullMessages,
                          struct _ns1__PullMessagesResponse *ns1__PullMessagesResponse);
+
+//gsoap ns11 service method-protocol: SetSynchronizationPoint SOAP
+//gsoap ns11 service method-style: SetSynchronizationPoint document
+//gsoap ns11 service method-encoding: SetSynchronizationPoint literal
+//gsoap ns11 service method-input-action: SetSynchronizationPoint http://www.onvif.org/ver10/events/wsdl/PullPointSubscription/SetSynchronizationPointRequest
+//gsoap ns11 service method-output-action: SetSynchronizationPoint http://www.onvif.org/ver10/events/wsdl/PullPointSubscription/SetSynchronizationPointResponse
+int __ns11__SetSynchronizationPoint(
+    struct _ns1__SetSynchronizationPoint *ns1__SetSynchronizationPoint,
+    struct _ns1__SetSynchronizationPointResponse *ns1__SetSynchronizationPointResponse);
 
 //gsoap ns12 service name: EventBinding
 //gsoap ns12 service namespace: http://www.onvif.org/ver10/events/wsdl/EventBinding

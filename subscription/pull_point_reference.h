@@ -1,0 +1,22 @@
+// Reading a pull point's reference parameters from the camera's answer,
+// kept whole (internal).
+#ifndef VEK_PULL_POINT_REFERENCE_H
+#define VEK_PULL_POINT_REFERENCE_H
+
+#include <string>
+#include <string_view>
+
+struct wsa5__ReferenceParametersType;
+
+namespace vek
+{
+
+// Every child of parameters, in order, each with the namespace declarations
+// it inherited in rawAnswer added and in compact form. Empty when there are
+// none.
+std::string pullPointReference(const wsa5__ReferenceParametersType *parameters,
+                               std::string_view rawAnswer);
+
+} // namespace vek
+
+#endif // VEK_PULL_POINT_REFERENCE_H
