@@ -106,7 +106,9 @@ std::string subscriptionAddress(const CreatedSubscription &created)
 {
     const ReferenceOptions &options = created.options;
     std::string address =
-        created.addressPrefix + std::to_string(created.subscription.id) + options.addressSuffix;
+        created.addressPrefix +
+        (created.idInAddress ? std::to_string(created.subscription.id) : std::string()) +
+        options.addressSuffix;
     if (options.longAddress) {
         address += (address.find('?') == std::string::npos ? "?" : "&") + std::string("pad=") +
                    std::string(300, 'x');

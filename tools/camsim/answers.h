@@ -26,6 +26,7 @@ struct CreatedSubscription {
     const ReferenceOptions &options;
     std::string addressPrefix; // the Address is this, the id and options.addressSuffix
     std::string currentTime;
+    bool idInAddress = true; // false: the Address is the prefix and suffix only
 };
 
 Reply subscribeAnswer(const RecordedRequest &request, const Config &config,

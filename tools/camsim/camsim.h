@@ -113,6 +113,9 @@ struct Subscription {
     std::string topicFilter;            // Filter/TopicExpression (trimmed)
     std::string initialTerminationTime; // as requested
     std::string terminationTime;        // as last answered
+    // When a pull point ends (camera clock); an absolute requested time never ends it.
+    std::chrono::system_clock::time_point terminationAt =
+        std::chrono::system_clock::time_point::max();
     int renewCount = 0;
 };
 
@@ -142,7 +145,14 @@ struct Config {
     std::chrono::seconds clockOffset{0};         // added to the camera's clock
     std::chrono::seconds defaultTermination{60}; // when InitialTerminationTime is absent
     std::chrono::milliseconds maxPullWait{200};  // cap on waiting in PullMessages
-    int senderFaultStatus = 400;                 // HTTP status for Sender faults
+    // Pull points share one address (kSharedPullPointPath, as some cameras answer
+    // "http://.../onvif/services") and are told apart only by their SubscriptionId reference
+    // parameter; needs pullPoint.referenceParameters.
+    bool sharedPullPointAddress = false;
+    // A new pull point starts with the current state of every property queued as
+    // "Initialized" messages.
+    bool initialStatesOnCreate = false;
+    int senderFaultStatus = 400; // HTTP status for Sender faults
     // Keep connections open between requests (HTTP keep-alive). Off: every answer carries
     // "Connection: close". On: stop() may take up to a second while a client holds a connection.
     bool keepAlive = false;
@@ -274,6 +284,10 @@ class CameraSim
     void queueMessage(const std::string &notificationMessage);
     void queueMessage(const std::string &topic, const std::string &messageXml);
     size_t queuedMessages() const;
+    // Sets a property's current state without queueing a message (queued messages with a
+    // PropertyOperation set it too); SetSynchronizationPoint queues every state again as an
+    // "Initialized" message.
+    void setPropertyState(const std::string &topic, const std::string &messageXml);
 
     void setTopicSetXml(const std::string &xml); // same meaning as Config::topicSetXml
 

@@ -200,6 +200,11 @@ void CameraSim::queueMessage(const std::string &topic, const std::string &messag
     queueMessage(makeNotificationMessage(topic, messageXml));
 }
 
+void CameraSim::setPropertyState(const std::string &topic, const std::string &messageXml)
+{
+    impl_->state.setPropertyState(makeNotificationMessage(topic, messageXml));
+}
+
 size_t CameraSim::queuedMessages() const
 {
     return impl_->state.queuedMessages();

@@ -41,6 +41,20 @@ std::string terminationFor(const Config &config, const std::string &requested)
     return text;
 }
 
+// When a pull point with that requested termination ends: an absolute time never.
+std::chrono::system_clock::time_point terminationPointFor(const Config &config,
+                                                          const std::string &requested)
+{
+    std::string text = trim(requested);
+    if (text.empty()) {
+        return cameraNow(config) + config.defaultTermination;
+    }
+    if (auto duration = parseDuration(text)) {
+        return cameraNow(config) + *duration;
+    }
+    return std::chrono::system_clock::time_point::max();
+}
+
 Reply createSubscription(EventService &service, RecordedRequest &request, bool pullPoint)
 {
     const Config &config = service.config();
@@ -58,10 +72,17 @@ Reply createSubscription(EventService &service, RecordedRequest &request, bool p
         }
     }
     subscription.terminationTime = terminationFor(config, subscription.initialTerminationTime);
+    subscription.terminationAt = terminationPointFor(config, subscription.initialTerminationTime);
     Subscription stored = service.state().addSubscription(subscription);
-    CreatedSubscription created{
-        stored, options, service.baseUrl() + (pullPoint ? kPullPointPath : kSubscriptionPath),
-        cameraTime(config)};
+    if (pullPoint && config.initialStatesOnCreate) {
+        service.state().queueInitialStates();
+    }
+    const bool shared = pullPoint && config.sharedPullPointAddress;
+    CreatedSubscription created{stored, options,
+                                service.baseUrl() + (shared      ? kSharedPullPointPath
+                                                     : pullPoint ? kPullPointPath
+                                                                 : kSubscriptionPath),
+                                cameraTime(config), !shared};
     return pullPoint ? createPullPointAnswer(request, config, created)
                      : subscribeAnswer(request, config, created);
 }
@@ -87,6 +108,9 @@ std::optional<Reply> findAddressed(EventService &service, RecordedRequest &reque
                                    bool pullPoint, Subscription &found)
 {
     const Config &config = service.config();
+    if (pullPoint && service.state().expire(id, cameraNow(config))) {
+        return senderFault(request, config, "ter:ResourceUnknown", "pull point terminated");
+    }
     std::optional<Subscription> subscription = service.state().subscription(id);
     if (!subscription || subscription->pullPoint != pullPoint) {
         return senderFault(request, config, "ter:ResourceUnknown", "no such subscription");
@@ -115,8 +139,11 @@ Reply renew(EventService &service, RecordedRequest &request, int id, bool pullPo
         return *fault;
     }
     const Config &config = service.config();
-    std::string termination = terminationFor(config, bodyField(request, "TerminationTime"));
-    if (!service.state().renew(id, termination)) {
+    std::string requested = bodyField(request, "TerminationTime");
+    std::string termination = terminationFor(config, requested);
+    auto terminationAt = pullPoint ? terminationPointFor(config, requested)
+                                   : std::chrono::system_clock::time_point::max();
+    if (!service.state().renew(id, termination, terminationAt)) {
         return senderFault(request, config, "ter:ResourceUnknown", "no such subscription");
     }
     return renewAnswer(request, termination, cameraTime(config));
@@ -181,7 +208,38 @@ Reply setSynchronizationPoint(EventService &service, RecordedRequest &request, i
     if (auto fault = findAddressed(service, request, id, true, pullPoint)) {
         return *fault;
     }
+    service.state().queueInitialStates();
     return synchronizationPointAnswer(request);
+}
+
+// At the shared pull-point address the id comes from the SubscriptionId header only; -1 when
+// the request carries none that reads as a number.
+int idFromHeader(const EventService &service, const RecordedRequest &request)
+{
+    const Config &config = service.config();
+    for (const HeaderElement &element : request.referenceParameters) {
+        if (element.localName != config.idLocalName || element.namespaceUri != config.idNamespace) {
+            continue;
+        }
+        std::string text = trim(element.text);
+        if (text.empty() || text.size() > 9 ||
+            text.find_first_not_of("0123456789") != std::string::npos) {
+            return -1;
+        }
+        return std::stoi(text);
+    }
+    return -1;
+}
+
+template <Reply (*handler)(EventService &, RecordedRequest &, int)>
+Reply atSharedAddress(EventService &service, RecordedRequest &request, int)
+{
+    int id = idFromHeader(service, request);
+    if (id < 0) {
+        return senderFault(request, service.config(), "ter:InvalidArgVal",
+                           "subscription id header missing");
+    }
+    return handler(service, request, id);
 }
 
 // A request path: the event service's own, or a prefix followed by a subscription id.
@@ -193,6 +251,7 @@ struct ServicePath {
 constexpr ServicePath kEventServiceAt{kEventServicePath, false};
 constexpr ServicePath kSubscriptionManagerAt{kSubscriptionPath, true};
 constexpr ServicePath kPullPointAt{kPullPointPath, true};
+constexpr ServicePath kSharedPullPointAt{kSharedPullPointPath, false};
 
 struct Route {
     const ServicePath &path;
@@ -210,6 +269,10 @@ const Route kRoutes[] = {
     {kPullPointAt, "Renew", renewPullPoint},
     {kPullPointAt, "Unsubscribe", unsubscribePullPoint},
     {kPullPointAt, "SetSynchronizationPoint", setSynchronizationPoint},
+    {kSharedPullPointAt, "PullMessages", atSharedAddress<pullMessages>},
+    {kSharedPullPointAt, "Renew", atSharedAddress<renewPullPoint>},
+    {kSharedPullPointAt, "Unsubscribe", atSharedAddress<unsubscribePullPoint>},
+    {kSharedPullPointAt, "SetSynchronizationPoint", atSharedAddress<setSynchronizationPoint>},
 };
 
 // Whether path is served at `at`; sets id (0 for the event service's own path).

@@ -14,6 +14,7 @@ namespace camsim::detail
 inline constexpr const char *kEventServicePath = "/onvif/event_service";
 inline constexpr const char *kSubscriptionPath = "/onvif/subscription/"; // + id
 inline constexpr const char *kPullPointPath = "/onvif/pullpoint/";       // + id
+inline constexpr const char *kSharedPullPointPath = "/onvif/services";   // id in a header
 
 class EventService
 {

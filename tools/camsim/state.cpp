@@ -48,6 +48,24 @@ void SimState::queueMessage(const std::string &notificationMessage)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         messages_.push_back(notificationMessage);
+        properties_.note(notificationMessage);
+    }
+    changed_.notify_all();
+}
+
+void SimState::setPropertyState(const std::string &notificationMessage)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    properties_.note(notificationMessage);
+}
+
+void SimState::queueInitialStates()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (std::string &message : properties_.asInitialized()) {
+            messages_.push_back(std::move(message));
+        }
     }
     changed_.notify_all();
 }
@@ -111,7 +129,8 @@ std::vector<Subscription> SimState::subscriptions() const
     return out;
 }
 
-bool SimState::renew(int id, const std::string &terminationTime)
+bool SimState::renew(int id, const std::string &terminationTime,
+                     std::chrono::system_clock::time_point terminationAt)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     auto found = subscriptions_.find(id);
@@ -119,7 +138,20 @@ bool SimState::renew(int id, const std::string &terminationTime)
         return false;
     }
     found->second.terminationTime = terminationTime;
+    found->second.terminationAt = terminationAt;
     ++found->second.renewCount;
+    return true;
+}
+
+bool SimState::expire(int id, std::chrono::system_clock::time_point now)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = subscriptions_.find(id);
+    if (found == subscriptions_.end() || !found->second.pullPoint ||
+        found->second.terminationAt > now) {
+        return false;
+    }
+    subscriptions_.erase(found);
     return true;
 }
 

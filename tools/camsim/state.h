@@ -4,6 +4,7 @@
 #pragma once
 
 #include "camsim.h"
+#include "properties.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -39,8 +40,18 @@ class SimState
     Subscription addSubscription(Subscription subscription);
     std::optional<Subscription> subscription(int id) const;
     std::vector<Subscription> subscriptions() const;
-    // Sets the termination time and counts the renewal; false when the id is unknown.
-    bool renew(int id, const std::string &terminationTime);
+    // Sets the termination time (text and time point) and counts the renewal; false when the
+    // id is unknown.
+    bool renew(int id, const std::string &terminationTime,
+               std::chrono::system_clock::time_point terminationAt);
+    // Removes a pull point whose termination time is not after `now`; true when it did.
+    bool expire(int id, std::chrono::system_clock::time_point now);
+
+    // The properties' current states: every queued message is noted; setPropertyState notes
+    // one without queueing it; queueInitialStates queues each state as an "Initialized"
+    // message.
+    void setPropertyState(const std::string &notificationMessage);
+    void queueInitialStates();
     bool removeSubscription(int id); // false when the id is unknown
 
     // While stopping, PullMessages stops waiting.
@@ -51,6 +62,7 @@ class SimState
     mutable std::condition_variable changed_;
     std::vector<RecordedRequest> requests_;
     std::deque<std::string> messages_;
+    PropertyStates properties_;
     std::map<int, Subscription> subscriptions_;
     int nextId_ = 1;
     std::string topicSource_;
