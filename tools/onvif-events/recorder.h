@@ -108,6 +108,10 @@ class Camera
     uint32_t renewPullPoint();
     uint32_t closePullPoint();
 
+    // The templates and alarm inputs the translation of reports reads.
+    OnvifAlarmCfg &translationConfig() { return cfg_; }
+    OnvifAlarmInputList &translationInputs() { return inputList_; }
+
   private:
     std::string url_, user_, password_;
     OnvifAlarmCfg cfg_{};

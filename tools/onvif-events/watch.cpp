@@ -11,6 +11,7 @@
 #include "endpoint.h"
 #include "recorder.h"
 #include "vek_platform.h"
+#include "watch_pull.h"
 
 namespace onvif_events
 {
@@ -159,13 +160,15 @@ int runWatch(const WatchOptions &options)
 
     size_t mark = logs.count();
     const char *via = options.pull ? "pull" : "notify";
+    std::optional<PullWatch> pullWatch;
     if (options.pull) {
-        result = camera.createPullPoint();
+        pullWatch.emplace(camera, cam.user, cam.password, status);
+        result = pullWatch->open();
         if (result != VEK_ONVIF_OK) {
             return explainFailure("watch", "CreatePullPointSubscription", result, endpoint, cam,
                                   logs, mark);
         }
-        std::fprintf(status, "pull point %s\n", camera.pullPoint().c_str());
+        std::fprintf(status, "pull point %s\n", pullWatch->address().c_str());
     } else {
         result = camera.subscribe(scopeValue(options.scope));
         if (result != VEK_ONVIF_OK || !camera.subscribed()) {
@@ -205,7 +208,13 @@ int runWatch(const WatchOptions &options)
     while (!stopRequested() && (options.duration <= 0 || Clock::now() < deadline)) {
         std::vector<OnvifAlarmReport> reports;
         if (options.pull) {
-            result = camera.pull(reports);
+            // A long poll, cut short by the end of the watch.
+            auto wait = PullWatch::kWait;
+            if (options.duration > 0) {
+                wait = std::min(wait,
+                                std::chrono::ceil<std::chrono::seconds>(deadline - Clock::now()));
+            }
+            result = pullWatch->pull(wait, reports);
             if (result != VEK_ONVIF_OK) {
                 ++failedPulls;
                 std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -224,14 +233,14 @@ int runWatch(const WatchOptions &options)
             ++reportCount;
         }
         std::fflush(stdout);
-        if (Clock::now() >= nextRenew) {
-            result = options.pull ? camera.renewPullPoint() : camera.renew();
+        if (!options.pull && Clock::now() >= nextRenew) {
+            result = camera.renew();
             std::fprintf(status, "renew -> %s\n", resultText(result).c_str());
             nextRenew = Clock::now() + renewEvery;
         }
     }
     if (options.pull) {
-        result = camera.closePullPoint();
+        result = pullWatch->close();
     } else {
         result = camera.unsubscribe(VEK_ONVIF_SCOPE_BOTH);
     }
