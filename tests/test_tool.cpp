@@ -276,6 +276,35 @@ TEST_F(ToolWatch, PullPointReportsQueuedEventsAndIsClosed)
     EXPECT_TRUE(sim_->subscriptions().empty());
 }
 
+// watch --pull long-polls: an idle camera is asked once per wait, at its one shared address
+// with the pull point's reference parameter, and the pull point is ended with it.
+TEST(ToolWatchPull, IdleCameraIsAskedOncePerWait)
+{
+    ASSERT_STRNE("", ONVIF_EVENTS_BIN);
+    camsim::Config config;
+    config.topicSetXml = kMotionTopics;
+    config.maxPullWait = std::chrono::seconds(20);
+    config.sharedPullPointAddress = true;
+    config.pullPoint.referenceParameters = true;
+    camsim::CameraSim sim(config);
+    sim.start();
+    ToolRun run = runTool({"watch", sim.eventServiceUrl(), "--pull", "--duration", "4", "--user",
+                           "admin", "--password", "secret"},
+                          30);
+    ASSERT_EQ(0, run.status) << run.out << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("pull point " + sim.baseUrl() + "/onvif/services"));
+    auto pulls = sim.requests("PullMessages");
+    ASSERT_EQ(1u, pulls.size());
+    EXPECT_EQ("64", pulls[0].body.at("MessageLimit"));
+    EXPECT_EQ("PT4S", pulls[0].body.at("Timeout"));
+    ASSERT_EQ(1u, pulls[0].referenceParameters.size());
+    auto unsubscribes = sim.requests("Unsubscribe");
+    ASSERT_EQ(1u, unsubscribes.size());
+    EXPECT_EQ(1u, unsubscribes[0].referenceParameters.size());
+    EXPECT_TRUE(sim.subscriptions().empty());
+    EXPECT_NE(std::string::npos, run.out.find("unsubscribed -> 0 ok; 0 report(s)")) << run.out;
+}
+
 // Two processes, as two terminals: the program's own sim and a watch against it.
 TEST(ToolSim, ServesItsEventsToAWatchingRecorder)
 {
