@@ -11,10 +11,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <future>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -303,6 +305,51 @@ TEST(ToolWatchPull, IdleCameraIsAskedOncePerWait)
     EXPECT_EQ(1u, unsubscribes[0].referenceParameters.size());
     EXPECT_TRUE(sim.subscriptions().empty());
     EXPECT_NE(std::string::npos, run.out.find("unsubscribed -> 0 ok; 0 report(s)")) << run.out;
+}
+
+// A camera that grants only a short termination time: watch --pull renews at half of it,
+// its long polls ending in time; a camera that no longer knows the pull point gets a new one.
+TEST(ToolWatchPull, RenewsAtHalfTheTerminationAndReplacesAGonePullPoint)
+{
+    ASSERT_STRNE("", ONVIF_EVENTS_BIN);
+    std::atomic<int> pulls{0};
+    camsim::Config config;
+    config.topicSetXml = kMotionTopics;
+    config.maxPullWait = std::chrono::seconds(20);
+    config.maxTermination = std::chrono::seconds(4);
+    config.interceptor =
+        [&](const camsim::RecordedRequest &request) -> std::optional<camsim::Reply> {
+        if (request.operation != "PullMessages" || pulls++ != 0) {
+            return std::nullopt;
+        }
+        return camsim::Reply{
+            400,
+            R"(<?xml version="1.0"?><s:Envelope xmlns:s="http://www.w3.org/2003/05/soap-envelope" )"
+            R"(xmlns:ter="http://www.onvif.org/ver10/error"><s:Body><s:Fault><s:Code>)"
+            R"(<s:Value>s:Sender</s:Value><s:Subcode><s:Value>ter:InvalidArgVal</s:Value>)"
+            R"(</s:Subcode></s:Code><s:Reason><s:Text xml:lang="en">gone</s:Text></s:Reason>)"
+            R"(</s:Fault></s:Body></s:Envelope>)"};
+    };
+    camsim::CameraSim sim(config);
+    sim.start();
+    ToolRun run = runTool({"watch", sim.eventServiceUrl(), "--pull", "--duration", "6", "--user",
+                           "admin", "--password", "secret"},
+                          30);
+    ASSERT_EQ(0, run.status) << run.out << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("pull point gone; new pull point " + sim.baseUrl() +
+                                              "/onvif/pullpoint/2 -> 0 ok"))
+        << run.out;
+    EXPECT_EQ(2u, sim.requests("CreatePullPointSubscription").size());
+    auto renews = sim.requests("Renew");
+    EXPECT_GE(renews.size(), 2u) << run.out;
+    for (const auto &renew : renews) {
+        EXPECT_EQ(sim.baseUrl() + "/onvif/pullpoint/2", renew.wsaTo);
+        EXPECT_EQ(200, renew.responseStatus);
+    }
+    EXPECT_EQ(std::string::npos, run.out.find("renew -> 112")) << run.out;
+    auto unsubscribes = sim.requests("Unsubscribe");
+    ASSERT_EQ(1u, unsubscribes.size());
+    EXPECT_EQ(200, unsubscribes[0].responseStatus);
 }
 
 // Two processes, as two terminals: the program's own sim and a watch against it.

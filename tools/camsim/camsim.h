@@ -144,6 +144,7 @@ struct Config {
     std::string advertisedHost = "127.0.0.1";    // host written into answered addresses
     std::chrono::seconds clockOffset{0};         // added to the camera's clock
     std::chrono::seconds defaultTermination{60}; // when InitialTerminationTime is absent
+    std::chrono::seconds maxTermination{0};      // longer requested durations are cut; 0: none
     std::chrono::milliseconds maxPullWait{200};  // cap on waiting in PullMessages
     // Pull points share one address (kSharedPullPointPath, as some cameras answer
     // "http://.../onvif/services") and are told apart only by their SubscriptionId reference

@@ -27,6 +27,12 @@ std::string cameraTime(const Config &config)
     return formatTime(cameraNow(config));
 }
 
+// A requested duration, cut to the longest the camera grants.
+std::chrono::seconds granted(const Config &config, std::chrono::seconds duration)
+{
+    return config.maxTermination.count() > 0 ? std::min(duration, config.maxTermination) : duration;
+}
+
 // The termination time answered for a requested one: a duration counts from now, an absolute
 // time is answered as requested, none gives the configured default.
 std::string terminationFor(const Config &config, const std::string &requested)
@@ -36,7 +42,7 @@ std::string terminationFor(const Config &config, const std::string &requested)
         return formatTime(cameraNow(config) + config.defaultTermination);
     }
     if (auto duration = parseDuration(text)) {
-        return formatTime(cameraNow(config) + *duration);
+        return formatTime(cameraNow(config) + granted(config, *duration));
     }
     return text;
 }
@@ -50,7 +56,7 @@ std::chrono::system_clock::time_point terminationPointFor(const Config &config,
         return cameraNow(config) + config.defaultTermination;
     }
     if (auto duration = parseDuration(text)) {
-        return cameraNow(config) + *duration;
+        return cameraNow(config) + granted(config, *duration);
     }
     return std::chrono::system_clock::time_point::max();
 }

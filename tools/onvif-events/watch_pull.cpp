@@ -97,7 +97,10 @@ uint32_t PullWatch::pull(std::chrono::seconds wait, std::vector<OnvifAlarmReport
     uint32_t result = renewIfDue();
     OnvifPullResult pulled{};
     if (result == VEK_ONVIF_OK) {
-        auto seconds = static_cast<uint32_t>(std::clamp<int64_t>(wait.count(), 1, kWait.count()));
+        // The wait ends in time for the next renewal.
+        auto untilRenewal = std::chrono::ceil<std::chrono::seconds>(renewAt_ - Clock::now());
+        auto seconds = static_cast<uint32_t>(
+            std::clamp<int64_t>(std::min(wait, untilRenewal).count(), 1, kWait.count()));
         result = VEK_Onvif_PullPoint_Pull(soap_, &pullPoint_, user_.c_str(), password_.c_str(),
                                           kBatch, seconds, &camera_.translationInputs(),
                                           &camera_.translationConfig(), &pulled);

@@ -31,8 +31,8 @@ class PullWatch
 
     uint32_t open();
     std::string address() const;
-    // One long poll of at most wait (at least one second); renews first when due and opens a
-    // new pull point when the camera no longer knows this one.
+    // One long poll of at most wait (at least one second, ending by the next renewal); renews
+    // first when due and opens a new pull point when the camera no longer knows this one.
     uint32_t pull(std::chrono::seconds wait, std::vector<OnvifAlarmReport> &reports);
     // Unsubscribe; the pull point is forgotten whatever the camera answers.
     uint32_t close();
