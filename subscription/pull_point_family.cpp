@@ -2,6 +2,7 @@
 // batches with a long-poll wait, renew, unsubscribe, synchronization point,
 // free. Every request to the pull point carries the reference parameters
 // as header blocks; every call works in the caller's context and cleans it.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -104,13 +105,14 @@ uint32_t failedCall(struct soap *soap)
     return pullPointGone(soap) ? VEK_ONVIF_ERR_FAIL : VEK_ONVIF_ERR_SOAP;
 }
 
-// Raises the context's receive time-out for one call and restores it.
+// Raises the context's receive time-out to at least seconds for one call
+// and restores it. (A negative time-out counts microseconds.)
 class ReceiveTimeout
 {
   public:
     ReceiveTimeout(struct soap *soap, int seconds) : soap_(soap), saved_(soap->recv_timeout)
     {
-        soap_->recv_timeout = seconds;
+        soap_->recv_timeout = std::max(saved_, seconds);
     }
     ~ReceiveTimeout() { soap_->recv_timeout = saved_; }
     ReceiveTimeout(const ReceiveTimeout &) = delete;
