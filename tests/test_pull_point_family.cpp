@@ -8,11 +8,14 @@
 #include <cstring>
 #include <ctime>
 #include <future>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "camsim.h"
+#include "reference_blocks.h"
 #include "soapH.h"
 #include "test_support.h"
 #include "vek_onvif_event.h"
@@ -494,6 +497,34 @@ TEST_F(PullPointFamilyEdges, InvalidArgumentsAndFailuresTellApart)
     OnvifPullResult result{};
     EXPECT_EQ(100u, VEK_Onvif_PullPoint_Pull(soap_, &pullPoint_, "admin", "secret", 1, 0,
                                              &motion_.inputs, &motion_.cfg, &result));
+}
+
+// How the stored reference is cut into marked header blocks: only
+// top-level elements count, quotes and self-closed tags are honoured, a
+// block already marked stays as it is, and a text that is not whole
+// elements is refused.
+TEST(ReferenceBlocks, EachTopLevelElementIsMarkedOnce)
+{
+    struct Case {
+        const char *reference;
+        std::optional<std::vector<std::string>> blocks;
+    };
+    const std::string mark = " wsa5:IsReferenceParameter=\"true\"";
+    const Case cases[] = {
+        {"<a:Id xmlns:a=\"u\">7</a:Id>", {{"<a:Id xmlns:a=\"u\"" + mark + ">7</a:Id>"}}},
+        {" <a:E x='1>2'/>\n<!-- c --><b:F>t<b:F/><b:G/></b:F> ",
+         {{"<a:E x='1>2'" + mark + "/>", "<b:F" + mark + ">t<b:F/><b:G/></b:F>"}}},
+        {"<a:Id wsa5:IsReferenceParameter=\"1\">7</a:Id>",
+         {{"<a:Id wsa5:IsReferenceParameter=\"1\">7</a:Id>"}}},
+        {"", std::vector<std::string>{}},
+        {"7", std::nullopt},
+        {"<a:Id>7", std::nullopt},
+        {"</a:Id>", std::nullopt},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.reference);
+        EXPECT_EQ(c.blocks, vek::markedReferenceBlocks(c.reference));
+    }
 }
 
 // Every allocation of a create and of a pull fails in turn: the call fails
