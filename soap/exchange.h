@@ -76,7 +76,8 @@ class Exchange
             return (*static_cast<Target *>(target))(soap);
         };
         int code = callAuthenticated(
-            invoke, const_cast<void *>(static_cast<const void *>(std::addressof(stub))), url);
+            invoke, const_cast<void *>(static_cast<const void *>(std::addressof(stub))), url,
+            log.func);
         if (code != SOAP_OK) {
             logFailure(log, url);
         }
@@ -86,12 +87,12 @@ class Exchange
     // The camera's clock minus ours, in seconds, as the last call measured
     // it from the camera's answer (0 when the answer told no time).
     long long clockOffset() const { return clockOffset_; }
-    // The number of requests the last call sent (1 or 2).
-    int attempts() const { return attempts_; }
 
   private:
     using StubCall = int (*)(struct soap *, void *);
-    int callAuthenticated(StubCall invoke, void *stub, const char *url);
+    // func names the operation in the line that tells why a digest
+    // challenge was not met.
+    int callAuthenticated(StubCall invoke, void *stub, const char *url, const char *func);
     void logFailure(const CallFailureLog &log, const char *url) const;
 
     // Remembered by addHeaders for a second request; the caller's texts,
@@ -100,7 +101,6 @@ class Exchange
     const char *password_ = nullptr;
     bool secured_ = false;
     long long clockOffset_ = 0;
-    int attempts_ = 0;
 
     struct soap *soap_ = nullptr;
     bool owned_ = false;

@@ -186,9 +186,8 @@ bool httpUnauthorized(const struct soap *soap)
 // The Authorization value for the first Digest challenge that can be met;
 // empty (and the reason logged) when none can.
 std::string answerChallenges(const std::vector<std::string> &challenges, const char *user,
-                             const char *password, const char *url)
+                             const char *password, const char *url, const char *func)
 {
-    constexpr const char *kFunc = "VEK_Onvif_HttpDigest";
     std::string unsupported;
     bool unusable = false;
     bool seen = false;
@@ -220,20 +219,19 @@ std::string answerChallenges(const std::vector<std::string> &challenges, const c
                 c = '?';
             }
         }
-        VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "unsupported digest algorithm %s",
+        VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, func, "unsupported digest algorithm %s",
                 unsupported.c_str());
     } else {
-        VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "HTTP digest refused");
+        VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, func, "HTTP digest refused");
     }
     return {};
 }
 
 } // namespace
 
-int Exchange::callAuthenticated(StubCall invoke, void *stub, const char *url)
+int Exchange::callAuthenticated(StubCall invoke, void *stub, const char *url, const char *func)
 {
     clockOffset_ = 0;
-    attempts_ = 1;
     AnswerWatch watch(soap_);
     // The answer to a refused request replaces the context's header: keep
     // the request's own for a second run.
@@ -257,7 +255,7 @@ int Exchange::callAuthenticated(StubCall invoke, void *stub, const char *url)
     std::string authorization;
     if (unauthorized && url != nullptr) {
         authorization = answerChallenges(watch.challenges(), user_ != nullptr ? user_ : "",
-                                         password_ != nullptr ? password_ : "", url);
+                                         password_ != nullptr ? password_ : "", url, func);
     }
     bool digest = !authorization.empty();
     if (!digest && !(skewed && secured_)) {
@@ -281,11 +279,10 @@ int Exchange::callAuthenticated(StubCall invoke, void *stub, const char *url)
     if (!authorization.empty()) {
         OPENSSL_cleanse(&authorization[0], authorization.size());
     }
-    attempts_ = 2;
     code = invoke(soap_, stub);
     watch.forgetAuthorization();
     if (code != SOAP_OK && digest && httpUnauthorized(soap_)) {
-        VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_HttpDigest", "HTTP digest refused");
+        VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, func, "HTTP digest refused");
     }
     return code;
 }

@@ -302,7 +302,7 @@ TEST_F(AuthTest, UnmeetableChallengeFailsCleanly)
         EXPECT_EQ(VEK_ONVIF_ERR_SOAP,
                   VEK_Onvif_GetEventProperties(url_.c_str(), kUser, kPassword, &cfg));
         EXPECT_EQ(1u, sim_->requests("GetEventProperties").size());
-        EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_HttpDigest", c.reason));
+        EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_GetEventProperties", c.reason));
         EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_GetEventProperties",
                             "Failed to get device event information, url:" + url_ + "."));
         EXPECT_EQ(2u, log.lines().size());
