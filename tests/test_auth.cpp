@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "camsim.h"
+#include "exchange.h"
 #include "http_date.h"
 #include "http_digest.h"
 #include "soapH.h"
@@ -307,6 +308,35 @@ TEST_F(AuthTest, UnmeetableChallengeFailsCleanly)
                             "Failed to get device event information, url:" + url_ + "."));
         EXPECT_EQ(2u, log.lines().size());
         expectNoSecretLogged(log);
+        sim_.reset();
+    }
+}
+
+// The frame keeps the offset it measured for the caller to read.
+TEST_F(AuthTest, FrameTellsTheMeasuredOffset)
+{
+    for (long long offset : {-7200LL, 0LL, 5400LL}) {
+        SCOPED_TRACE(offset);
+        startCamera({"clock", std::chrono::seconds(offset), true, std::nullopt});
+        vek::Exchange exchange;
+        ASSERT_EQ(0u, exchange.addHeaders(kUser, kPassword, vek::Security::WhenUserGiven,
+                                          VEK_ONVIF_ACTION_GET_EVENT_PROPERTIES, url_.c_str(),
+                                          {"test", "token", "addressing", false}));
+        _ns1__GetEventProperties request;
+        _ns1__GetEventPropertiesResponse response;
+        auto stub = [&](struct soap *soap) {
+            return soap_call___ns12__GetEventProperties(soap, url_.c_str(), nullptr, &request,
+                                                        &response);
+        };
+        ASSERT_EQ(SOAP_OK, exchange.call(stub, {"test", "%s", vek::CallFailureLog::Form::Plain},
+                                         url_.c_str()));
+        // Only a refusal is measured: a camera that accepts leaves it 0.
+        if (offset == 0) {
+            EXPECT_EQ(0, exchange.clockOffset());
+        } else {
+            EXPECT_NEAR(static_cast<double>(offset), static_cast<double>(exchange.clockOffset()),
+                        2.0);
+        }
         sim_.reset();
     }
 }
