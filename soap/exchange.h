@@ -84,8 +84,9 @@ class Exchange
         return code;
     }
 
-    // The camera's clock minus ours, in seconds, as the last call measured
-    // it from the camera's answer (0 when the answer told no time).
+    // The camera's clock minus ours, in seconds, as the Date of a refusal
+    // in the last call told it (0 when the camera did not refuse, or told
+    // no time).
     long long clockOffset() const { return clockOffset_; }
 
   private:
