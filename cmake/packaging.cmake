@@ -3,8 +3,9 @@
 #   libvek-onvif-event-dev  component devel (link, headers, pkg-config, CMake package)
 # The platform stand-in is not packaged: a recorder brings its own platform.
 # The architecture follows the target (armhf from the cross build). The
-# gSOAP and Mini-XML runtime packages are those that own the libraries this
-# build links (dpkg -S), so they follow the architecture and version found.
+# gSOAP, Mini-XML and libcrypto (libssl3) runtime packages are those that own
+# the libraries this build links (dpkg -S), so they follow the architecture
+# and version found.
 set(VEK_DEB_RELEASE 1)
 
 function(vek_owning_package file out_name out_version)
@@ -47,6 +48,8 @@ endif()
 vek_owning_package(${GSOAPXX_LIBRARY} VEK_DEB_GSOAP VEK_DEB_GSOAP_VERSION)
 list(GET MXML_LINK_LIBRARIES 0 VEK_MXML_LIBRARY)
 vek_owning_package(${VEK_MXML_LIBRARY} VEK_DEB_MXML VEK_DEB_MXML_VERSION)
+# libcrypto comes with libssl3.
+vek_owning_package(${OPENSSL_CRYPTO_LIBRARY} VEK_DEB_SSL VEK_DEB_SSL_VERSION)
 
 set(CPACK_PACKAGE_NAME libvek-onvif-event)
 set(CPACK_PACKAGE_VENDOR "vek")
@@ -69,7 +72,8 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libvek-onvif-event${PROJECT_VERSION_MAJOR}
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS
     "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12), \
-${VEK_DEB_GSOAP} (>= ${VEK_DEB_GSOAP_VERSION}), ${VEK_DEB_MXML} (>= ${VEK_DEB_MXML_VERSION})")
+${VEK_DEB_GSOAP} (>= ${VEK_DEB_GSOAP_VERSION}), ${VEK_DEB_MXML} (>= ${VEK_DEB_MXML_VERSION}), \
+${VEK_DEB_SSL} (>= ${VEK_DEB_SSL_VERSION})")
 # The first line of a description is the package's synopsis.
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
     "ONVIF event service client for a network video recorder

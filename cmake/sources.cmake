@@ -13,6 +13,9 @@ set(VEK_EVENT_SOURCES
     ${VEK_SOURCE_ROOT}/soap/context_settings.cpp
     ${VEK_SOURCE_ROOT}/soap/event_context.cpp
     ${VEK_SOURCE_ROOT}/soap/exchange.cpp
+    ${VEK_SOURCE_ROOT}/soap/exchange_auth.cpp
+    ${VEK_SOURCE_ROOT}/soap/http_date.cpp
+    ${VEK_SOURCE_ROOT}/soap/http_digest.cpp
     ${VEK_SOURCE_ROOT}/soap/record_layout.cpp
     ${VEK_SOURCE_ROOT}/soap/reference_blocks.cpp
     ${VEK_SOURCE_ROOT}/soap/reference_header.cpp

@@ -38,6 +38,9 @@ uint32_t Exchange::addHeaders(const char *user, const char *password, Security s
         VEK_LOG(kLevelError, VEK_ONVIF_ERR_NOMEM, log.func, "Failed to init event soap.");
         return VEK_ONVIF_ERR_NOMEM;
     }
+    user_ = user;
+    password_ = password;
+    secured_ = security == Security::Always || (user != nullptr && user[0] != '\0');
     return addRequestHeaders(soap_, user, password, security, action, url, log);
 }
 

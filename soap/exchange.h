@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <type_traits>
 
 #include "request_headers.h"
 #include "stdsoap2.h"
@@ -66,18 +68,45 @@ class Exchange
     bool addReferenceParameters(const char *references);
 
     // Calls the stub (a callable taking the context) and logs a failure as
-    // log says; returns the runtime's code.
+    // log says; returns the runtime's code. A camera that refuses the
+    // request as not authorized is asked once more when its answer shows
+    // how to do better: with Created on the camera's clock when that clock
+    // differs from ours, with an answer to its HTTP Digest challenge, or
+    // both. The stub therefore runs at most twice; the request records it
+    // fills live in the caller's frame and survive the first run.
     template <typename Stub> int call(Stub &&stub, const CallFailureLog &log, const char *url)
     {
-        int code = stub(soap_);
+        using Target = std::remove_reference_t<Stub>;
+        auto invoke = [](struct soap *soap, void *target) {
+            return (*static_cast<Target *>(target))(soap);
+        };
+        int code = callAuthenticated(
+            invoke, const_cast<void *>(static_cast<const void *>(std::addressof(stub))), url,
+            log.func);
         if (code != SOAP_OK) {
             logFailure(log, url);
         }
         return code;
     }
 
+    // The camera's clock minus ours, in seconds, as the Date of a refusal
+    // in the last call told it (0 when the camera did not refuse, or told
+    // no time).
+    long long clockOffset() const { return clockOffset_; }
+
   private:
+    using StubCall = int (*)(struct soap *, void *);
+    // func names the operation in the line that tells why a digest
+    // challenge was not met.
+    int callAuthenticated(StubCall invoke, void *stub, const char *url, const char *func);
     void logFailure(const CallFailureLog &log, const char *url) const;
+
+    // Remembered by addHeaders for a second request; the caller's texts,
+    // which outlive the call, not copies.
+    const char *user_ = nullptr;
+    const char *password_ = nullptr;
+    bool secured_ = false;
+    long long clockOffset_ = 0;
 
     struct soap *soap_ = nullptr;
     bool owned_ = false;

@@ -1,10 +1,13 @@
 // WS-Security UsernameToken with a password digest:
 // Base64(SHA-1(nonce + created + password)), nonce and creation time.
+#include <openssl/crypto.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
+#include "security_token.h"
 #include "soapH.h"
 #include "vek_log.h"
 #include "vek_onvif_event.h"
@@ -77,34 +80,42 @@ VEK_ONVIF_API uint32_t VEK_Onvif_EncryptHeader(const char *user, const char *pas
                     vek::kWsseSource, __LINE__, "VEK_Onvif_EncryptHeader", "Invalid input Param.");
         return VEK_ONVIF_ERR_PARAM;
     }
+    return vek::addSecurityToken(soap, user, password, std::time(nullptr));
+}
+
+} // extern "C"
+
+uint32_t vek::addSecurityToken(struct soap *soap, const char *user, const char *password,
+                               std::time_t created)
+{
     // The runtime's text lives in a scratch buffer of the context: keep a
     // copy so that exactly the hashed text goes into Created.
-    char created[64] = {0};
-    std::strncpy(created, soap_dateTime2s(soap, std::time(nullptr)), sizeof created - 1);
+    char createdText[64] = {0};
+    std::strncpy(createdText, soap_dateTime2s(soap, created), sizeof createdText - 1);
 
     char nonce[kNonceSize] = {0};
     unsigned char digest[kDigestSize] = {0};
     (void)__Onvif_CalcNonce(nonce);
-    (void)__Onvif_CalcDigest(created, reinterpret_cast<const unsigned char *>(nonce), kNonceSize,
-                             password, digest);
+    (void)__Onvif_CalcDigest(createdText, reinterpret_cast<const unsigned char *>(nonce),
+                             kNonceSize, password, digest);
 
     if (!ensureRecord(soap, soap->header) || !ensureRecord(soap, soap->header->wsse__Security) ||
         !ensureRecord(soap, soap->header->wsse__Security->UsernameToken) ||
         !ensureRecord(soap, soap->header->wsse__Security->UsernameToken->Password)) {
+        OPENSSL_cleanse(digest, sizeof digest);
         return VEK_ONVIF_ERR_NOMEM;
     }
     _wsse__UsernameToken *token = soap->header->wsse__Security->UsernameToken;
     token->Nonce =
         soap_s2base64(soap, reinterpret_cast<const unsigned char *>(nonce), nullptr, kNonceSize);
     token->Username = soap_strdup(soap, user);
-    token->wsu__Created = soap_strdup(soap, created);
+    token->wsu__Created = soap_strdup(soap, createdText);
     token->Password->Type = soap_strdup(soap, kPasswordDigestType);
     token->Password->__item = soap_s2base64(soap, digest, nullptr, kDigestSize);
+    OPENSSL_cleanse(digest, sizeof digest);
     if (token->Nonce == nullptr || token->Username == nullptr || token->wsu__Created == nullptr ||
         token->Password->Type == nullptr || token->Password->__item == nullptr) {
         return VEK_ONVIF_ERR_FAIL;
     }
     return VEK_ONVIF_OK;
 }
-
-} // extern "C"

@@ -381,6 +381,36 @@ TEST(ToolSim, ServesItsEventsToAWatchingRecorder)
     EXPECT_NE(std::string::npos, camera.out.find("Unsubscribe"));
 }
 
+// A camera an hour behind that wants HTTP Digest as well: the recorder's
+// pull point works through both, and the password shows nowhere in what it
+// prints.
+TEST(ToolSim, ClockOffsetAndHttpDigest)
+{
+    ASSERT_STRNE("", ONVIF_EVENTS_BIN);
+    ClosedPort reserved;
+    std::string port = std::to_string(reserved.port);
+    close(reserved.fd);
+    reserved.fd = -1;
+    const std::string password = "pw-7f3a9c-not-in-output";
+    auto sim = std::async(std::launch::async, [&] {
+        return runTool({"sim", "--port", port, "--password", password, "--clock-offset", "-3600",
+                        "--http-digest", "--digest-algorithm", "SHA-256", "--duration", "5"},
+                       20);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ToolRun watch =
+        runTool({"watch", "http://127.0.0.1:" + port + "/onvif/event_service", "--pull", "--user",
+                 "admin", "--password", password, "--duration", "2", "--json"},
+                20);
+    ToolRun camera = sim.get();
+    ASSERT_EQ(0, watch.status) << watch.out << watch.err << camera.out << camera.err;
+    EXPECT_FALSE(lines(watch.out).empty()) << watch.out;
+    EXPECT_NE(std::string::npos, camera.out.find("camera clock -3600 s off")) << camera.out;
+    EXPECT_NE(std::string::npos, camera.out.find("HTTP digest (SHA-256) required"));
+    EXPECT_NE(std::string::npos, camera.out.find("-> HTTP 401")) << camera.out;
+    EXPECT_EQ(std::string::npos, (watch.out + watch.err).find(password));
+}
+
 TEST(ToolErrors, OneLineAndADistinctExitStatus)
 {
     ASSERT_STRNE("", ONVIF_EVENTS_BIN);

@@ -90,7 +90,10 @@ struct RecordedRequest {
 
     bool hasSecurity = false; // a Header/Security element was present
     std::string username, password, passwordType, nonce, created;
-    bool authenticated = false; // username and digest matched the configuration
+    bool authenticated = false;       // username and digest matched the configuration (and Created
+                                      // the camera's clock, with Config::createdWindow)
+    std::string authorization;        // HTTP Authorization header ("" when absent)
+    bool digestAuthenticated = false; // it answered the HTTP Digest challenge
 
     // Leaf values under the operation element, keyed by the local-name path below it:
     // "ConsumerReference/Address", "Filter/TopicExpression", "Filter/TopicExpression@Dialect",
@@ -141,8 +144,20 @@ struct Config {
     ReferenceOptions subscribe; // SubscribeResponse
     ReferenceOptions pullPoint{false, IdDeclaration::OnElement, false, false, false, false, {}, {}};
 
-    std::string advertisedHost = "127.0.0.1";    // host written into answered addresses
-    std::chrono::seconds clockOffset{0};         // added to the camera's clock
+    std::string advertisedHost = "127.0.0.1"; // host written into answered addresses
+    std::chrono::seconds clockOffset{0};      // added to the camera's clock
+    // The camera refuses a token whose Created differs from its clock (clockOffset applied) by
+    // more than this; nullopt: Created is not judged. Every answer carries the camera's time in
+    // its HTTP Date header.
+    std::optional<std::chrono::seconds> createdWindow;
+    // HTTP Digest authentication: a request without an Authorization header that answers the
+    // challenge (qop auth, digestAlgorithm, realm, this run's nonce, opaque echoed) gets 401
+    // with the challenge in WWW-Authenticate, before any other check.
+    bool httpDigest = false;
+    std::string digestAlgorithm = "MD5"; // MD5, SHA-256, MD5-sess or SHA-256-sess
+    std::string digestRealm = "camsim";
+    std::string digestOpaque = "0b3f5a4c";
+    std::optional<std::string> digestChallenge;  // sent verbatim instead of the generated one
     std::chrono::seconds defaultTermination{60}; // when InitialTerminationTime is absent
     std::chrono::seconds maxTermination{0};      // longer requested durations are cut; 0: none
     std::chrono::milliseconds maxPullWait{200};  // cap on waiting in PullMessages

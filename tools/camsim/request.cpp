@@ -1,5 +1,6 @@
 // Reading the simulator's requests with Mini-XML.
 #include "request.h"
+#include "auth.h"
 #include "xml_text.h"
 
 #include <map>
@@ -90,7 +91,8 @@ bool endsWith(const std::string &text, std::string_view suffix)
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// A UsernameToken with the configured user and a matching PasswordDigest.
+// A UsernameToken with the configured user and a matching PasswordDigest, created within the
+// configured window of the camera's clock.
 bool credentialsMatch(const RecordedRequest &request, const Config &config)
 {
     if (request.username != config.user || !endsWith(request.passwordType, "#PasswordDigest")) {
@@ -98,7 +100,8 @@ bool credentialsMatch(const RecordedRequest &request, const Config &config)
     }
     std::optional<std::string> nonce = base64Decode(request.nonce);
     return nonce && !request.created.empty() &&
-           passwordDigest(*nonce, request.created, config.password) == request.password;
+           passwordDigest(*nonce, request.created, config.password) == request.password &&
+           createdInWindow(request.created, config);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // CameraSim: the HTTP life cycle (bind, serve on a thread, stop) around the event service, and
 // the test-facing view of the simulator's state.
+#include "auth.h"
 #include "camsim.h"
 #include "service.h"
 #include "state.h"
@@ -72,9 +73,15 @@ struct CameraSim::Impl {
         request.path = httpRequest.path;
         request.contentType = httpRequest.get_header_value("Content-Type");
         request.rawBody = httpRequest.body;
+        request.authorization = httpRequest.get_header_value("Authorization");
         Reply reply = service.handle(request);
         request.responseStatus = reply.status;
         httpResponse.status = reply.status;
+        httpResponse.set_header("Date", httpDate(cameraClock(service.config())));
+        if (reply.status == 401 && service.config().httpDigest) {
+            httpResponse.set_header("WWW-Authenticate",
+                                    digestChallenge(service.config(), service.digestNonce()));
+        }
         if (!reply.body.empty()) {
             httpResponse.set_content(reply.body, reply.contentType.c_str());
         }

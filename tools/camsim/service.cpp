@@ -298,6 +298,13 @@ std::string EventService::baseUrl() const
 Reply EventService::handle(RecordedRequest &request)
 {
     parseRequest(request, config_);
+    if (config_.httpDigest) {
+        request.digestAuthenticated =
+            digestMatches(request.authorization, config_, digestNonce_, request.path);
+        if (!request.digestAuthenticated) {
+            return Reply{401, "Unauthorized\n", "text/plain"}; // the server adds the challenge
+        }
+    }
     if (!request.wellFormed) {
         return senderFault(request, config_, "ter:WellFormed",
                            "request is not a well-formed SOAP envelope");

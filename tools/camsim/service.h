@@ -3,6 +3,7 @@
 // manager or a pull point (internal).
 #pragma once
 
+#include "auth.h"
 #include "camsim.h"
 #include "state.h"
 
@@ -29,6 +30,8 @@ class EventService
     Reply handle(RecordedRequest &request);
 
     const Config &config() const { return config_; }
+    // The nonce of every HTTP Digest challenge of this run.
+    const std::string &digestNonce() const { return digestNonce_; }
     SimState &state() const { return state_; }
     std::string baseUrl() const; // with Config::advertisedHost
 
@@ -38,6 +41,7 @@ class EventService
     const Config &config_;
     SimState &state_;
     int port_ = 0;
+    const std::string digestNonce_ = makeServerNonce(); // of every challenge of this run
 };
 
 } // namespace camsim::detail

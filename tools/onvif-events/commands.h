@@ -45,6 +45,9 @@ struct SimOptions {
     std::string user = "admin";
     std::string password = "secret";
     bool noAuth = false;
+    long long clockOffset = 0; // seconds the camera's clock is ahead
+    bool httpDigest = false;
+    std::string digestAlgorithm = "MD5";
     std::string topicsFile;
     std::string eventsFile;
     double interval = 0.5; // seconds between pushed events

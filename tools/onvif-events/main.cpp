@@ -85,6 +85,15 @@ int main(int argc, char **argv)
         ->envname("ONVIF_PASSWORD")
         ->capture_default_str();
     simCommand->add_flag("--no-auth", sim.noAuth, "Accept requests without credentials");
+    simCommand->add_option("--clock-offset", sim.clockOffset,
+                           "Seconds the camera's clock is ahead (negative: behind); it refuses "
+                           "a token created more than 5 s off its clock");
+    simCommand->add_flag("--http-digest", sim.httpDigest,
+                         "Require HTTP Digest authentication (401 challenge) as well");
+    simCommand
+        ->add_option("--digest-algorithm", sim.digestAlgorithm, "Algorithm of the digest challenge")
+        ->check(CLI::IsMember({"MD5", "MD5-sess", "SHA-256", "SHA-256-sess"}))
+        ->capture_default_str();
     simCommand->add_option("--topics", sim.topicsFile,
                            "GetEventProperties answer to serve (envelope, response element or "
                            "TopicSet content; default: the demo camera's topic set)");

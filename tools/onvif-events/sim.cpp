@@ -57,6 +57,10 @@ camsim::Config simConfig(const SimOptions &options)
     config.user = options.user;
     config.password = options.password;
     config.requireAuth = !options.noAuth;
+    config.createdWindow = std::chrono::seconds(5);
+    config.clockOffset = std::chrono::seconds(options.clockOffset);
+    config.httpDigest = options.httpDigest;
+    config.digestAlgorithm = options.digestAlgorithm;
     if (options.topicsFile.empty()) {
         config.topicSetXml = demoTopicSet();
     } else {
@@ -72,6 +76,12 @@ void printBanner(const camsim::CameraSim &sim, const SimOptions &options, size_t
         std::printf("no authentication required\n");
     } else {
         std::printf("user %s, password %s\n", options.user.c_str(), options.password.c_str());
+    }
+    if (options.clockOffset != 0) {
+        std::printf("camera clock %+lld s off\n", options.clockOffset);
+    }
+    if (options.httpDigest) {
+        std::printf("HTTP digest (%s) required\n", options.digestAlgorithm.c_str());
     }
     std::printf("%zu event(s) for each subscriber; Ctrl-C ends\n", eventCount);
     std::fflush(stdout);

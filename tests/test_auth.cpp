@@ -1,0 +1,405 @@
+// Logins that survive real cameras, against the camera simulator over
+// loopback: a camera clock far off (one more request with Created on the
+// camera's clock), HTTP Digest (the 401 challenge answered once), a wrong
+// password (at most two requests), challenges that cannot be met, and no
+// secret in any log line.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "camsim.h"
+#include "exchange.h"
+#include "http_date.h"
+#include "http_digest.h"
+#include "soapH.h"
+#include "test_support.h"
+#include "vek_onvif_event.h"
+
+namespace
+{
+
+using namespace std::chrono_literals;
+using vektest::LogCapture;
+
+constexpr const char *kUser = "operator";
+constexpr const char *kPassword = "Tr0ub4dor&3-camera";
+
+// Seconds that put the camera's clock one day after the epoch.
+std::chrono::seconds offsetTo1970()
+{
+    auto now = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    return -now + 24h;
+}
+
+// A parameter of an Authorization value, e.g. response="...".
+std::string authParameter(const std::string &authorization, const std::string &name)
+{
+    size_t at = authorization.find(name + "=\"");
+    if (at == std::string::npos) {
+        return {};
+    }
+    at += name.size() + 2;
+    return authorization.substr(at, authorization.find('"', at) - at);
+}
+
+struct Camera {
+    const char *name;
+    std::chrono::seconds clockOffset;
+    bool wsSecurity; // the camera checks the WS-Security token
+    std::optional<std::string> digestAlgorithm;
+};
+
+class AuthTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        gS32AlarmDftPort = 24000 + static_cast<int32_t>(getpid() % 4000) * 2;
+        blocks_ = VEK_PLAT_GetLiveBlocks();
+        VEK_Onvif_Event_Init(&soap_);
+        ASSERT_NE(nullptr, soap_);
+    }
+    void TearDown() override
+    {
+        sim_.reset();
+        VEK_Onvif_Event_Destroy(&soap_);
+        EXPECT_EQ(blocks_, VEK_PLAT_GetLiveBlocks());
+    }
+
+    void startCamera(const Camera &camera, camsim::Config config = {})
+    {
+        config.user = kUser;
+        config.password = kPassword;
+        config.createdWindow = 5s;
+        config.clockOffset = camera.clockOffset;
+        config.requireAuth = camera.wsSecurity;
+        config.httpDigest = camera.digestAlgorithm.has_value();
+        config.digestAlgorithm = camera.digestAlgorithm.value_or("MD5");
+        sim_ = std::make_unique<camsim::CameraSim>(std::move(config));
+        sim_->start();
+        url_ = sim_->eventServiceUrl();
+        access_ = OnvifDevAccess{};
+        std::snprintf(access_.szEventUrl, sizeof access_.szEventUrl, "%s", url_.c_str());
+        std::snprintf(access_.szUserName, sizeof access_.szUserName, "%s", kUser);
+    }
+
+    void setPassword(const char *password)
+    {
+        std::snprintf(access_.szPassword, sizeof access_.szPassword, "%s", password);
+    }
+
+    // Runs one operation and returns its code and the requests the camera
+    // saw for it.
+    std::pair<uint32_t, std::vector<camsim::RecordedRequest>>
+    run(const char *operation, const std::function<uint32_t()> &call)
+    {
+        size_t before = sim_->requests(operation).size();
+        uint32_t code = call();
+        std::vector<camsim::RecordedRequest> all = sim_->requests(operation);
+        return {code, std::vector<camsim::RecordedRequest>(all.begin() + before, all.end())};
+    }
+
+    // Every operation in the order a recorder runs them, each judged by check.
+    void runEveryOperation(
+        const char *password,
+        const std::function<void(const char *, uint32_t,
+                                 const std::vector<camsim::RecordedRequest> &)> &check)
+    {
+        setPassword(password);
+        OnvifAlarmCfg cfg{};
+        auto [code, seen] = run("GetEventProperties", [&] {
+            return VEK_Onvif_GetEventProperties(url_.c_str(), kUser, password, &cfg);
+        });
+        check("GetEventProperties", code, seen);
+        VEK_Onvif_Event_FreePropeAlarm(&cfg);
+
+        OnvifSmartCaps caps{};
+        OnvifSubInfo sub{};
+        int32_t fd = -1;
+        std::tie(code, seen) = run("Subscribe", [&] {
+            return VEK_Onvif_Subscribe(access_.szEventUrl, VEK_ONVIF_SCOPE_COMMON, &access_, &caps,
+                                       &fd, &sub);
+        });
+        check("Subscribe", code, seen);
+        if (code != VEK_ONVIF_OK) {
+            // A subscription the camera never made, to ask Renew and
+            // Unsubscribe of it all the same.
+            std::snprintf(sub.szSmartSubAddr, sizeof sub.szSmartSubAddr, "%s",
+                          (sim_->baseUrl() + "/onvif/subscription/1").c_str());
+            sub.ulSmartDataSub = 1;
+        }
+        const char *address = code == VEK_ONVIF_OK ? sub.szCommonSubAddr : sub.szSmartSubAddr;
+        const char *reference = code == VEK_ONVIF_OK ? sub.szCommonSubRef : nullptr;
+        std::tie(code, seen) =
+            run("Renew", [&] { return VEK_Onvif_Renew(address, reference, kUser, password); });
+        check("Renew", code, seen);
+        std::tie(code, seen) = run("Unsubscribe", [&] {
+            return VEK_Onvif_Unsubscribe(&fd, kUser, password, VEK_ONVIF_SCOPE_BOTH, &sub);
+        });
+        check("Unsubscribe", code, seen);
+
+        char *pullPoint = nullptr;
+        std::tie(code, seen) = run("CreatePullPointSubscription", [&] {
+            return VEK_Onvif_CreatePullPointSubscription(soap_, url_.c_str(), kUser, password,
+                                                         &pullPoint);
+        });
+        check("CreatePullPointSubscription", code, seen);
+        std::string pullAddress =
+            pullPoint != nullptr ? pullPoint : sim_->baseUrl() + "/onvif/pullpoint/1";
+        ZU_MEM_FreeEx(reinterpret_cast<void **>(&pullPoint), "test", __LINE__);
+        vektest::MotionConfig motion;
+        OnvifPullResult result{};
+        std::tie(code, seen) = run("PullMessages", [&] {
+            return VEK_Onvif_PullMessages(soap_, pullAddress.c_str(), kUser, password,
+                                          &motion.inputs, &motion.cfg, &result);
+        });
+        check("PullMessages", code, seen);
+    }
+
+    // Neither the password nor anything computed from it or sent beside it
+    // to prove it (token digests and nonces, the digest answer, the
+    // Authorization value) appears in a log line.
+    void expectNoSecretLogged(const LogCapture &log) const
+    {
+        std::vector<std::string> secrets = {kPassword};
+        for (const camsim::RecordedRequest &request : sim_->requests()) {
+            for (const std::string &value : {request.password, request.nonce, request.authorization,
+                                             authParameter(request.authorization, "response"),
+                                             authParameter(request.authorization, "nonce")}) {
+                if (!value.empty()) {
+                    secrets.push_back(value);
+                }
+            }
+        }
+        ASSERT_GT(secrets.size(), 1u);
+        for (const vektest::LogLine &line : log.lines()) {
+            for (const std::string &secret : secrets) {
+                EXPECT_EQ(std::string::npos, line.text.find(secret))
+                    << "secret in log line: " << line.text;
+            }
+        }
+    }
+
+    std::unique_ptr<camsim::CameraSim> sim_;
+    struct soap *soap_ = nullptr;
+    std::string url_;
+    OnvifDevAccess access_{};
+    uint32_t blocks_ = 0;
+};
+
+// Every operation succeeds; a camera that refuses the first request gets
+// exactly one more.
+TEST_F(AuthTest, EveryOperationSucceedsWithAtMostOneExtraRequest)
+{
+    struct Case {
+        Camera camera;
+        size_t requests; // per operation
+    };
+    const Case cases[] = {
+        {{"right clock", 0s, true, std::nullopt}, 1},
+        {{"clock 3 s ahead, within both windows", 3s, true, std::nullopt}, 1},
+        {{"clock an hour ahead", 3600s, true, std::nullopt}, 2},
+        {{"clock an hour behind", -3600s, true, std::nullopt}, 2},
+        {{"clock at 1970", offsetTo1970(), true, std::nullopt}, 2},
+        {{"HTTP digest only, MD5", 0s, false, "MD5"}, 2},
+        {{"HTTP digest only, SHA-256", 0s, false, "SHA-256"}, 2},
+        {{"HTTP digest and WS-Security, MD5-sess", 0s, true, "MD5-sess"}, 2},
+        {{"HTTP digest and WS-Security, SHA-256-sess", 0s, true, "SHA-256-sess"}, 2},
+        {{"HTTP digest and a clock an hour behind", -3600s, true, "SHA-256"}, 2},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.camera.name);
+        startCamera(c.camera);
+        LogCapture log;
+        runEveryOperation(kPassword, [&](const char *operation, uint32_t code,
+                                         const std::vector<camsim::RecordedRequest> &seen) {
+            SCOPED_TRACE(operation);
+            EXPECT_EQ(0u, code);
+            ASSERT_EQ(c.requests, seen.size());
+            EXPECT_EQ(200, seen.back().responseStatus);
+            if (seen.size() == 2) {
+                EXPECT_NE(200, seen.front().responseStatus);
+            }
+        });
+        expectNoSecretLogged(log);
+        sim_.reset();
+    }
+}
+
+// A wrong password costs at most two requests, whatever the camera asks for.
+TEST_F(AuthTest, WrongPasswordCostsAtMostTwoRequests)
+{
+    struct Case {
+        Camera camera;
+        size_t requests;
+        const char *reason; // the extra log line, or null
+    };
+    const Case cases[] = {
+        {{"right clock", 0s, true, std::nullopt}, 1, nullptr},
+        {{"clock an hour ahead", 3600s, true, std::nullopt}, 2, nullptr},
+        {{"HTTP digest only", 0s, false, "MD5"}, 2, "HTTP digest refused"},
+        {{"HTTP digest and WS-Security", 0s, true, "SHA-256"}, 2, "HTTP digest refused"},
+        {{"HTTP digest and a clock at 1970", offsetTo1970(), true, "MD5"},
+         2,
+         "HTTP digest refused"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.camera.name);
+        startCamera(c.camera);
+        LogCapture log;
+        runEveryOperation("wrong-password", [&](const char *operation, uint32_t code,
+                                                const std::vector<camsim::RecordedRequest> &seen) {
+            SCOPED_TRACE(operation);
+            EXPECT_NE(0u, code);
+            EXPECT_EQ(c.requests, seen.size());
+            for (const camsim::RecordedRequest &request : seen) {
+                EXPECT_NE(200, request.responseStatus);
+            }
+        });
+        size_t reasons = 0;
+        for (const vektest::LogLine &line : log.lines()) {
+            reasons += c.reason != nullptr && line.text == c.reason ? 1 : 0;
+        }
+        EXPECT_EQ(c.reason != nullptr ? 6u : 0u, reasons);
+        expectNoSecretLogged(log);
+        sim_.reset();
+    }
+}
+
+// A challenge the library cannot meet ends the exchange after the first
+// request, as any failed exchange, with one line naming the reason.
+TEST_F(AuthTest, UnmeetableChallengeFailsCleanly)
+{
+    struct Case {
+        const char *name;
+        const char *challenge;
+        const char *reason;
+    };
+    const Case cases[] = {
+        {"no nonce", "Digest realm=\"camsim\", qop=\"auth\", algorithm=MD5", "HTTP digest refused"},
+        {"unknown algorithm",
+         "Digest realm=\"camsim\", qop=\"auth\", algorithm=SHA-512-256, nonce=\"abc\"",
+         "unsupported digest algorithm SHA-512-256"},
+        {"qop auth-int only", "Digest realm=\"camsim\", qop=\"auth-int\", nonce=\"abc\"",
+         "HTTP digest refused"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        camsim::Config config;
+        config.digestChallenge = c.challenge;
+        startCamera({c.name, 0s, false, "MD5"}, config);
+        LogCapture log;
+        OnvifAlarmCfg cfg{};
+        EXPECT_EQ(VEK_ONVIF_ERR_SOAP,
+                  VEK_Onvif_GetEventProperties(url_.c_str(), kUser, kPassword, &cfg));
+        EXPECT_EQ(1u, sim_->requests("GetEventProperties").size());
+        EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_GetEventProperties", c.reason));
+        EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_GetEventProperties",
+                            "Failed to get device event information, url:" + url_ + "."));
+        EXPECT_EQ(2u, log.lines().size());
+        expectNoSecretLogged(log);
+        sim_.reset();
+    }
+}
+
+// The frame keeps the offset it measured for the caller to read.
+TEST_F(AuthTest, FrameTellsTheMeasuredOffset)
+{
+    for (long long offset : {-7200LL, 0LL, 5400LL}) {
+        SCOPED_TRACE(offset);
+        startCamera({"clock", std::chrono::seconds(offset), true, std::nullopt});
+        vek::Exchange exchange;
+        ASSERT_EQ(0u, exchange.addHeaders(kUser, kPassword, vek::Security::WhenUserGiven,
+                                          VEK_ONVIF_ACTION_GET_EVENT_PROPERTIES, url_.c_str(),
+                                          {"test", "token", "addressing", false}));
+        _ns1__GetEventProperties request;
+        _ns1__GetEventPropertiesResponse response;
+        auto stub = [&](struct soap *soap) {
+            return soap_call___ns12__GetEventProperties(soap, url_.c_str(), nullptr, &request,
+                                                        &response);
+        };
+        ASSERT_EQ(SOAP_OK, exchange.call(stub, {"test", "%s", vek::CallFailureLog::Form::Plain},
+                                         url_.c_str()));
+        // Only a refusal is measured: a camera that accepts leaves it 0.
+        if (offset == 0) {
+            EXPECT_EQ(0, exchange.clockOffset());
+        } else {
+            EXPECT_NEAR(static_cast<double>(offset), static_cast<double>(exchange.clockOffset()),
+                        2.0);
+        }
+        sim_.reset();
+    }
+}
+
+// The digest answers of RFC 7616's example (section 3.9.1), computed for
+// its GET; and what the library sends answers the simulator's challenge
+// for every algorithm (above).
+TEST(HttpDigest, AnswersTheRfcExample)
+{
+    struct Case {
+        const char *algorithm;
+        const char *response;
+    };
+    const Case cases[] = {
+        {"MD5", "8ca523f5e9506fed4657c9700eebdbec"},
+        {"SHA-256", "753927fa0e85d155564e2e272a28d1802ca10daf4496794697cf8db5856cb6c1"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.algorithm);
+        vek::DigestChallenge challenge;
+        ASSERT_TRUE(vek::parseDigestChallenge(
+            std::string("Digest realm=\"http-auth@example.org\", qop=\"auth, auth-int\", "
+                        "algorithm=") +
+                c.algorithm +
+                ", nonce=\"7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v\", "
+                "opaque=\"FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS\"",
+            challenge));
+        std::string authorization;
+        ASSERT_EQ(vek::DigestOutcome::Ready,
+                  vek::answerDigestChallenge(
+                      challenge, "Mufasa", "Circle of Life", "GET", "/dir/index.html",
+                      "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ", authorization));
+        EXPECT_EQ(c.response, authParameter(authorization, "response"));
+        EXPECT_EQ("FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS",
+                  authParameter(authorization, "opaque"));
+        EXPECT_NE(std::string::npos, authorization.find("qop=auth, nc=00000001"));
+    }
+    vek::DigestChallenge basic;
+    EXPECT_FALSE(vek::parseDigestChallenge("Basic realm=\"camera\"", basic));
+}
+
+TEST(HttpDate, ReadsTheCameraClock)
+{
+    struct Case {
+        const char *text;
+        std::optional<std::time_t> time;
+    };
+    const Case cases[] = {
+        {"Sun, 06 Nov 1994 08:49:37 GMT", 784111777},
+        {"Sunday, 06-Nov-94 08:49:37 GMT", 784111777},
+        {"Thu, 01 Jan 1970 00:00:00 GMT", 0},
+        {"Thu, 10 Dec 2026 14:30:05 GMT", 1796913005},
+        {"Sun Nov  6 08:49:37 1994", std::nullopt},
+        {"Sun, 06 Nov 1994", std::nullopt},
+        {"Sun, 06 Xyz 1994 08:49:37 GMT", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        std::time_t time = 42;
+        EXPECT_EQ(c.time.has_value(), vek::parseHttpDate(c.text, time));
+        EXPECT_EQ(c.time.value_or(42), time);
+    }
+}
+
+} // namespace
