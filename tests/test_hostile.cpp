@@ -15,9 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <utility>
@@ -97,30 +95,7 @@ std::string genuineMotion()
     return motionNotification(motionItems("VideoSourceToken_1", "true"));
 }
 
-// The configuration of the listener tests: one caller-placed motion
-// template, Source "Source" (string), Data "State" (boolean), code 1.
-struct MotionConfig {
-    OnvifSimpleItem source{};
-    OnvifSimpleItem data{};
-    OnvifAlarmTemplate templ{};
-    OnvifAlarmCfg cfg{};
-    OnvifAlarmInputList inputs{};
-
-    MotionConfig()
-    {
-        std::strcpy(source.Name, "Source");
-        std::strcpy(source.Value, "common_string");
-        std::strcpy(data.Name, "State");
-        std::strcpy(data.Value, "common_boolean");
-        templ.AlarmType = VEK_ALARM_MOTION;
-        templ.SourceCount = 1;
-        templ.SourceItems = &source;
-        templ.DataCount = 1;
-        templ.DataItems = &data;
-        cfg.PresetAlarmCount = 1;
-        cfg.PresetAlarms = &templ;
-    }
-};
+using vektest::MotionConfig;
 
 int listeningSocket(int backlog, int &port)
 {
@@ -327,9 +302,7 @@ const char *const kBadLengthLine = "Notify refused: Content-Length is not a size
 // Content-Length.
 std::string fuzzSeed(const char *name)
 {
-    std::ifstream in(std::string(VEK_FIXTURE_DIR) + "/../../fuzz/seeds/listener/" + name,
-                     std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return vektest::readFixture(std::string("../../fuzz/seeds/listener/") + name);
 }
 
 std::string declaredLength(const std::string &url, const char *length)
