@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fixture_loopback.h"
 #include "fixture_motion.h"
 #include "support.h"
 #include "vek_onvif_event.h"
@@ -33,15 +34,14 @@ vekfix::MotionConfig g_motion;
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     vekfuzz::silenceLog();
-    g_listenFd = socket(AF_INET, SOCK_STREAM, 0);
-    g_address.sin_family = AF_INET;
-    g_address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof g_address;
-    if (g_listenFd < 0 || bind(g_listenFd, reinterpret_cast<sockaddr *>(&g_address), length) != 0 ||
-        listen(g_listenFd, 4) != 0 ||
-        getsockname(g_listenFd, reinterpret_cast<sockaddr *>(&g_address), &length) != 0) {
+    uint16_t port = 0;
+    g_listenFd = vekfix::loopbackListener(4, &port);
+    if (g_listenFd < 0) {
         fail("listening socket");
     }
+    g_address.sin_family = AF_INET;
+    g_address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    g_address.sin_port = htons(port);
     return 0;
 }
 

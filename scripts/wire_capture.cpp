@@ -6,13 +6,13 @@
 // of the library and compares the two folders.
 //
 //   wire_capture OUTDIR FIXTUREDIR
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "fixture_loopback.h"
 #include "vek_onvif_event.h"
 #include "vek_platform_ctl.h"
 
@@ -58,18 +59,11 @@ class CapturePeer
   public:
     explicit CapturePeer(std::string fixtureDir) : fixtures_(std::move(fixtureDir))
     {
-        listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-            listen(listenFd_, 8) != 0 ||
-            getsockname(listenFd_, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        listenFd_ = vekfix::loopbackListener(8, &port_);
+        if (listenFd_ < 0) {
             std::perror("capture peer");
             std::exit(2);
         }
-        port_ = ntohs(address.sin_port);
         thread_ = std::thread([this] { serve(); });
     }
     ~CapturePeer()

@@ -32,6 +32,7 @@ capture() {
     local tree=$1 build=$2 out=$3
     mkdir -p "$out"
     g++ -std=c++17 -Wall -Wextra -Werror -O1 -o "$out.bin" "$root/scripts/wire_capture.cpp" \
+        "$root/tests/fixtures_lib/fixture_loopback.cpp" -I"$root/tests/fixtures_lib" \
         -I"$tree/include" -I"$build/include" -I"$tree/platform/include" \
         -L"$build" -lvek_onvif_event -lvek_platform -pthread -Wl,-rpath,"$build"
     timeout 60 "$out.bin" "$out" "$root/tests/fixtures"

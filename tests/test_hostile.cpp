@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "camsim.h"
+#include "fixture_loopback.h"
 #include "soapH.h"
 #include "test_support.h"
 #include "vek_onvif_event.h"
@@ -99,17 +100,9 @@ using vektest::MotionConfig;
 
 int listeningSocket(int backlog, int &port)
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&addr), len) != 0 || listen(fd, backlog) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
-        close(fd);
-        return -1;
-    }
-    port = ntohs(addr.sin_port);
+    uint16_t bound = 0;
+    int fd = vekfix::loopbackListener(backlog, &bound);
+    port = bound;
     return fd;
 }
 
@@ -145,6 +138,19 @@ camsim::SendOptions halfClosed()
 {
     camsim::SendOptions options;
     options.shutdownWrite = true;
+    options.readResponse = false;
+    return options;
+}
+
+// A sender that writes one byte every delay, for at most maxDuration, and
+// does not wait for the answer.
+camsim::SendOptions bytePerDelay(std::chrono::milliseconds delay,
+                                 std::chrono::milliseconds maxDuration)
+{
+    camsim::SendOptions options;
+    options.chunkSize = 1;
+    options.delayPerChunk = delay;
+    options.maxDuration = maxDuration;
     options.readResponse = false;
     return options;
 }
@@ -278,16 +284,10 @@ std::vector<ListenerCase> listenerCases()
                          return bytes.substr(0, body) + "zz\r\n" + bytes.substr(body);
                      },
                      halfClosed(), 1, "", 1.0});
-    {
-        camsim::SendOptions slow;
-        slow.chunkSize = 1;
-        slow.delayPerChunk = std::chrono::milliseconds(500);
-        slow.maxDuration = std::chrono::milliseconds(8000);
-        slow.readResponse = false;
-        cases.push_back({"OneBytePerHalfSecond",
-                         [](const std::string &url) { return post(url, {genuineMotion()}); }, slow,
-                         0, kFailedLine, 4.5});
-    }
+    cases.push_back({"OneBytePerHalfSecond",
+                     [](const std::string &url) { return post(url, {genuineMotion()}); },
+                     bytePerDelay(std::chrono::milliseconds(500), std::chrono::milliseconds(8000)),
+                     0, kFailedLine, 4.5});
     appendLengthAndTimeCases(cases);
     return cases;
 }
@@ -341,13 +341,9 @@ void appendLengthAndTimeCases(std::vector<ListenerCase> &cases)
          halfClosed(), 0, kRefusedLine, 1.0});
     // Each byte comes well within the read time-out; the request as a
     // whole does not.
-    camsim::SendOptions trickle;
-    trickle.chunkSize = 1;
-    trickle.delayPerChunk = std::chrono::milliseconds(100);
-    trickle.maxDuration = std::chrono::milliseconds(6000);
-    trickle.readResponse = false;
     cases.push_back({"OneBytePerTenthOfASecond",
-                     [](const std::string &url) { return post(url, {genuineMotion()}); }, trickle,
+                     [](const std::string &url) { return post(url, {genuineMotion()}); },
+                     bytePerDelay(std::chrono::milliseconds(100), std::chrono::milliseconds(6000)),
                      0, kFailedLine, 1.3});
 }
 
