@@ -182,6 +182,63 @@ uint32_t fillPart(mxml_node_t *element, Part &part)
     part.count = count;
     return fillItems(element, items, count);
 }
+
+// Loads the message text into doc; its Message element, or null with the
+// status the parse ends with in *status (logged where it always was).
+mxml_node_t *loadMessage(vek::XmlDocument &doc, const char *msg, uint32_t *status)
+{
+    *status = kNothingUsable;
+    if (doc.node() == nullptr) {
+        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "creat xml fail.");
+        return nullptr;
+    }
+    if (!doc.load(msg)) {
+        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "load alarm string fail.");
+        return nullptr;
+    }
+    mxml_node_t *message =
+        mxmlFindElement(doc.node(), doc.node(), kMessageElement, nullptr, nullptr, MXML_DESCEND);
+    if (message == nullptr) {
+        return nullptr;
+    }
+    const char *messageName = mxmlGetElement(message);
+    if (messageName == nullptr || std::string_view(kMessageElement) != messageName) {
+        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "alarm node is corrupted!");
+        return nullptr;
+    }
+    if (const char *operation = initializedOperation(message)) {
+        VEK_LOG(vek::kLevelInfo, kInvalidParam, kParseFunc, "alarm PropertyOperation is:%s",
+                operation);
+        *status = kInvalidParam;
+        return nullptr;
+    }
+    return message;
+}
+
+// Fills the parts in the order their elements appear in the text. Returns
+// kOk, kNothingUsable when no part had items, or the first failure.
+uint32_t fillParts(mxml_node_t *message, mxml_node_t *top, Parts &parts)
+{
+    std::array<Decisive, kPartCount> decisive = decisiveElements(message, top);
+    std::sort(decisive.begin(), decisive.end(),
+              [](const Decisive &a, const Decisive &b) { return a.position < b.position; });
+    uint32_t status = kNothingUsable;
+    for (const Decisive &found : decisive) {
+        if (found.element == nullptr) {
+            continue;
+        }
+        const uint32_t filled = fillPart(found.element, parts[partOf(found.element)]);
+        if (filled == kNothingUsable) {
+            // A part without items keeps count 0 and no array.
+            continue;
+        }
+        status = filled;
+        if (status != kOk) {
+            break;
+        }
+    }
+    return status;
+}
 } // namespace
 
 extern "C" {
@@ -211,51 +268,13 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParseAlarmMsg(const char *msg, uint32_t *
     }
 
     vek::XmlDocument doc(kParseFunc);
-    if (doc.node() == nullptr) {
-        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "creat xml fail.");
-        return kNothingUsable;
-    }
-    if (!doc.load(msg)) {
-        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "load alarm string fail.");
-        return kNothingUsable;
-    }
-
-    mxml_node_t *message =
-        mxmlFindElement(doc.node(), doc.node(), kMessageElement, nullptr, nullptr, MXML_DESCEND);
-    if (message == nullptr) {
-        return kNothingUsable;
-    }
-    const char *messageName = mxmlGetElement(message);
-    if (messageName == nullptr || std::string_view(kMessageElement) != messageName) {
-        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "alarm node is corrupted!");
-        return kNothingUsable;
-    }
-    if (const char *operation = initializedOperation(message)) {
-        VEK_LOG(vek::kLevelInfo, kInvalidParam, kParseFunc, "alarm PropertyOperation is:%s",
-                operation);
-        return kInvalidParam;
-    }
-
-    // Parts are filled in the order their elements appear in the text.
-    std::array<Decisive, kPartCount> decisive = decisiveElements(message, doc.node());
-    std::sort(decisive.begin(), decisive.end(),
-              [](const Decisive &a, const Decisive &b) { return a.position < b.position; });
-    Parts parts;
     uint32_t status = kNothingUsable;
-    for (const Decisive &found : decisive) {
-        if (found.element == nullptr) {
-            continue;
-        }
-        const uint32_t filled = fillPart(found.element, parts[partOf(found.element)]);
-        if (filled == kNothingUsable) {
-            // A part without items keeps count 0 and no array.
-            continue;
-        }
-        status = filled;
-        if (status != kOk) {
-            break;
-        }
+    mxml_node_t *message = loadMessage(doc, msg, &status);
+    if (message == nullptr) {
+        return status;
     }
+    Parts parts;
+    status = fillParts(message, doc.node(), parts);
     // Still 100 when no part had items.
     if (status != kOk) {
         return status;

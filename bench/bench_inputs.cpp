@@ -1,75 +1,27 @@
 #include "bench_inputs.h"
 
 #include <cstring>
-#include <sstream>
 #include <stdexcept>
 
 #include "camsim.h"
-#include "discovery_internal.h"
-#include "vek_onvif_event_soap.h"
-#include "vek_platform.h"
-#include "vek_soap_context.h"
+#include "fixture_files.h"
+#include "fixture_topic_set.h"
 
 namespace vekbench
 {
 
-namespace
-{
-// A runtime context reading from a string, set up like the library's own.
-class InMemorySoap
-{
-  public:
-    // soap_ is initialised by its constructor.
-    explicit InMemorySoap(const std::string &bytes) : in_(bytes)
-    {
-        soap_set_namespaces(&soap_, eventNamespaces);
-        soap_.imode |= vek::kEventModes;
-        soap_.is = &in_;
-    }
-    ~InMemorySoap()
-    {
-        soap_delete(&soap_, nullptr);
-        soap_end(&soap_);
-        soap_done(&soap_);
-    }
-    InMemorySoap(const InMemorySoap &) = delete;
-    InMemorySoap &operator=(const InMemorySoap &) = delete;
-    struct soap *get() { return &soap_; }
-
-  private:
-    std::istringstream in_;
-    struct soap soap_;
-};
-
-std::string httpAnswer(const std::string &body)
-{
-    return "HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml; charset=utf-8\r\n"
-           "Content-Length: " +
-           std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-}
-} // namespace
-
 std::string corpusFile(const std::string &relative)
 {
-    return camsim::readFile(std::string(VEK_CORPUS_DIR) + "/" + relative);
+    return vekfix::readFixture("corpus/" + relative);
 }
 
 std::string topicSetText(const std::string &relative)
 {
-    InMemorySoap soap(httpAnswer(corpusFile(relative)));
-    _ns1__GetEventPropertiesResponse response;
-    if (soap_recv___ns12__GetEventProperties(soap.get(), &response) != SOAP_OK ||
-        response.ns8__TopicSet == nullptr || response.ns8__TopicSet->__any == nullptr) {
+    std::string text = vekfix::topicSetText(corpusFile(relative));
+    if (text.empty()) {
         throw std::runtime_error("bench: no topic set in " + relative);
     }
-    char *text = nullptr;
-    if (vek::assembleTopicSetText(static_cast<uint32_t>(response.ns8__TopicSet->__size),
-                                  response.ns8__TopicSet->__any, &text) != 0) {
-        throw std::runtime_error("bench: topic-set text of " + relative);
-    }
-    std::string out(text);
-    ZU_MEM_FreeEx(reinterpret_cast<void **>(&text), __FILE__, __LINE__);
-    return out;
+    return text;
 }
 
 std::string largestTopicSetFile()
@@ -91,7 +43,7 @@ std::string largestTopicSetFile()
 std::vector<MessageText> parseNotify(const std::vector<std::string> &notificationMessages)
 {
     const std::string url = "http://127.0.0.1:8080/onvif/notify";
-    InMemorySoap soap(notifyPost(url, notificationMessages));
+    vekfix::InMemorySoap soap(notifyPost(url, notificationMessages));
     __ns15__Notify notify;
     if (soap_recv___ns15__Notify(soap.get(), &notify) != SOAP_OK || notify.ns7__Notify == nullptr) {
         throw std::runtime_error("bench: Notify not parsed");
@@ -116,7 +68,7 @@ std::vector<std::string> corpusMessages(const std::vector<std::string> &files)
     std::vector<std::string> out;
     for (const std::string &file : files) {
         for (std::string &m :
-             camsim::loadNotificationMessages(std::string(VEK_CORPUS_DIR) + "/notify/" + file)) {
+             camsim::loadNotificationMessages(vekfix::fixturePath("corpus/notify/" + file))) {
             out.push_back(std::move(m));
         }
     }
@@ -154,10 +106,9 @@ Camera::Camera(const std::string &topicSetFile)
         cfg.PropeAlarmCount == 0) {
         throw std::runtime_error("bench: discovery found nothing in " + topicSetFile);
     }
-    std::snprintf(cfg.ChannelTokens[0].PrimaryToken, sizeof cfg.ChannelTokens[0].PrimaryToken, "%s",
-                  "VideoSourceToken");
-    std::snprintf(inputList[0].Token, sizeof inputList[0].Token, "%s", "AlarmIn_1");
-    std::snprintf(inputList[1].Token, sizeof inputList[1].Token, "%s", "AlarmIn_2");
+    vekfix::copyText(cfg.ChannelTokens[0].PrimaryToken, "VideoSourceToken");
+    vekfix::copyText(inputList[0].Token, "AlarmIn_1");
+    vekfix::copyText(inputList[1].Token, "AlarmIn_2");
     inputs.InputCount = 2;
     inputs.Inputs = inputList;
 }

@@ -67,6 +67,100 @@ void readSourceItems(mxml_node_t *description, mxml_node_t *source, OnvifAlarmTe
     }
 }
 
+// The parts of one message description.
+struct Parts {
+    mxml_node_t *description = nullptr;
+    mxml_node_t *firstSource = nullptr;
+    mxml_node_t *key = nullptr;
+    mxml_node_t *data = nullptr;
+};
+
+// Finds the parts of the topic's message description and counts their
+// items into templ. A missing description, Source or Data part, or one
+// without items, is logged: VEK_ONVIF_ERR_PARAM.
+uint32_t findParts(mxml_node_t *topic, OnvifAlarmTemplate *templ, Parts &parts)
+{
+    parts.description = vek::findDescendant(topic, "MessageDescription");
+    if (parts.description == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "can not find message node.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    parts.firstSource = findPart(parts.description, parts.description, "Source");
+    if (parts.firstSource == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "can not find SourceNode.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    templ->SourceCount = 0;
+    for (mxml_node_t *source = parts.firstSource; source != nullptr;
+         source = nextSource(parts.description, source)) {
+        templ->SourceCount += VEK_CFG_GetChildrenNodeCount(source, kItemElement);
+    }
+    if (templ->SourceCount == 0) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Source Item num is 0.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    parts.key = findPart(parts.description, parts.description, "Key");
+    templ->KeyCount =
+        parts.key != nullptr ? VEK_CFG_GetChildrenNodeCount(parts.key, kItemElement) : 0;
+    parts.data = findPart(parts.description, parts.description, "Data");
+    if (parts.data == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "can not find DataNode.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    templ->DataCount = VEK_CFG_GetChildrenNodeCount(parts.data, kItemElement);
+    if (templ->DataCount == 0) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Data Item num is 0.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    return VEK_ONVIF_OK;
+}
+
+// Allocates *items for count items (logged: VEK_ONVIF_ERR_NOMEM).
+uint32_t allocPartItems(uint32_t count, OnvifSimpleItem **items)
+{
+    *items = allocItems(count);
+    if (*items == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "malloc fail.");
+        return VEK_ONVIF_ERR_NOMEM;
+    }
+    return VEK_ONVIF_OK;
+}
+
+// Allocates *items and reads the count items of the Key or Data part into
+// them; a failed read is logged: VEK_ONVIF_ERR_FAIL.
+uint32_t readPartItems(mxml_node_t *part, uint32_t isData, uint32_t count,
+                       OnvifAlarmTemplate *templ, OnvifSimpleItem **items)
+{
+    uint32_t result = allocPartItems(count, items);
+    if (result != VEK_ONVIF_OK) {
+        return result;
+    }
+    uint32_t read = 0;
+    if (vek::readItemDescriptions(part, isData, templ->AlarmType, count, &read, *items) !=
+        VEK_ONVIF_OK) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "VEK_Onvif_Event_GetPropeData fail.");
+        return VEK_ONVIF_ERR_FAIL;
+    }
+    return VEK_ONVIF_OK;
+}
+
+// Reads the Source, Key and Data items of the counted parts into templ.
+uint32_t readParts(const Parts &parts, OnvifAlarmTemplate *templ)
+{
+    uint32_t result = allocPartItems(templ->SourceCount, &templ->SourceItems);
+    if (result != VEK_ONVIF_OK) {
+        return result;
+    }
+    readSourceItems(parts.description, parts.firstSource, templ);
+    if (templ->KeyCount > 0) {
+        result = readPartItems(parts.key, 0, templ->KeyCount, templ, &templ->KeyItems);
+        if (result != VEK_ONVIF_OK) {
+            return result;
+        }
+    }
+    return readPartItems(parts.data, 1, templ->DataCount, templ, &templ->DataItems);
+}
+
 } // namespace
 
 extern "C" {
@@ -78,78 +172,15 @@ VEK_ONVIF_API uint32_t VEK_Onvif_GetPropeAlarm(mxml_node_t *topic, OnvifAlarmCfg
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Invalid input Param.");
         return VEK_ONVIF_ERR_PARAM;
     }
-    mxml_node_t *description = vek::findDescendant(topic, "MessageDescription");
-    if (description == nullptr) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "can not find message node.");
-        return VEK_ONVIF_ERR_PARAM;
+    Parts parts;
+    uint32_t result = findParts(topic, templ, parts);
+    if (result != VEK_ONVIF_OK) {
+        return result;
     }
-    mxml_node_t *firstSource = findPart(description, description, "Source");
-    if (firstSource == nullptr) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "can not find SourceNode.");
-        return VEK_ONVIF_ERR_PARAM;
+    result = readParts(parts, templ);
+    if (result == VEK_ONVIF_OK) {
+        result = VEK_Onvif_AddToCFGAlarm(templ, cfg);
     }
-    templ->SourceCount = 0;
-    for (mxml_node_t *source = firstSource; source != nullptr;
-         source = nextSource(description, source)) {
-        templ->SourceCount += VEK_CFG_GetChildrenNodeCount(source, kItemElement);
-    }
-    if (templ->SourceCount == 0) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Source Item num is 0.");
-        return VEK_ONVIF_ERR_PARAM;
-    }
-    mxml_node_t *key = findPart(description, description, "Key");
-    templ->KeyCount = key != nullptr ? VEK_CFG_GetChildrenNodeCount(key, kItemElement) : 0;
-    mxml_node_t *data = findPart(description, description, "Data");
-    if (data == nullptr) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "can not find DataNode.");
-        return VEK_ONVIF_ERR_PARAM;
-    }
-    templ->DataCount = VEK_CFG_GetChildrenNodeCount(data, kItemElement);
-    if (templ->DataCount == 0) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Data Item num is 0.");
-        return VEK_ONVIF_ERR_PARAM;
-    }
-
-    templ->SourceItems = allocItems(templ->SourceCount);
-    if (templ->SourceItems == nullptr) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "malloc fail.");
-        vek::releaseTemplateItems(templ);
-        return VEK_ONVIF_ERR_NOMEM;
-    }
-    readSourceItems(description, firstSource, templ);
-
-    if (templ->KeyCount > 0) {
-        templ->KeyItems = allocItems(templ->KeyCount);
-        if (templ->KeyItems == nullptr) {
-            VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "malloc fail.");
-            vek::releaseTemplateItems(templ);
-            return VEK_ONVIF_ERR_NOMEM;
-        }
-        uint32_t read = 0;
-        if (vek::readItemDescriptions(key, 0, templ->AlarmType, templ->KeyCount, &read,
-                                      templ->KeyItems) != VEK_ONVIF_OK) {
-            VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc,
-                    "VEK_Onvif_Event_GetPropeData fail.");
-            vek::releaseTemplateItems(templ);
-            return VEK_ONVIF_ERR_FAIL;
-        }
-    }
-
-    templ->DataItems = allocItems(templ->DataCount);
-    if (templ->DataItems == nullptr) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "malloc fail.");
-        vek::releaseTemplateItems(templ);
-        return VEK_ONVIF_ERR_NOMEM;
-    }
-    uint32_t read = 0;
-    if (vek::readItemDescriptions(data, 1, templ->AlarmType, templ->DataCount, &read,
-                                  templ->DataItems) != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "VEK_Onvif_Event_GetPropeData fail.");
-        vek::releaseTemplateItems(templ);
-        return VEK_ONVIF_ERR_FAIL;
-    }
-
-    uint32_t result = VEK_Onvif_AddToCFGAlarm(templ, cfg);
     if (result != VEK_ONVIF_OK) {
         vek::releaseTemplateItems(templ);
     }

@@ -3,10 +3,10 @@
 // reading the smart-report capabilities on the way.
 #include <cstring>
 
-#include "../alarm/xml_document.h"
 #include "alarm_topic_table.h"
 #include "discovery_internal.h"
 #include "vek_log.h"
+#include "xml_document.h"
 
 namespace
 {
@@ -35,50 +35,40 @@ void buildRootTemplates(mxml_node_t *root, OnvifAlarmCfg *cfg, uint32_t capacity
     }
 }
 
-} // namespace
-
-extern "C" {
-
-VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParsePropeMsg(const char *topicSet, OnvifAlarmCfg *cfg)
+// Loads the topic set into doc; its Message element, or null (logged).
+mxml_node_t *loadMessage(vek::XmlDocument &doc, const char *topicSet)
 {
-    if (topicSet == nullptr || cfg == nullptr) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kFunc, "Invalid input Param.");
-        return VEK_ONVIF_ERR_PARAM;
-    }
-    // Templates of an earlier walk are replaced, not appended to.
-    VEK_Onvif_Event_FreePropeAlarm(cfg);
-
-    vek::XmlDocument doc(kFunc);
     if (doc.node() == nullptr) {
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Failed to create xml.");
-        return VEK_ONVIF_ERR_FAIL;
+        return nullptr;
     }
     if (!doc.load(topicSet)) {
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Failed to load alarm string.");
-        return VEK_ONVIF_ERR_FAIL;
+        return nullptr;
     }
     mxml_node_t *message =
         mxmlFindElement(doc.node(), doc.node(), "Message", nullptr, nullptr, MXML_DESCEND);
     if (message == nullptr) {
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Find no node[%s].", "Message");
-        return VEK_ONVIF_ERR_FAIL;
     }
-    uint32_t count = 0;
-    uint32_t result = VEK_Onvif_GetAlarmNum(message, &count);
-    if (result != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelError, result, kFunc, "Failed to get alarm num on XML.");
-        return result;
-    }
-    if (count == 0) {
-        VEK_LOG(vek::kLevelInfo, VEK_ONVIF_OK, kFunc, "Find no alarm on XML.");
-        // The smart reports a camera offers do not depend on its alarms.
-        vek::forEachRootTopic(message, [&](mxml_node_t *root) {
-            if (std::strcmp(mxmlGetElement(root), vek::kSmartReportRoot) == 0) {
-                vek::readSmartReportCaps(root, &cfg->stSmartCaps);
-            }
-        });
-        return VEK_ONVIF_OK;
-    }
+    return message;
+}
+
+// A topic set without alarms: only the smart reports the camera offers,
+// which do not depend on its alarms.
+void readSmartReportsOnly(mxml_node_t *message, OnvifAlarmCfg *cfg)
+{
+    vek::forEachRootTopic(message, [&](mxml_node_t *root) {
+        if (std::strcmp(mxmlGetElement(root), vek::kSmartReportRoot) == 0) {
+            vek::readSmartReportCaps(root, &cfg->stSmartCaps);
+        }
+    });
+}
+
+// Room for count templates in cfg, then the templates and smart reports of
+// every root topic the table knows.
+uint32_t buildTemplates(mxml_node_t *message, OnvifAlarmCfg *cfg, uint32_t count)
+{
     size_t bytes = sizeof(OnvifAlarmTemplate) * count;
     auto *templates = static_cast<OnvifAlarmTemplate *>(VEK_ALLOC(bytes));
     if (templates == nullptr) {
@@ -106,6 +96,38 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParsePropeMsg(const char *topicSet, Onvif
         VEK_FREE(&cfg->pstPropeAlarmInfo);
     }
     return VEK_ONVIF_OK;
+}
+
+} // namespace
+
+extern "C" {
+
+VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParsePropeMsg(const char *topicSet, OnvifAlarmCfg *cfg)
+{
+    if (topicSet == nullptr || cfg == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kFunc, "Invalid input Param.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    // Templates of an earlier walk are replaced, not appended to.
+    VEK_Onvif_Event_FreePropeAlarm(cfg);
+
+    vek::XmlDocument doc(kFunc);
+    mxml_node_t *message = loadMessage(doc, topicSet);
+    if (message == nullptr) {
+        return VEK_ONVIF_ERR_FAIL;
+    }
+    uint32_t count = 0;
+    uint32_t result = VEK_Onvif_GetAlarmNum(message, &count);
+    if (result != VEK_ONVIF_OK) {
+        VEK_LOG(vek::kLevelError, result, kFunc, "Failed to get alarm num on XML.");
+        return result;
+    }
+    if (count == 0) {
+        VEK_LOG(vek::kLevelInfo, VEK_ONVIF_OK, kFunc, "Find no alarm on XML.");
+        readSmartReportsOnly(message, cfg);
+        return VEK_ONVIF_OK;
+    }
+    return buildTemplates(message, cfg, count);
 }
 
 } // extern "C"

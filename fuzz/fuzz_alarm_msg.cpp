@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fixture_files.h"
+#include "fixture_topic_set.h"
 #include "support.h"
 #include "vek_onvif_event.h"
 #include "vek_platform_ctl.h"
@@ -22,7 +24,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     vekfuzz::silenceLog();
     const std::string text =
-        vekfuzz::topicSetText(vekfuzz::readFixture("corpus/properties/topicset-01.xml"));
+        vekfix::topicSetText(vekfix::readFixture("corpus/properties/topicset-01.xml"));
     if (text.empty() || VEK_Onvif_Event_ParsePropeMsg(text.c_str(), &g_cfg) != 0 ||
         g_cfg.PropeAlarmCount == 0) {
         std::fprintf(stderr, "no templates from topicset-01.xml\n");
@@ -32,8 +34,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
         std::snprintf(g_cfg.ChannelTokens[k].PrimaryToken, 64, "VideoSourceToken_%d", k + 1);
         std::snprintf(g_cfg.ChannelTokens[k].SecondaryToken, 128, "VideoAnalyticsToken_%d", k + 1);
     }
-    std::strcpy(g_inputs[0].Token, "AlarmIn_1");
-    std::strcpy(g_inputs[1].Token, "AlarmIn_2");
+    vekfix::copyText(g_inputs[0].Token, "AlarmIn_1");
+    vekfix::copyText(g_inputs[1].Token, "AlarmIn_2");
     g_inputList.InputCount = 2;
     g_inputList.Inputs = g_inputs;
     return 0;

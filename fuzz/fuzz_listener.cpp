@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fixture_loopback.h"
+#include "fixture_motion.h"
 #include "support.h"
 #include "vek_onvif_event.h"
 #include "vek_platform_ctl.h"
@@ -19,11 +21,8 @@ namespace
 {
 int g_listenFd = -1;
 sockaddr_in g_address{};
-OnvifSimpleItem g_source{};
-OnvifSimpleItem g_data{};
-OnvifAlarmTemplate g_template{};
-OnvifAlarmCfg g_cfg{};
-OnvifAlarmInputList g_inputs{};
+// The motion configuration the listener tests use.
+vekfix::MotionConfig g_motion;
 
 [[noreturn]] void fail(const char *what)
 {
@@ -35,27 +34,14 @@ OnvifAlarmInputList g_inputs{};
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     vekfuzz::silenceLog();
-    g_listenFd = socket(AF_INET, SOCK_STREAM, 0);
-    g_address.sin_family = AF_INET;
-    g_address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof g_address;
-    if (g_listenFd < 0 || bind(g_listenFd, reinterpret_cast<sockaddr *>(&g_address), length) != 0 ||
-        listen(g_listenFd, 4) != 0 ||
-        getsockname(g_listenFd, reinterpret_cast<sockaddr *>(&g_address), &length) != 0) {
+    uint16_t port = 0;
+    g_listenFd = vekfix::loopbackListener(4, &port);
+    if (g_listenFd < 0) {
         fail("listening socket");
     }
-    // The motion template the listener tests use.
-    std::strcpy(g_source.Name, "Source");
-    std::strcpy(g_source.Value, "common_string");
-    std::strcpy(g_data.Name, "State");
-    std::strcpy(g_data.Value, "common_boolean");
-    g_template.AlarmType = VEK_ALARM_MOTION;
-    g_template.SourceCount = 1;
-    g_template.SourceItems = &g_source;
-    g_template.DataCount = 1;
-    g_template.DataItems = &g_data;
-    g_cfg.PresetAlarmCount = 1;
-    g_cfg.PresetAlarms = &g_template;
+    g_address.sin_family = AF_INET;
+    g_address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    g_address.sin_port = htons(port);
     return 0;
 }
 
@@ -95,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     uint32_t count = 0;
     uint32_t connected = 0;
-    OnvifAlarmReport *reports = VEK_Onvif_Recv_Notify(g_listenFd, &g_cfg, &g_inputs,
+    OnvifAlarmReport *reports = VEK_Onvif_Recv_Notify(g_listenFd, &g_motion.cfg, &g_motion.inputs,
                                                       "http://127.0.0.1/fuzz", &count, &connected);
     if (connected != 1 || (reports == nullptr) != (count == 0)) {
         std::fprintf(stderr, "connected %u, reports %p, count %u\n", connected,

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "fixture_files.h"
+#include "fixture_topic_set.h"
 #include "support.h"
 
 namespace
@@ -24,7 +26,7 @@ int g_written = 0;
 std::vector<std::string> corpusFiles(const std::string &folder)
 {
     std::vector<std::string> names;
-    const std::string path = std::string(VEK_FIXTURE_DIR) + "/corpus/" + folder;
+    const std::string path = vekfix::fixturePath("corpus/" + folder);
     if (DIR *dir = opendir(path.c_str())) {
         while (dirent *entry = readdir(dir)) {
             std::string name = entry->d_name;
@@ -160,7 +162,7 @@ int main(int argc, char **argv)
     }
     int n = 0;
     for (const std::string &file : corpusFiles("notify")) {
-        const std::string xml = vekfuzz::readFixture(file);
+        const std::string xml = vekfix::readFixture(file);
         write(root + "/node_property/" + std::to_string(n), xml);
         const auto topics = elements(xml, "Topic");
         const auto messages = elements(xml, "Message");
@@ -183,9 +185,9 @@ int main(int argc, char **argv)
     }
     for (const char *folder : {"properties", "subscribe"}) {
         for (const std::string &file : corpusFiles(folder)) {
-            const std::string xml = vekfuzz::readFixture(file);
+            const std::string xml = vekfix::readFixture(file);
             write(root + "/node_property/" + std::to_string(n), xml);
-            write(root + "/prope_msg/" + std::to_string(n), vekfuzz::topicSetText(xml));
+            write(root + "/prope_msg/" + std::to_string(n), vekfix::topicSetText(xml));
             ++n;
         }
     }

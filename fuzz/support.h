@@ -1,22 +1,14 @@
-// Helpers shared by the fuzz targets and the seed maker.
+// Helpers shared by the fuzz targets and the seed maker (fixture files and
+// topic-set texts come from the fixtures library, tests/fixtures_lib).
 #ifndef VEK_FUZZ_SUPPORT_H
 #define VEK_FUZZ_SUPPORT_H
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
 
 namespace vekfuzz
 {
-
-// Whole file below tests/fixtures; empty when it cannot be read.
-std::string readFixture(const std::string &relative);
-
-// The text the topic-set walk receives for a GetEventProperties answer: the
-// content of its TopicSet element, element prefixes stripped, inside one
-// Message element. Empty when the answer holds no TopicSet.
-std::string topicSetText(const std::string &answer);
 
 // A heap copy of the input with a terminating zero and nothing after it,
 // so that AddressSanitizer sees any read past the end.

@@ -27,89 +27,105 @@ template <std::size_t N> bool startsWith(const char *p, const char (&prefix)[N])
     return true;
 }
 
+// End of a declaration starting at p ("<!"), or null when unterminated; an
+// internal subset in brackets may hold '>'.
+const char *declarationEnd(const char *p)
+{
+    int depth = 0;
+    char quote = 0;
+    for (p += 2; *p != '\0'; ++p) {
+        if (quote != 0) {
+            quote = (*p == quote) ? 0 : quote;
+        } else if (*p == '"' || *p == '\'') {
+            quote = *p;
+        } else if (*p == '[') {
+            ++depth;
+        } else if (*p == ']') {
+            --depth;
+        } else if (*p == '>' && depth <= 0) {
+            return p;
+        }
+    }
+    return nullptr;
+}
+
+// The '>' that ends the attributes of a tag starting at p, or null: jumps
+// from one quote or bracket to the next; a quoted value runs to its closing
+// quote.
+const char *tagEnd(const char *p)
+{
+    while (true) {
+        p += std::strcspn(p, "\"'<>");
+        if (*p == '\0' || *p == '<') {
+            return nullptr;
+        }
+        if (*p == '>') {
+            return p;
+        }
+        const char *close = std::strchr(p + 1, *p);
+        if (close == nullptr) {
+            return nullptr;
+        }
+        p = close + 1;
+    }
+}
+
 // One pass over the text. With write false it only checks that every
 // markup construct is terminated; with write true it compacts the text,
 // dropping "prefix:" from element names (start and end tags). Comments,
 // CDATA, processing instructions, declarations, attribute values and
 // character data are copied unchanged, so '>' or ':' inside them cannot
-// confuse the scan. *prefixed tells whether some element name carries a
+// confuse the scan. prefixed tells whether some element name carries a
 // prefix (nothing to write otherwise).
-bool rewrite(char *text, bool write, bool *prefixed)
+class Rewriter
 {
-    const char *in = text;
-    char *out = text;
-    auto copy = [&](const char *from, const char *to) {
-        // Until the first prefix is dropped the text stays where it is.
-        if (write && out != from) {
-            std::memmove(out, from, static_cast<size_t>(to - from));
+  public:
+    Rewriter(char *text, bool write) : in_(text), out_(text), write_(write) {}
+
+    bool run()
+    {
+        while (*in_ != '\0') {
+            if (!step()) {
+                return false;
+            }
         }
-        out += to - from;
-    };
-    auto copyThrough = [&](const char *terminator) -> bool {
-        const char *end = std::strstr(in, terminator);
-        if (end == nullptr) {
-            return false;
+        if (write_) {
+            *out_ = '\0';
         }
-        end += std::strlen(terminator);
-        copy(in, end);
-        in = end;
         return true;
-    };
+    }
+    bool prefixed() const { return prefixed_; }
 
-    while (*in != '\0') {
-        if (*in != '<') {
-            const char *next = std::strchr(in, '<');
-            const char *end = next != nullptr ? next : in + std::strlen(in);
-            copy(in, end);
-            in = end;
-            continue;
+  private:
+    // One construct: character data, a comment, CDATA, a processing
+    // instruction, a declaration or a tag.
+    bool step()
+    {
+        if (*in_ != '<') {
+            const char *next = std::strchr(in_, '<');
+            copyTo(next != nullptr ? next : in_ + std::strlen(in_));
+            return true;
         }
-        if (startsWith(in, "<!--")) {
-            if (!copyThrough("-->")) {
-                return false;
-            }
-            continue;
+        if (startsWith(in_, "<!--")) {
+            return copyThrough("-->");
         }
-        if (startsWith(in, "<![CDATA[")) {
-            if (!copyThrough("]]>")) {
-                return false;
-            }
-            continue;
+        if (startsWith(in_, "<![CDATA[")) {
+            return copyThrough("]]>");
         }
-        if (startsWith(in, "<?")) {
-            if (!copyThrough("?>")) {
-                return false;
-            }
-            continue;
+        if (startsWith(in_, "<?")) {
+            return copyThrough("?>");
         }
-        if (startsWith(in, "<!")) {
-            // Declaration; an internal subset in brackets may hold '>'.
-            const char *p = in + 2;
-            int depth = 0;
-            char quote = 0;
-            for (; *p != '\0'; ++p) {
-                if (quote != 0) {
-                    quote = (*p == quote) ? 0 : quote;
-                } else if (*p == '"' || *p == '\'') {
-                    quote = *p;
-                } else if (*p == '[') {
-                    ++depth;
-                } else if (*p == ']') {
-                    --depth;
-                } else if (*p == '>' && depth <= 0) {
-                    break;
-                }
-            }
-            if (*p == '\0') {
-                return false;
-            }
-            copy(in, p + 1);
-            in = p + 1;
-            continue;
+        if (startsWith(in_, "<!")) {
+            const char *end = declarationEnd(in_);
+            return end != nullptr && copyTo(end + 1);
         }
+        return tag();
+    }
 
-        // Start or end tag: "<" ["/"] name, then attributes up to '>'.
-        const char *nameStart = in + 1;
+    // Start or end tag: "<" ["/"] name, then attributes up to '>'.
+    bool tag()
+    {
+        const char *nameStart = in_ + 1;
         if (*nameStart == '/') {
             ++nameStart;
         }
@@ -126,36 +142,50 @@ bool rewrite(char *text, bool write, bool *prefixed)
             return false;
         }
         if (colon != nullptr) {
-            *prefixed = true;
+            prefixed_ = true;
         }
-        copy(in, nameStart);
+        copy(in_, nameStart);
         copy(colon != nullptr ? colon + 1 : nameStart, nameEnd);
-        in = nameEnd;
+        in_ = nameEnd;
+        const char *end = tagEnd(in_);
+        return end != nullptr && copyTo(end + 1);
+    }
 
-        // Attributes: jump from one quote or bracket to the next; a quoted
-        // value runs to its closing quote.
-        const char *p = in;
-        while (true) {
-            p += std::strcspn(p, "\"'<>");
-            if (*p == '\0' || *p == '<') {
-                return false;
-            }
-            if (*p == '>') {
-                break;
-            }
-            const char *close = std::strchr(p + 1, *p);
-            if (close == nullptr) {
-                return false;
-            }
-            p = close + 1;
+    void copy(const char *from, const char *to)
+    {
+        // Until the first prefix is dropped the text stays where it is.
+        if (write_ && out_ != from) {
+            std::memmove(out_, from, static_cast<size_t>(to - from));
         }
-        copy(in, p + 1);
-        in = p + 1;
+        out_ += to - from;
     }
-    if (write) {
-        *out = '\0';
+
+    // Copies the input up to end and continues there.
+    bool copyTo(const char *end)
+    {
+        copy(in_, end);
+        in_ = end;
+        return true;
     }
-    return true;
+
+    bool copyThrough(const char *terminator)
+    {
+        const char *end = std::strstr(in_, terminator);
+        return end != nullptr && copyTo(end + std::strlen(terminator));
+    }
+
+    const char *in_;
+    char *out_;
+    bool write_;
+    bool prefixed_ = false;
+};
+
+bool rewrite(char *text, bool write, bool *prefixed)
+{
+    Rewriter rewriter(text, write);
+    const bool ok = rewriter.run();
+    *prefixed = *prefixed || rewriter.prefixed();
+    return ok;
 }
 } // namespace
 

@@ -10,14 +10,15 @@
 
 #include "discovery_expect.h"
 #include "test_support.h"
+#include "vek_log.h"
 #include "vek_onvif_event.h"
 #include "vek_platform_ctl.h"
 
 namespace
 {
 
-constexpr int32_t kError = 4;
-constexpr int32_t kInfo = 1;
+using vek::kLevelError;
+using vek::kLevelInfo;
 
 using vektest::Cfg;
 using vektest::Expected;
@@ -184,9 +185,9 @@ TEST(TopicWalkLog, UnknownRootsAndEmptySets)
                        "</MotionAlarm></Monitoring> x <VideoSource><MotionAlarm>" + md() +
                        "</MotionAlarm></VideoSource></Message>";
     ASSERT_EQ(0u, VEK_Onvif_Event_ParsePropeMsg(text.c_str(), &cfg.cfg));
-    EXPECT_TRUE(
-        log.has(kInfo, 102, "VEK_Onvif_GetAlarmNum", "The node[Monitoring] do not be concerned."));
-    EXPECT_TRUE(log.has(kInfo, 102, "VEK_Onvif_Event_ParsePropeMsg",
+    EXPECT_TRUE(log.has(kLevelInfo, 102, "VEK_Onvif_GetAlarmNum",
+                        "The node[Monitoring] do not be concerned."));
+    EXPECT_TRUE(log.has(kLevelInfo, 102, "VEK_Onvif_Event_ParsePropeMsg",
                         "The node[Monitoring] do not be concerned."));
     expectTemplates({{1, {kStr("Src")}, {}, {kBool("State")}}}, cfg.cfg);
 
@@ -194,14 +195,14 @@ TEST(TopicWalkLog, UnknownRootsAndEmptySets)
     log.clear();
     ASSERT_EQ(0u, VEK_Onvif_Event_ParsePropeMsg(
                       "<Message><Monitoring><MotionAlarm/></Monitoring></Message>", &cfg.cfg));
-    EXPECT_TRUE(
-        log.has(kInfo, 102, "VEK_Onvif_GetAlarmNum", "The node[Monitoring] do not be concerned."));
-    EXPECT_TRUE(log.has(kInfo, 0, "VEK_Onvif_Event_ParsePropeMsg", "Find no alarm on XML."));
+    EXPECT_TRUE(log.has(kLevelInfo, 102, "VEK_Onvif_GetAlarmNum",
+                        "The node[Monitoring] do not be concerned."));
+    EXPECT_TRUE(log.has(kLevelInfo, 0, "VEK_Onvif_Event_ParsePropeMsg", "Find no alarm on XML."));
     expectTemplates({}, cfg.cfg);
 
     log.clear();
     ASSERT_EQ(0u, VEK_Onvif_Event_ParsePropeMsg("<Message/>", &cfg.cfg));
-    EXPECT_TRUE(log.has(kInfo, 0, "VEK_Onvif_Event_ParsePropeMsg", "Find no alarm on XML."));
+    EXPECT_TRUE(log.has(kLevelInfo, 0, "VEK_Onvif_Event_ParsePropeMsg", "Find no alarm on XML."));
     expectTemplates({}, cfg.cfg);
 }
 
@@ -212,7 +213,7 @@ TEST(TopicWalkLog, KnownTopicWithoutUsableDescriptionFreesTheArray)
     Cfg cfg;
     ASSERT_EQ(0u, VEK_Onvif_Event_ParsePropeMsg(
                       "<Message><VideoSource><MotionAlarm/></VideoSource></Message>", &cfg.cfg));
-    EXPECT_TRUE(log.has(kError, 112, "VEK_Onvif_GetPropeAlarm", "can not find message node."));
+    EXPECT_TRUE(log.has(kLevelError, 112, "VEK_Onvif_GetPropeAlarm", "can not find message node."));
     expectTemplates({}, cfg.cfg);
     EXPECT_EQ(before, VEK_PLAT_GetLiveBlocks());
 }
@@ -244,11 +245,11 @@ TEST_P(TopicWalkFailure, LeavesTheConfigurationEmpty)
 INSTANTIATE_TEST_SUITE_P(
     Cases, TopicWalkFailure,
     ::testing::Values(
-        ParseFailure{"NullText", nullptr, false, kError, 102, "Invalid input Param.", 102},
-        ParseFailure{"NullCfg", "<Message/>", true, kError, 102, "Invalid input Param.", 102},
-        ParseFailure{"NotXml", "<Message><VideoSource></Message>", false, kError, 112,
+        ParseFailure{"NullText", nullptr, false, kLevelError, 102, "Invalid input Param.", 102},
+        ParseFailure{"NullCfg", "<Message/>", true, kLevelError, 102, "Invalid input Param.", 102},
+        ParseFailure{"NotXml", "<Message><VideoSource></Message>", false, kLevelError, 112,
                      "Failed to load alarm string.", 112},
-        ParseFailure{"NoMessage", "<TopicSet><VideoSource/></TopicSet>", false, kError, 112,
+        ParseFailure{"NoMessage", "<TopicSet><VideoSource/></TopicSet>", false, kLevelError, 112,
                      "Find no node[Message].", 112}),
     [](const ::testing::TestParamInfo<ParseFailure> &info) { return info.param.name; });
 
@@ -261,7 +262,7 @@ TEST(AlarmNum, NullArguments)
     mxml_node_t *doc = mxmlLoadString(nullptr, "<Message/>", MXML_NO_CALLBACK);
     EXPECT_EQ(102u, VEK_Onvif_GetAlarmNum(doc, nullptr));
     mxmlDelete(doc);
-    EXPECT_TRUE(log.has(kError, 102, "VEK_Onvif_GetAlarmNum", "Invalid input Param."));
+    EXPECT_TRUE(log.has(kLevelError, 102, "VEK_Onvif_GetAlarmNum", "Invalid input Param."));
 }
 
 TEST(TopicWalkMemory, TemplateArrayNotAllocated)
@@ -275,7 +276,7 @@ TEST(TopicWalkMemory, TemplateArrayNotAllocated)
     uint32_t result = VEK_Onvif_Event_ParsePropeMsg(text.c_str(), &cfg.cfg);
     VEK_PLAT_FailAllocAfter(-1);
     EXPECT_EQ(104u, result);
-    EXPECT_TRUE(log.has(kError, 104, "VEK_Onvif_Event_ParsePropeMsg",
+    EXPECT_TRUE(log.has(kLevelError, 104, "VEK_Onvif_Event_ParsePropeMsg",
                         "Failed to malloc pstPropeAlarmInfo memory."));
     expectTemplates({}, cfg.cfg);
     EXPECT_EQ(before, VEK_PLAT_GetLiveBlocks());
@@ -477,10 +478,10 @@ TEST(DescriptionLog, OneSourceWithoutItemsIsSkipped)
                                "</Source><Data>" + sid("On", "xs:boolean") +
                                "</Data></MessageDescription>",
                            1, &cfg.cfg));
-    EXPECT_TRUE(log.has(kError, 112, "VEK_Onvif_Event_GetPropeData",
+    EXPECT_TRUE(log.has(kLevelError, 112, "VEK_Onvif_Event_GetPropeData",
                         "can not find SimpleItemDescription."));
     EXPECT_TRUE(
-        log.has(kError, 112, "VEK_Onvif_GetPropeAlarm", "VEK_Onvif_Event_GetPropeData fail."));
+        log.has(kLevelError, 112, "VEK_Onvif_GetPropeAlarm", "VEK_Onvif_Event_GetPropeData fail."));
     expectTemplates({{1, {kInt("A")}, {}, {kBool("On")}}}, cfg.cfg);
 }
 
@@ -501,7 +502,7 @@ TEST_P(DescriptionRejected, AppendsNothing)
     RoomyCfg cfg;
     uint32_t before = VEK_PLAT_GetLiveBlocks();
     EXPECT_EQ(102u, buildOne(c.description, 1, &cfg.cfg));
-    EXPECT_TRUE(log.has(kError, 112, "VEK_Onvif_GetPropeAlarm", c.log));
+    EXPECT_TRUE(log.has(kLevelError, 112, "VEK_Onvif_GetPropeAlarm", c.log));
     EXPECT_EQ(0u, cfg.cfg.PropeAlarmCount);
     EXPECT_EQ(0u, cfg.cfg.pstPropeAlarmInfo[0].AlarmType);
     EXPECT_EQ(before, VEK_PLAT_GetLiveBlocks());
@@ -535,7 +536,7 @@ TEST(DescriptionSteps, AbsentTopicAndNullArguments)
     vektest::LogCapture log;
     RoomyCfg cfg;
     EXPECT_EQ(102u, buildOne(md(), 1, nullptr));
-    EXPECT_TRUE(log.has(kError, 112, "VEK_Onvif_GetAlarmNode", "Invalid input Param."));
+    EXPECT_TRUE(log.has(kLevelError, 112, "VEK_Onvif_GetAlarmNode", "Invalid input Param."));
 
     log.clear();
     mxml_node_t *doc = mxmlLoadString(nullptr, "<Start><U/></Start>", MXML_NO_CALLBACK);
@@ -546,20 +547,20 @@ TEST(DescriptionSteps, AbsentTopicAndNullArguments)
     OnvifAlarmTemplate templ{};
     EXPECT_EQ(102u, VEK_Onvif_GetPropeAlarm(doc, nullptr, &templ));
     EXPECT_EQ(102u, VEK_Onvif_GetPropeAlarm(doc, &cfg.cfg, nullptr));
-    EXPECT_TRUE(log.has(kError, 112, "VEK_Onvif_GetPropeAlarm", "Invalid input Param."));
+    EXPECT_TRUE(log.has(kLevelError, 112, "VEK_Onvif_GetPropeAlarm", "Invalid input Param."));
 
     uint32_t count = 5;
     OnvifSimpleItem item{};
     EXPECT_EQ(102u, VEK_Onvif_Event_GetPropeData(nullptr, 0, 1, &count, &item));
     EXPECT_EQ(102u, VEK_Onvif_Event_GetPropeData(doc, 0, 1, nullptr, &item));
-    EXPECT_TRUE(log.has(kError, 112, "VEK_Onvif_Event_GetPropeData", "Input para is NULL"));
+    EXPECT_TRUE(log.has(kLevelError, 112, "VEK_Onvif_Event_GetPropeData", "Input para is NULL"));
     // A part without items: refused, count not written.
     EXPECT_EQ(102u, VEK_Onvif_Event_GetPropeData(doc, 0, 1, &count, &item));
     EXPECT_EQ(5u, count);
 
     EXPECT_EQ(102u, VEK_Onvif_AddToCFGAlarm(nullptr, &cfg.cfg));
     EXPECT_EQ(102u, VEK_Onvif_AddToCFGAlarm(&templ, nullptr));
-    EXPECT_TRUE(log.has(kError, 112, "VEK_Onvif_AddToCFGAlarm", "Invalid input Param."));
+    EXPECT_TRUE(log.has(kLevelError, 112, "VEK_Onvif_AddToCFGAlarm", "Invalid input Param."));
     mxmlDelete(doc);
 }
 
@@ -571,7 +572,7 @@ TEST(DescriptionSteps, AppendNeedsATemplateArray)
     Cfg cfg;
     uint32_t before = VEK_PLAT_GetLiveBlocks();
     EXPECT_EQ(102u, buildOne(md(), 1, &cfg.cfg));
-    EXPECT_TRUE(log.has(kError, 112, "VEK_Onvif_AddToCFGAlarm", "Invalid input Param."));
+    EXPECT_TRUE(log.has(kLevelError, 112, "VEK_Onvif_AddToCFGAlarm", "Invalid input Param."));
     EXPECT_EQ(0u, cfg.cfg.PropeAlarmCount);
     EXPECT_EQ(before, VEK_PLAT_GetLiveBlocks());
 }
@@ -599,7 +600,7 @@ TEST(DescriptionSteps, AllocationFailuresAppendNothingAndLeakNothing)
         uint32_t result = buildOne(description, 1, &cfg.cfg);
         VEK_PLAT_FailAllocAfter(-1);
         EXPECT_EQ(104u, result);
-        EXPECT_TRUE(log.has(kError, 112, c.func, c.log));
+        EXPECT_TRUE(log.has(kLevelError, 112, c.func, c.log));
         EXPECT_EQ(0u, cfg.cfg.PropeAlarmCount);
         EXPECT_EQ(before, VEK_PLAT_GetLiveBlocks());
     }

@@ -10,16 +10,17 @@
 #include <string>
 #include <vector>
 
-#include "../discovery/discovery_internal.h"
 #include "discovery_expect.h"
+#include "discovery_internal.h"
 #include "test_support.h"
+#include "vek_log.h"
 #include "vek_onvif_event.h"
 #include "vek_platform_ctl.h"
 
 namespace
 {
 
-constexpr int32_t kError = 4;
+using vek::kLevelError;
 constexpr const char *kFunc = "VEK_Onvif_GetEventProperties";
 
 using vektest::Cfg;
@@ -152,7 +153,7 @@ TEST(CorpusMalformed, TopicSetThatIsNotWellFormedGivesNothing)
     EXPECT_EQ(0u, VEK_Onvif_GetEventProperties(peer.url().c_str(), "", "", &cfg.cfg));
     expectTemplates({}, cfg.cfg);
     EXPECT_TRUE(
-        log.has(kError, 112, kFunc,
+        log.has(kLevelError, 112, kFunc,
                 "stGetEventPropertiesResponse.ns8__TopicSet is NULL, url:" + peer.url() + "."));
 }
 
@@ -194,7 +195,7 @@ TEST(Failures, BadArgumentsEmptyTheConfiguration)
 {
     vektest::LogCapture log;
     EXPECT_EQ(102u, VEK_Onvif_GetEventProperties("http://127.0.0.1:1/", "", "", nullptr));
-    EXPECT_TRUE(log.has(kError, 112, kFunc, "Invalid input Param."));
+    EXPECT_TRUE(log.has(kLevelError, 112, kFunc, "Invalid input Param."));
 
     uint32_t before = VEK_PLAT_GetLiveBlocks();
     struct {
@@ -208,7 +209,7 @@ TEST(Failures, BadArgumentsEmptyTheConfiguration)
         discoverOne(&cfg.cfg);
         log.clear();
         EXPECT_EQ(102u, VEK_Onvif_GetEventProperties(c.url, c.user, c.password, &cfg.cfg));
-        EXPECT_TRUE(log.has(kError, 112, kFunc, "Invalid input Param."));
+        EXPECT_TRUE(log.has(kLevelError, 112, kFunc, "Invalid input Param."));
         EXPECT_EQ(0u, cfg.cfg.PropeAlarmCount);
         EXPECT_EQ(nullptr, cfg.cfg.pstPropeAlarmInfo);
         EXPECT_EQ(before, VEK_PLAT_GetLiveBlocks());
@@ -246,7 +247,7 @@ TEST(Failures, ExchangeFailures)
         Cfg cfg;
         discoverOne(&cfg.cfg);
         EXPECT_EQ(100u, VEK_Onvif_GetEventProperties(url.c_str(), "", "", &cfg.cfg));
-        EXPECT_TRUE(log.has(kError, 112, kFunc,
+        EXPECT_TRUE(log.has(kLevelError, 112, kFunc,
                             "Failed to get device event information, url:" + url + "."));
         expectTemplates({}, cfg.cfg);
     }
@@ -290,7 +291,7 @@ TEST(Failures, ElementThatCannotBeCleanedIsLeftOut)
     vektest::LogCapture log;
     Cfg cfg;
     EXPECT_EQ(0u, VEK_Onvif_GetEventProperties(peer.url().c_str(), "", "", &cfg.cfg));
-    EXPECT_TRUE(log.has(kError, 112, kFunc,
+    EXPECT_TRUE(log.has(kLevelError, 112, kFunc,
                         "VEK_PUB_DeleteNodeProperty fail , ulIndex:0, errorcode is 112."));
     expectTemplates({{1, {S("Source")}, {}, {B("State")}}}, cfg.cfg);
 }
@@ -306,7 +307,7 @@ TEST(TopicSetText, CleansJoinsAndSkips)
     uint32_t before = VEK_PLAT_GetLiveBlocks();
     ASSERT_EQ(0u, vek::assembleTopicSetText(4, elements.data(), &text));
     EXPECT_STREQ("<Message><VideoSource><MotionAlarm/></VideoSource><Device/></Message>", text);
-    EXPECT_TRUE(log.has(kError, 112, kFunc,
+    EXPECT_TRUE(log.has(kLevelError, 112, kFunc,
                         "VEK_PUB_DeleteNodeProperty fail , ulIndex:2, errorcode is 112."));
     ZU_MEM_FreeEx(reinterpret_cast<void **>(&text), __FILE__, __LINE__);
 
@@ -317,7 +318,7 @@ TEST(TopicSetText, CleansJoinsAndSkips)
     VEK_PLAT_FailAllocAfter(0);
     EXPECT_EQ(104u, vek::assembleTopicSetText(0, nullptr, &text));
     VEK_PLAT_FailAllocAfter(-1);
-    EXPECT_TRUE(log.has(kError, 112, kFunc, "Failed to alloc memory."));
+    EXPECT_TRUE(log.has(kLevelError, 112, kFunc, "Failed to alloc memory."));
     EXPECT_EQ(nullptr, text);
     EXPECT_EQ(before, VEK_PLAT_GetLiveBlocks());
 }

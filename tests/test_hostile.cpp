@@ -15,15 +15,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "camsim.h"
+#include "fixture_loopback.h"
 #include "soapH.h"
 #include "test_support.h"
 #include "vek_onvif_event.h"
@@ -97,44 +96,13 @@ std::string genuineMotion()
     return motionNotification(motionItems("VideoSourceToken_1", "true"));
 }
 
-// The configuration of the listener tests: one caller-placed motion
-// template, Source "Source" (string), Data "State" (boolean), code 1.
-struct MotionConfig {
-    OnvifSimpleItem source{};
-    OnvifSimpleItem data{};
-    OnvifAlarmTemplate templ{};
-    OnvifAlarmCfg cfg{};
-    OnvifAlarmInputList inputs{};
-
-    MotionConfig()
-    {
-        std::strcpy(source.Name, "Source");
-        std::strcpy(source.Value, "common_string");
-        std::strcpy(data.Name, "State");
-        std::strcpy(data.Value, "common_boolean");
-        templ.AlarmType = VEK_ALARM_MOTION;
-        templ.SourceCount = 1;
-        templ.SourceItems = &source;
-        templ.DataCount = 1;
-        templ.DataItems = &data;
-        cfg.PresetAlarmCount = 1;
-        cfg.PresetAlarms = &templ;
-    }
-};
+using vektest::MotionConfig;
 
 int listeningSocket(int backlog, int &port)
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&addr), len) != 0 || listen(fd, backlog) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
-        close(fd);
-        return -1;
-    }
-    port = ntohs(addr.sin_port);
+    uint16_t bound = 0;
+    int fd = vekfix::loopbackListener(backlog, &bound);
+    port = bound;
     return fd;
 }
 
@@ -170,6 +138,19 @@ camsim::SendOptions halfClosed()
 {
     camsim::SendOptions options;
     options.shutdownWrite = true;
+    options.readResponse = false;
+    return options;
+}
+
+// A sender that writes one byte every delay, for at most maxDuration, and
+// does not wait for the answer.
+camsim::SendOptions bytePerDelay(std::chrono::milliseconds delay,
+                                 std::chrono::milliseconds maxDuration)
+{
+    camsim::SendOptions options;
+    options.chunkSize = 1;
+    options.delayPerChunk = delay;
+    options.maxDuration = maxDuration;
     options.readResponse = false;
     return options;
 }
@@ -303,16 +284,10 @@ std::vector<ListenerCase> listenerCases()
                          return bytes.substr(0, body) + "zz\r\n" + bytes.substr(body);
                      },
                      halfClosed(), 1, "", 1.0});
-    {
-        camsim::SendOptions slow;
-        slow.chunkSize = 1;
-        slow.delayPerChunk = std::chrono::milliseconds(500);
-        slow.maxDuration = std::chrono::milliseconds(8000);
-        slow.readResponse = false;
-        cases.push_back({"OneBytePerHalfSecond",
-                         [](const std::string &url) { return post(url, {genuineMotion()}); }, slow,
-                         0, kFailedLine, 4.5});
-    }
+    cases.push_back({"OneBytePerHalfSecond",
+                     [](const std::string &url) { return post(url, {genuineMotion()}); },
+                     bytePerDelay(std::chrono::milliseconds(500), std::chrono::milliseconds(8000)),
+                     0, kFailedLine, 4.5});
     appendLengthAndTimeCases(cases);
     return cases;
 }
@@ -327,9 +302,7 @@ const char *const kBadLengthLine = "Notify refused: Content-Length is not a size
 // Content-Length.
 std::string fuzzSeed(const char *name)
 {
-    std::ifstream in(std::string(VEK_FIXTURE_DIR) + "/../../fuzz/seeds/listener/" + name,
-                     std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return vektest::readFixture(std::string("../../fuzz/seeds/listener/") + name);
 }
 
 std::string declaredLength(const std::string &url, const char *length)
@@ -368,13 +341,9 @@ void appendLengthAndTimeCases(std::vector<ListenerCase> &cases)
          halfClosed(), 0, kRefusedLine, 1.0});
     // Each byte comes well within the read time-out; the request as a
     // whole does not.
-    camsim::SendOptions trickle;
-    trickle.chunkSize = 1;
-    trickle.delayPerChunk = std::chrono::milliseconds(100);
-    trickle.maxDuration = std::chrono::milliseconds(6000);
-    trickle.readResponse = false;
     cases.push_back({"OneBytePerTenthOfASecond",
-                     [](const std::string &url) { return post(url, {genuineMotion()}); }, trickle,
+                     [](const std::string &url) { return post(url, {genuineMotion()}); },
+                     bytePerDelay(std::chrono::milliseconds(100), std::chrono::milliseconds(6000)),
                      0, kFailedLine, 1.3});
 }
 

@@ -114,36 +114,23 @@ TEST(Soak, RecorderLoopAgainstTheSimulator)
     const int descriptorsAtStart = vektest::openDescriptorCount();
 
     camsim::Config config;
-    config.topicSetFile = std::string(VEK_FIXTURE_DIR) + "/corpus/properties/topicset-01.xml";
+    config.topicSetFile = vektest::fixturePath("corpus/properties/topicset-01.xml");
     camsim::CameraSim sim(config);
     sim.start();
     const std::string eventUrl = sim.eventServiceUrl();
 
     OnvifDevAccess access{};
-    std::snprintf(access.szEventUrl, sizeof access.szEventUrl, "%s", eventUrl.c_str());
-    std::strcpy(access.szUserName, "admin");
-    std::strcpy(access.szPassword, "secret");
+    vekfix::copyText(access.szEventUrl, eventUrl);
+    vekfix::copyText(access.szUserName, "admin");
+    vekfix::copyText(access.szPassword, "secret");
     OnvifSmartCaps caps{};
     OnvifSubInfo sub{};
     int32_t listenFd = -1;
 
     // A caller-placed motion template; discovery adds the camera's own.
-    OnvifSimpleItem source{};
-    OnvifSimpleItem data{};
-    std::strcpy(source.Name, "Source");
-    std::strcpy(source.Value, "common_string");
-    std::strcpy(data.Name, "State");
-    std::strcpy(data.Value, "common_boolean");
-    OnvifAlarmTemplate preset{};
-    preset.AlarmType = VEK_ALARM_MOTION;
-    preset.SourceCount = 1;
-    preset.SourceItems = &source;
-    preset.DataCount = 1;
-    preset.DataItems = &data;
-    OnvifAlarmCfg cfg{};
-    cfg.PresetAlarmCount = 1;
-    cfg.PresetAlarms = &preset;
-    OnvifAlarmInputList inputs{};
+    vektest::MotionConfig preset;
+    OnvifAlarmCfg &cfg = preset.cfg;
+    OnvifAlarmInputList &inputs = preset.inputs;
 
     vektest::LogCapture log; // the bad requests are logged, not printed
     std::string consumer;

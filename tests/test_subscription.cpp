@@ -188,7 +188,7 @@ TEST_F(SubscriptionTest, PushPathEndToEnd)
 TEST_F(SubscriptionTest, NewCameraFromDiscoveryToReports)
 {
     camsim::Config config;
-    config.topicSetFile = std::string(VEK_FIXTURE_DIR) + "/corpus/properties/topicset-01.xml";
+    config.topicSetFile = vektest::fixturePath("corpus/properties/topicset-01.xml");
     startCamera(config);
     OnvifAlarmCfg cfg{};
     OnvifAlarmInputList inputs{};
@@ -201,7 +201,7 @@ TEST_F(SubscriptionTest, NewCameraFromDiscoveryToReports)
     }
 
     ASSERT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_COMMON));
-    const std::string notify = std::string(VEK_FIXTURE_DIR) + "/corpus/notify/";
+    const std::string notify = vektest::fixturePath("corpus/notify/");
     std::vector<std::string> messages;
     for (const auto &[file, topic] : std::vector<std::pair<std::string, std::string>>{
              {"tamper-01.xml", ""},

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -67,17 +66,6 @@ void LogCapture::clear()
 {
     std::lock_guard<std::mutex> guard(lock_);
     lines_.clear();
-}
-
-std::string readFixture(const std::string &relative)
-{
-    std::ifstream in(std::string(VEK_FIXTURE_DIR) + "/" + relative, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("missing fixture " + relative);
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 int openDescriptorCount()
@@ -285,8 +273,8 @@ std::string elementText(const std::string &xml, const std::string &localName)
 OnvifSimpleItem item(const std::string &name, const std::string &value)
 {
     OnvifSimpleItem it{};
-    std::snprintf(it.Name, sizeof(it.Name), "%s", name.c_str());
-    std::snprintf(it.Value, sizeof(it.Value), "%s", value.c_str());
+    vekfix::copyText(it.Name, name);
+    vekfix::copyText(it.Value, value);
     return it;
 }
 
@@ -296,21 +284,6 @@ OnvifSimpleItem valueIndexed(const std::string &name, const std::string &value, 
     it.ValueHasIndex = 1;
     it.ValueIndex = origin;
     return it;
-}
-
-MotionConfig::MotionConfig()
-{
-    std::strcpy(source.Name, "Source");
-    std::strcpy(source.Value, "common_string");
-    std::strcpy(data.Name, "State");
-    std::strcpy(data.Value, "common_boolean");
-    templ.AlarmType = 1;
-    templ.SourceCount = 1;
-    templ.SourceItems = &source;
-    templ.DataCount = 1;
-    templ.DataItems = &data;
-    cfg.PresetAlarmCount = 1;
-    cfg.PresetAlarms = &templ;
 }
 
 OnvifAlarmReport *receiveNotify(int listenFd, OnvifAlarmCfg *cfg, OnvifAlarmInputList *inputs,

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "fixture_files.h"
+#include "fixture_motion.h"
 #include "vek_onvif_event.h"
 #include "vek_platform_ctl.h"
 
@@ -47,8 +49,10 @@ class LogCapture
     std::vector<LogLine> lines_;
 };
 
-// Contents of a file below tests/fixtures.
-std::string readFixture(const std::string &relative);
+// Fixture files and the motion configuration come from the fixtures library.
+using vekfix::fixturePath;
+using vekfix::MotionConfig;
+using vekfix::readFixture;
 
 // Number of open file descriptors of this process.
 int openDescriptorCount();
@@ -91,20 +95,6 @@ std::string elementXml(const std::string &xml, const std::string &localName);
 OnvifSimpleItem item(const std::string &name, const std::string &value);
 // A template item whose value carries an index counted from origin.
 OnvifSimpleItem valueIndexed(const std::string &name, const std::string &value, int32_t origin);
-
-// A camera configuration with one caller-placed motion template: Source
-// "Source" (string), Data "State" (boolean), code 1.
-struct MotionConfig {
-    MotionConfig();
-    MotionConfig(const MotionConfig &) = delete;
-    MotionConfig &operator=(const MotionConfig &) = delete;
-
-    OnvifSimpleItem source{};
-    OnvifSimpleItem data{};
-    OnvifAlarmTemplate templ{};
-    OnvifAlarmCfg cfg{};
-    OnvifAlarmInputList inputs{};
-};
 
 // Calls VEK_Onvif_Recv_Notify on the listening socket until it served a
 // connection or about three seconds passed.
