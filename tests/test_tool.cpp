@@ -189,9 +189,9 @@ TEST(ToolDemo, RunsTheWholeLifeAndPasses)
                              "5. The same events through a pull point", "6. Unsubscribe"}) {
         EXPECT_NE(std::string::npos, run.out.find(step)) << step;
     }
-    // Both delivery paths give every expected report: 9 per path, 11 events per path.
-    EXPECT_NE(std::string::npos, run.out.find("events sent 22, reports expected 18, reports "
-                                              "received 18, events with wrong reports 0, failed "
+    // Both delivery paths give every expected report: 14 per path, 16 events per path.
+    EXPECT_NE(std::string::npos, run.out.find("events sent 32, reports expected 28, reports "
+                                              "received 28, events with wrong reports 0, failed "
                                               "steps 0"))
         << run.out;
     EXPECT_NE(std::string::npos, run.out.find("result: PASS"));
