@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <ostream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -199,6 +200,11 @@ struct Case {
     Edits inactive;
     Report inactiveReport;
 };
+
+void PrintTo(const Case &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 class CorpusAlarm : public ::testing::TestWithParam<Case>
 {
