@@ -183,6 +183,7 @@ uint32_t fillPart(mxml_node_t *element, Part &part)
     part.count = count;
     return fillItems(element, items, count);
 }
+
 // The parse behind both entry points; deleted, when given, receives
 // whether the message reports a property instance that no longer exists.
 uint32_t parseMessage(const char *msg, uint32_t *counts[kPartCount],

@@ -38,7 +38,7 @@ using Edits = std::vector<std::pair<std::string, std::string>>;
 
 // Initial states are dropped by design; the same message as a change.
 const std::pair<std::string, std::string> kAsChange = {"\"Initialized\"", "\"Changed\""};
-// The specification examples hold a "..." placeholder between the holder's
+// The examples of the ONVIF documents hold a "..." placeholder between the holder's
 // elements; cases about other things leave it out.
 const std::pair<std::string, std::string> kNoPlaceholder = {"\n  ...\n", "\n"};
 
