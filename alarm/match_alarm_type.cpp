@@ -53,20 +53,38 @@ void readFaceAttribute(const OnvifSimpleItem &item, OnvifAlarmReport &report)
     }
 }
 
-// Whether the template describes a Data item of that name. Alarms whose
-// Data values are read rather than compared (object ids, face attributes)
-// must still carry only items their template knows: otherwise a template of
-// one rule (objects inside a field) would take the messages of every other
-// rule that shares its Source items (a tamper detector's, for one).
-bool describesDataItem(const OnvifAlarmTemplate &templ, const OnvifSimpleItem &item)
+// The template's Data item of that name, or null. Alarms whose Data values
+// are read rather than compared (object ids, face attributes) must still
+// carry only items their template knows: otherwise a template of one rule
+// (objects inside a field) would take the messages of every other rule that
+// shares its Source items (a tamper detector's, for one).
+const OnvifSimpleItem *describedDataItem(const OnvifAlarmTemplate &templ,
+                                         const OnvifSimpleItem &item)
 {
     const std::string_view name = fieldText(item.Name);
     for (uint32_t i = 0; i < templ.DataCount && templ.DataItems != nullptr; ++i) {
         if (fieldText(templ.DataItems[i].Name) == name) {
-            return true;
+            return &templ.DataItems[i];
         }
     }
-    return false;
+    return nullptr;
+}
+
+// A Data item the template types as boolean is the alarm's state, whatever
+// else the alarm's Data items carry: it sets the code to the active code of
+// the alarm or to its inactive form.
+void applyBooleanState(const OnvifSimpleItem &described, const OnvifSimpleItem &item,
+                       uint32_t activeCode, uint32_t &code)
+{
+    if (fieldText(described.Value) != kTypeBoolean) {
+        return;
+    }
+    const std::string_view value = fieldText(item.Value);
+    if (isActiveWord(value)) {
+        code = activeCode;
+    } else if (isInactiveWord(value)) {
+        code = activeCode + VEK_ALARM_INACTIVE_OFFSET;
+    }
 }
 
 // Tries one template. On 0 the working code holds the alarm's code.
@@ -86,15 +104,22 @@ uint32_t tryTemplate(OnvifAlarmTemplate &templ, std::string_view topic,
         return result;
     }
 
+    // The kind of alarm is settled before a state item shifts the code.
+    const uint32_t activeCode = code;
+    const bool faceAttributes = code == VEK_ALARM_FACE_ATTRIBUTES;
+    const bool objectId = carriesObjectId(code);
     for (uint32_t i = 0; i < alarm.DataCount && alarm.DataItems != nullptr; ++i) {
         OnvifSimpleItem &item = alarm.DataItems[i];
-        if ((code == VEK_ALARM_FACE_ATTRIBUTES || carriesObjectId(code)) &&
-            !describesDataItem(templ, item)) {
-            return kNothingUsable;
+        if (faceAttributes || objectId) {
+            const OnvifSimpleItem *described = describedDataItem(templ, item);
+            if (described == nullptr) {
+                return kNothingUsable;
+            }
+            applyBooleanState(*described, item, activeCode, code);
         }
-        if (code == VEK_ALARM_FACE_ATTRIBUTES) {
+        if (faceAttributes) {
             readFaceAttribute(item, report);
-        } else if (carriesObjectId(code)) {
+        } else if (objectId) {
             if (isObjectId(item)) {
                 report.ObjectValue = readNumber(fieldText(item.Value));
             }
@@ -111,7 +136,7 @@ uint32_t tryTemplate(OnvifAlarmTemplate &templ, std::string_view topic,
     }
     // A Key item names the object more reliably than a Data item.
     for (uint32_t i = 0; i < alarm.KeyCount && alarm.KeyItems != nullptr; ++i) {
-        if (carriesObjectId(code) && isObjectId(alarm.KeyItems[i])) {
+        if (objectId && isObjectId(alarm.KeyItems[i])) {
             report.ObjectValue = readNumber(fieldText(alarm.KeyItems[i].Value));
         }
     }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "alarm_internal.h"
+#include "alarm_message.h"
 #include "vek_log.h"
 #include "xml_document.h"
 
@@ -22,6 +23,7 @@ constexpr const char *kMessageElement = "Message";
 constexpr const char *kSimpleItemElement = "SimpleItem";
 constexpr std::string_view kPropertyOperation = "PropertyOperation";
 constexpr std::string_view kInitialized = "Initialized";
+constexpr std::string_view kDeleted = "Deleted";
 constexpr std::string_view kNameAttribute = "Name";
 constexpr std::string_view kValueAttribute = "Value";
 
@@ -89,16 +91,15 @@ std::size_t partOf(mxml_node_t *node)
     return kPartCount;
 }
 
-// Value of the PropertyOperation attribute when it reads "Initialized",
-// else null.
-const char *initializedOperation(mxml_node_t *message)
+// Value of the first PropertyOperation attribute that reads word, else
+// null.
+const char *propertyOperation(mxml_node_t *message, std::string_view word)
 {
     const int attributes = mxmlElementGetAttrCount(message);
     for (int i = 0; i < attributes; ++i) {
         const char *name = nullptr;
         const char *value = mxmlElementGetAttrByIndex(message, i, &name);
-        if (name != nullptr && value != nullptr && kPropertyOperation == name &&
-            kInitialized == value) {
+        if (name != nullptr && value != nullptr && kPropertyOperation == name && word == value) {
             return value;
         }
     }
@@ -206,7 +207,7 @@ mxml_node_t *loadMessage(vek::XmlDocument &doc, const char *msg, uint32_t *statu
         VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "alarm node is corrupted!");
         return nullptr;
     }
-    if (const char *operation = initializedOperation(message)) {
+    if (const char *operation = propertyOperation(message, kInitialized)) {
         VEK_LOG(vek::kLevelInfo, kInvalidParam, kParseFunc, "alarm PropertyOperation is:%s",
                 operation);
         *status = kInvalidParam;
@@ -239,6 +240,32 @@ uint32_t fillParts(mxml_node_t *message, mxml_node_t *top, Parts &parts)
     }
     return status;
 }
+
+// The parse behind both entry points; deleted, when given, receives
+// whether the message reports a property instance that no longer exists.
+uint32_t parseMessage(const char *msg, uint32_t *counts[kPartCount],
+                      OnvifSimpleItem **arrays[kPartCount], bool *deleted)
+{
+    vek::XmlDocument doc(kParseFunc);
+    uint32_t status = kNothingUsable;
+    mxml_node_t *message = loadMessage(doc, msg, &status);
+    if (message == nullptr) {
+        return status;
+    }
+    Parts parts;
+    status = fillParts(message, doc.node(), parts);
+    // Still 100 when no part had items.
+    if (status != kOk) {
+        return status;
+    }
+
+    parts.handOver(counts, arrays);
+    if (deleted != nullptr) {
+        *deleted = propertyOperation(message, kDeleted) != nullptr;
+    }
+    return kOk;
+}
+
 } // namespace
 
 extern "C" {
@@ -266,24 +293,23 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParseAlarmMsg(const char *msg, uint32_t *
         VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "Invalid input Param.");
         return kInvalidParam;
     }
-
-    vek::XmlDocument doc(kParseFunc);
-    uint32_t status = kNothingUsable;
-    mxml_node_t *message = loadMessage(doc, msg, &status);
-    if (message == nullptr) {
-        return status;
-    }
-    Parts parts;
-    status = fillParts(message, doc.node(), parts);
-    // Still 100 when no part had items.
-    if (status != kOk) {
-        return status;
-    }
-
     uint32_t *counts[kPartCount] = {srcCount, keyCount, dataCount, extCount};
     OnvifSimpleItem **arrays[kPartCount] = {src, key, data, ext};
-    parts.handOver(counts, arrays);
-    return kOk;
+    return parseMessage(msg, counts, arrays, nullptr);
 }
 
 } // extern "C"
+
+uint32_t vek::alarm::parseAlarmMessage(const char *msg, OnvifAlarmTemplate &alarm, bool &deleted)
+{
+    deleted = false;
+    if (msg == nullptr) {
+        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "Invalid input Param.");
+        return kInvalidParam;
+    }
+    uint32_t *counts[kPartCount] = {&alarm.SourceCount, &alarm.KeyCount, &alarm.DataCount,
+                                    &alarm.ExtensionCount};
+    OnvifSimpleItem **arrays[kPartCount] = {&alarm.SourceItems, &alarm.KeyItems, &alarm.DataItems,
+                                            &alarm.ExtensionItems};
+    return parseMessage(msg, counts, arrays, &deleted);
+}

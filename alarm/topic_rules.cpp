@@ -38,6 +38,9 @@ constexpr TopicRule kTopicRules[] = {
     {{"VideoSource", "GlobalSceneChange", "AnalyticsService"}, VEK_ALARM_SCENE_CHANGE_ANALYTICS},
     {{"VideoSource", "GlobalSceneChange"}, kKeepCode},
     {{"VideoSource", "ImageTooBlurry", "AnalyticsService"}, VEK_ALARM_IMAGE_BLURRY},
+    // Shaped like motion and scene-change messages (a Source and a State),
+    // so the template that takes it may be theirs.
+    {{"VideoSource", "ImageTooBlurry", "ImagingService"}, VEK_ALARM_IMAGE_BLURRY},
     {{"VideoSource", "SmartTracking"}, VEK_ALARM_SMART_TRACKING},
     {{"VideoSource", "DoorbellAlarm"}, VEK_ALARM_DOORBELL},
     {{"VideoSource"}, kKeepCode},

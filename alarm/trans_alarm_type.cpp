@@ -7,6 +7,8 @@
 #include <string_view>
 
 #include "alarm_internal.h"
+#include "alarm_message.h"
+#include "holder_content.h"
 #include "soapH.h"
 #include "translate_notify.h"
 #include "vek_log.h"
@@ -110,19 +112,22 @@ void copyTopic(const ns7__NotificationMessageHolderType &holder, OnvifAlarmTempl
 }
 
 // Appends the reports one matched message gives: a face-attribute alarm
-// becomes a no-mask report, an abnormal-temperature report, both or none.
+// becomes a no-mask report, an abnormal-temperature report, both or none,
+// each in the state the face-attribute alarm was in.
 void appendReports(OnvifAlarmReport &report, ReportArray &reports)
 {
-    if (report.AlarmType != VEK_ALARM_FACE_ATTRIBUTES) {
+    const bool inactive = report.AlarmType == VEK_ALARM_FACE_ATTRIBUTES + VEK_ALARM_INACTIVE_OFFSET;
+    if (report.AlarmType != VEK_ALARM_FACE_ATTRIBUTES && !inactive) {
         reports.append(report);
         return;
     }
+    const uint16_t offset = inactive ? VEK_ALARM_INACTIVE_OFFSET : 0;
     if ((report.AttributeFlags & VEK_ALARM_FLAG_NO_MASK) != 0) {
-        report.AlarmType = VEK_ALARM_NO_MASK;
+        report.AlarmType = VEK_ALARM_NO_MASK + offset;
         reports.append(report);
     }
     if ((report.AttributeFlags & VEK_ALARM_FLAG_ABNORMAL_TEMPERATURE) != 0) {
-        report.AlarmType = VEK_ALARM_ABNORMAL_TEMPERATURE;
+        report.AlarmType = VEK_ALARM_ABNORMAL_TEMPERATURE + offset;
         reports.append(report);
     }
 }
@@ -166,9 +171,8 @@ void translateMessage(OnvifAlarmCfg *cfg, OnvifAlarmInputList *inputs,
         asChanged = initialAsChanged(text);
         text = asChanged.data();
     }
-    result = VEK_Onvif_Event_ParseAlarmMsg(
-        text, &alarm.SourceCount, &alarm.KeyCount, &alarm.DataCount, &alarm.ExtensionCount,
-        &alarm.SourceItems, &alarm.KeyItems, &alarm.DataItems, &alarm.ExtensionItems);
+    bool deleted = false;
+    result = parseAlarmMessage(text, alarm, deleted);
     if (result != kOk) {
         VEK_LOG(vek::kLevelInfo, result, kTransFunc, "Failed to parse alarm message[%s] info.",
                 text);
@@ -184,6 +188,11 @@ void translateMessage(OnvifAlarmCfg *cfg, OnvifAlarmInputList *inputs,
     if (result != kOk) {
         VEK_LOG(vek::kLevelInfo, result, kTransFunc, "Do not find Alarm[%s] on alarmcfg.", text);
         return;
+    }
+    // Face attributes (2000) are an active code above the offset.
+    if (deleted && (report.AlarmType < VEK_ALARM_INACTIVE_OFFSET ||
+                    report.AlarmType == VEK_ALARM_FACE_ATTRIBUTES)) {
+        report.AlarmType += VEK_ALARM_INACTIVE_OFFSET;
     }
     appendReports(report, reports);
 }
@@ -210,7 +219,8 @@ OnvifAlarmReport *vek::alarm::translateNotify(OnvifAlarmCfg *cfg, OnvifAlarmInpu
         return nullptr;
     }
     for (uint32_t i = 0; i < messages; ++i) {
-        translateMessage(cfg, inputs, notify->NotificationMessage[i], reports, initialStates);
+        const HolderContent content(notify->NotificationMessage[i]);
+        translateMessage(cfg, inputs, content.holder(), reports, initialStates);
     }
     if (reports.count() == 0) {
         return nullptr;

@@ -149,11 +149,15 @@ struct _ns7__NotificationMessageHolderType_Message {
     _XML __any;
 };
 
+// Text that is not whitespace between a holder's elements would make the
+// runtime skip the whole holder; with a mixed member it keeps the content
+// from that text on as literal XML instead, read back by the translation.
 struct ns7__NotificationMessageHolderType {
     struct wsa5__EndpointReferenceType *SubscriptionReference 0;
     struct ns7__TopicExpressionType *Topic 0;
     struct wsa5__EndpointReferenceType *ProducerReference 0;
     struct _ns7__NotificationMessageHolderType_Message Message 0;
+    _XML __mixed;
 };
 
 struct _ns7__Notify {

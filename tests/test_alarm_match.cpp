@@ -546,7 +546,7 @@ TEST_F(AlarmMatch, TopicRules)
         {"tns1:VideoSource/GlobalSceneChange/ImagingService/AnalyticsService", 1, 3},
         {"tns1:VideoSource/GlobalSceneChange/SmartTracking", 1, 1},
         {"tns1:VideoSource/ImageTooBlurry/AnalyticsService", 1, 9},
-        {"tns1:VideoSource/ImageTooBlurry/ImagingService", 1, 1},
+        {"tns1:VideoSource/ImageTooBlurry/ImagingService", 1, 9},
         {"tns1:VideoSource/SmartTracking", 1, 11},
         {"tns1:VideoSource/DoorbellAlarm", 1, 22},
         {"tns1:VideoSource/UserAlarm/IVA/RemainArticle", 1, 1},

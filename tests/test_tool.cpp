@@ -191,9 +191,9 @@ TEST(ToolDemo, RunsTheWholeLifeAndPasses)
                              "5. The same events through a pull point", "6. Unsubscribe"}) {
         EXPECT_NE(std::string::npos, run.out.find(step)) << step;
     }
-    // Both delivery paths give every expected report: 9 per path, 11 events per path.
-    EXPECT_NE(std::string::npos, run.out.find("events sent 22, reports expected 18, reports "
-                                              "received 18, events with wrong reports 0, failed "
+    // Both delivery paths give every expected report: 14 per path, 16 events per path.
+    EXPECT_NE(std::string::npos, run.out.find("events sent 32, reports expected 28, reports "
+                                              "received 28, events with wrong reports 0, failed "
                                               "steps 0"))
         << run.out;
     EXPECT_NE(std::string::npos, run.out.find("result: PASS"));
@@ -376,8 +376,9 @@ TEST(ToolSim, ServesItsEventsToAWatchingRecorder)
         codes.push_back(nlohmann::json::parse(line)["code"]);
     }
     // The demo camera's events without the demo's channel tables: the codes in order.
-    EXPECT_EQ((std::vector<int>{1, 3, 6, 4, 23, 24, 1, 1003, 1001}), codes) << watch.out;
-    EXPECT_NE(std::string::npos, camera.out.find("event 11/11 pushed")) << camera.out;
+    EXPECT_EQ((std::vector<int>{1, 3, 6, 4, 23, 24, 8, 1008, 6, 21, 9, 1, 1003, 1001}), codes)
+        << watch.out;
+    EXPECT_NE(std::string::npos, camera.out.find("event 16/16 pushed")) << camera.out;
     EXPECT_NE(std::string::npos, camera.out.find("Unsubscribe"));
 }
 

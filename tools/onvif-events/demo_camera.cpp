@@ -49,10 +49,16 @@ std::string buildTopicSet()
         topic("MotionAlarm", itemDesc("Source", "tt:ReferenceToken"), "",
               itemDesc("State", "xs:boolean")) +
         group("GlobalSceneChange", topic("ImagingService", itemDesc("Source", "tt:ReferenceToken"),
-                                         "", itemDesc("State", "xs:boolean")));
+                                         "", itemDesc("State", "xs:boolean"))) +
+        group("ImageTooBlurry", topic("ImagingService", itemDesc("Source", "tt:ReferenceToken"), "",
+                                      itemDesc("State", "xs:boolean")));
     std::string ruleEngine =
         group("CellMotionDetector",
-              topic("Motion", ruleSource(), "", itemDesc("IsMotion", "xs:boolean"))) +
+              topic("Motion", ruleSource(), "", itemDesc("IsMotion", "xs:boolean")) +
+                  topic("Intrusion", ruleSource(), "", itemDesc("IsIntrusion", "xs:boolean")) +
+                  topic("LineCross", ruleSource(), "", itemDesc("IsLineCross", "xs:boolean"))) +
+        group("PeopleDetector",
+              topic("People", ruleSource(), "", itemDesc("IsPeople", "xs:boolean"))) +
         group("FieldDetector",
               topic("ObjectsInside", ruleSource(), itemDesc("ObjectId", "xs:integer"),
                     itemDesc("IsInside", "xs:boolean"))) +
@@ -184,6 +190,26 @@ std::vector<DemoEvent> demoEvents(const std::string &t)
          nm("tns1:Monitoring/ProcessorUsage",
             message(t, "Changed", {{"Token", "Processor"}}, {}, {{"Value", "37.5"}})),
          {}},
+        {"intrusion on channel 1 (cell motion detector)",
+         nm("tns1:RuleEngine/CellMotionDetector/Intrusion",
+            message(t, "Changed", rule("1", "MyIntrusionRule"), {}, {{"IsIntrusion", "true"}})),
+         {{VEK_ALARM_OBJECTS_INSIDE, 1, 0, 0}}},
+        {"intrusion over on channel 1",
+         nm("tns1:RuleEngine/CellMotionDetector/Intrusion",
+            message(t, "Changed", rule("1", "MyIntrusionRule"), {}, {{"IsIntrusion", "false"}})),
+         {{VEK_ALARM_OBJECTS_INSIDE + VEK_ALARM_INACTIVE_OFFSET, 1, 0, 0}}},
+        {"line crossed on channel 2 (cell motion detector)",
+         nm("tns1:RuleEngine/CellMotionDetector/LineCross",
+            message(t, "Changed", rule("2", "MyLineCrossRule"), {}, {{"IsLineCross", "true"}})),
+         {{VEK_ALARM_LINE_CROSSED, 2, 0, 0}}},
+        {"people on channel 2",
+         nm("tns1:RuleEngine/PeopleDetector/People",
+            message(t, "Changed", rule("2", "MyPeopleRule"), {}, {{"IsPeople", "true"}})),
+         {{VEK_ALARM_HUMAN_SHAPE, 2, 0, 0}}},
+        {"image too blurry on VideoSource_2 (imaging service)",
+         nm("tns1:VideoSource/ImageTooBlurry/ImagingService",
+            message(t, "Changed", {{"Source", "VideoSource_2"}}, {}, {{"State", "true"}})),
+         {{VEK_ALARM_IMAGE_BLURRY, 2, 0, 0}}},
         {"motion starts on VideoSource_2",
          nm("tns1:VideoSource/MotionAlarm",
             message(t, "Changed", {{"Source", "VideoSource_2"}}, {}, {{"State", "true"}})),
