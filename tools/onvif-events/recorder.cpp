@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -327,6 +328,35 @@ std::string Camera::templateTable() const
     return out.str();
 }
 
+std::string Camera::templateJson() const
+{
+    auto items = [](const OnvifSimpleItem *list, uint32_t count) {
+        nlohmann::json out = nlohmann::json::array();
+        for (uint32_t i = 0; i < count && list != nullptr; ++i) {
+            out.push_back({{"name", list[i].Name}, {"type", list[i].Value}});
+        }
+        return out;
+    };
+    nlohmann::json templates = nlohmann::json::array();
+    for (uint32_t i = 0; i < cfg_.PropeAlarmCount; ++i) {
+        const OnvifAlarmTemplate &t = cfg_.pstPropeAlarmInfo[i];
+        templates.push_back({{"code", t.AlarmType},
+                             {"alarm", alarmName(t.AlarmType)},
+                             {"topic", t.Topic},
+                             {"source", items(t.SourceItems, t.SourceCount)},
+                             {"key", items(t.KeyItems, t.KeyCount)},
+                             {"data", items(t.DataItems, t.DataCount)}});
+    }
+    const OnvifSmartCaps &c = cfg_.stSmartCaps;
+    nlohmann::json smart = {{"reports", c.ulSupportSmartData == 1},
+                            {"line_detector", c.ulLineDetector == 1},
+                            {"field_detector", c.ulFieldDetector == 1},
+                            {"face_detector", c.ulFaceDetector == 1},
+                            {"count_aggregation", c.ulCountAggregation == 1}};
+    nlohmann::json out = {{"url", url_}, {"templates", templates}, {"smart", smart}};
+    return out.dump();
+}
+
 uint32_t Camera::subscribe(uint32_t scope)
 {
     OnvifSmartCaps caps = cfg_.stSmartCaps;
@@ -378,7 +408,10 @@ uint32_t Camera::renew()
 
 uint32_t Camera::unsubscribe(uint32_t scope)
 {
-    uint32_t result = VEK_Onvif_Unsubscribe(&fd_, user_.c_str(), password_.c_str(), scope, &sub_);
+    OnvifSubInfo record = sub_;
+    int32_t fd = fd_;
+    uint32_t result = VEK_Onvif_Unsubscribe(&fd, user_.c_str(), password_.c_str(), scope, &record);
+    fd_ = fd;
     // The record's flags stay 1 after Unsubscribe; a recorder that subscribes again clears it.
     if (scope == VEK_ONVIF_SCOPE_BOTH || scope == VEK_ONVIF_SCOPE_COMMON) {
         sub_.ulCommonAlarmSub = 0;
@@ -387,6 +420,15 @@ uint32_t Camera::unsubscribe(uint32_t scope)
         sub_.ulSmartDataSub = 0;
     }
     return result;
+}
+
+void Camera::forgetSubscription()
+{
+    if (fd_ >= 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+    sub_ = OnvifSubInfo{};
 }
 
 uint32_t Camera::createPullPoint()

@@ -89,6 +89,9 @@ class Camera
     const OnvifAlarmCfg &config() const { return cfg_; }
     // Human-readable table of the templates and the smart-report capabilities.
     std::string templateTable() const;
+    // The same as one JSON object: url, templates (code, alarm, topic, source, key, data items
+    // with their value types) and smart (the smart-report capabilities).
+    std::string templateJson() const;
 
     uint32_t subscribe(uint32_t scope);
     const OnvifSubInfo &subscription() const { return sub_; }
@@ -98,7 +101,12 @@ class Camera
     std::vector<OnvifAlarmReport> receive(bool &connected);
     // Renews the subscriptions that are held; the first failure's code, else 0.
     uint32_t renew();
+    // Ends the subscriptions of scope and closes the listening socket. Works on a copy of the
+    // record, so a renewal still running on another thread reads a stable one.
     uint32_t unsubscribe(uint32_t scope);
+    // Forgets a subscription the camera no longer holds and closes the listening socket, so
+    // that subscribe() can start again.
+    void forgetSubscription();
     bool subscribed() const { return sub_.ulCommonAlarmSub == 1 || sub_.ulSmartDataSub == 1; }
 
     uint32_t createPullPoint();
@@ -107,6 +115,8 @@ class Camera
     uint32_t pull(std::vector<OnvifAlarmReport> &reports);
     uint32_t renewPullPoint();
     uint32_t closePullPoint();
+    // Forgets a pull point the camera no longer holds, so that createPullPoint() can start again.
+    void forgetPullPoint() { pullPoint_.clear(); }
 
   private:
     std::string url_, user_, password_;
