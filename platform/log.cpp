@@ -81,6 +81,10 @@ void VEK_SOAP_PUB_LogPrintImp(struct soap *soap, const char *file, int line, con
         }
         text += " | ";
         text += fault;
+        // The HTTP status of the camera's answer, when one arrived (a fault's body hides it).
+        if (soap->status >= 100 && soap->status <= 599) {
+            text += " | HTTP " + std::to_string(soap->status);
+        }
     }
     emit(ZU_LOG_LEVEL_ERROR, soap != nullptr ? static_cast<uint32_t>(soap->error) : 0u, file, line,
          func, text);

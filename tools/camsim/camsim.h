@@ -296,9 +296,13 @@ class CameraSim
     bool waitForRequests(size_t n, std::chrono::milliseconds timeout) const;
     void clearRequests();
 
-    // Messages PullMessages hands out (raw NotificationMessage texts), oldest first.
+    // Messages PullMessages hands out (raw NotificationMessage texts), oldest first. Each pull
+    // point has its own queue: a message goes to every pull point's queue, or, while there is
+    // none, to the next pull point created.
     void queueMessage(const std::string &notificationMessage);
     void queueMessage(const std::string &topic, const std::string &messageXml);
+    // Only for pull point id; false when the simulator holds no such pull point.
+    bool queueMessage(int pullPointId, const std::string &notificationMessage);
     size_t queuedMessages() const;
     // Sets a property's current state without queueing a message (queued messages with a
     // PropertyOperation set it too); SetSynchronizationPoint queues every state again as an

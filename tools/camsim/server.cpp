@@ -202,6 +202,11 @@ void CameraSim::queueMessage(const std::string &notificationMessage)
     impl_->state.queueMessage(notificationMessage);
 }
 
+bool CameraSim::queueMessage(int pullPointId, const std::string &notificationMessage)
+{
+    return impl_->state.queueMessage(pullPointId, notificationMessage);
+}
+
 void CameraSim::queueMessage(const std::string &topic, const std::string &messageXml)
 {
     queueMessage(makeNotificationMessage(topic, messageXml));

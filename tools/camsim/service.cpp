@@ -81,7 +81,7 @@ Reply createSubscription(EventService &service, RecordedRequest &request, bool p
     subscription.terminationAt = terminationPointFor(config, subscription.initialTerminationTime);
     Subscription stored = service.state().addSubscription(subscription);
     if (pullPoint && config.initialStatesOnCreate) {
-        service.state().queueInitialStates();
+        service.state().queueInitialStates(stored.id);
     }
     const bool shared = pullPoint && config.sharedPullPointAddress;
     CreatedSubscription created{stored, options,
@@ -108,8 +108,9 @@ Reply getEventProperties(EventService &service, RecordedRequest &request, int)
     return eventPropertiesAnswer(request, service.state().topicSource());
 }
 
-// The subscription (or pull point) a request addresses, checked against the id header when
-// the subscription was answered with ReferenceParameters; otherwise the fault to answer.
+// The subscription (or pull point) a request addresses. Its path names it; an id header, when
+// the client echoes one, must match (clients that do not echo reference parameters are served
+// at the unique address alone). Otherwise the fault to answer.
 std::optional<Reply> findAddressed(EventService &service, RecordedRequest &request, int id,
                                    bool pullPoint, Subscription &found)
 {
@@ -129,7 +130,7 @@ std::optional<Reply> findAddressed(EventService &service, RecordedRequest &reque
         request.referenceParameters.begin(), request.referenceParameters.end(),
         [&](const HeaderElement &element) { return element.localName == config.idLocalName; });
     if (header == request.referenceParameters.end()) {
-        return senderFault(request, config, "ter:InvalidArgVal", "subscription id header missing");
+        return std::nullopt;
     }
     if (header->namespaceUri != config.idNamespace || trim(header->text) != found.idText) {
         return senderFault(request, config, "ter:ResourceUnknown",
@@ -204,7 +205,7 @@ Reply pullMessages(EventService &service, RecordedRequest &request, int id)
     }
     auto timeout = parseDuration(bodyField(request, "Timeout")).value_or(std::chrono::seconds(0));
     auto wait = std::min<std::chrono::milliseconds>(timeout, config.maxPullWait);
-    std::string messages = service.state().takeMessages(limit, wait);
+    std::string messages = service.state().takeMessages(id, limit, wait);
     return pullMessagesAnswer(request, cameraTime(config), pullPoint.terminationTime, messages);
 }
 
@@ -214,7 +215,7 @@ Reply setSynchronizationPoint(EventService &service, RecordedRequest &request, i
     if (auto fault = findAddressed(service, request, id, true, pullPoint)) {
         return *fault;
     }
-    service.state().queueInitialStates();
+    service.state().queueInitialStates(pullPoint.id);
     return synchronizationPointAnswer(request);
 }
 

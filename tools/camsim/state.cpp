@@ -47,43 +47,55 @@ void SimState::queueMessage(const std::string &notificationMessage)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        messages_.push_back(notificationMessage);
         properties_.note(notificationMessage);
-    }
-    changed_.notify_all();
-}
-
-void SimState::setPropertyState(const std::string &notificationMessage)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    properties_.note(notificationMessage);
-}
-
-void SimState::queueInitialStates()
-{
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (std::string &message : properties_.asInitialized()) {
-            messages_.push_back(std::move(message));
+        if (queues_.empty()) {
+            waitingForPullPoint_.push_back(notificationMessage);
+        }
+        for (auto &[id, queue] : queues_) {
+            queue.push_back(notificationMessage);
         }
     }
     changed_.notify_all();
 }
 
+bool SimState::queueMessage(int pullPointId, const std::string &notificationMessage)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto queue = queues_.find(pullPointId);
+        if (queue == queues_.end()) {
+            return false;
+        }
+        queue->second.push_back(notificationMessage);
+    }
+    changed_.notify_all();
+    return true;
+}
+
 size_t SimState::queuedMessages() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return messages_.size();
+    size_t count = waitingForPullPoint_.size();
+    for (const auto &[id, queue] : queues_) {
+        count += queue.size();
+    }
+    return count;
 }
 
-std::string SimState::takeMessages(long limit, std::chrono::milliseconds wait)
+std::string SimState::takeMessages(int pullPointId, long limit, std::chrono::milliseconds wait)
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, wait, [&] { return stopping_ || !messages_.empty(); });
+    auto ready = [&] {
+        auto queue = queues_.find(pullPointId);
+        return stopping_ || queue == queues_.end() || !queue->second.empty();
+    };
+    changed_.wait_for(lock, wait, ready);
     std::string taken;
-    for (long count = 0; count < limit && !messages_.empty(); ++count) {
-        taken += messages_.front();
-        messages_.pop_front();
+    auto queue = queues_.find(pullPointId);
+    for (long count = 0; queue != queues_.end() && count < limit && !queue->second.empty();
+         ++count) {
+        taken += queue->second.front();
+        queue->second.pop_front();
     }
     return taken;
 }
@@ -106,6 +118,10 @@ Subscription SimState::addSubscription(Subscription subscription)
     subscription.id = nextId_++;
     subscription.idText = std::to_string(subscription.id);
     subscriptions_[subscription.id] = subscription;
+    if (subscription.pullPoint) {
+        queues_[subscription.id] = std::move(waitingForPullPoint_);
+        waitingForPullPoint_.clear();
+    }
     return subscription;
 }
 
@@ -152,12 +168,35 @@ bool SimState::expire(int id, std::chrono::system_clock::time_point now)
         return false;
     }
     subscriptions_.erase(found);
+    queues_.erase(id);
     return true;
+}
+
+void SimState::setPropertyState(const std::string &notificationMessage)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    properties_.note(notificationMessage);
+}
+
+void SimState::queueInitialStates(int pullPointId)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto queue = queues_.find(pullPointId);
+        if (queue == queues_.end()) {
+            return;
+        }
+        for (std::string &message : properties_.asInitialized()) {
+            queue->second.push_back(std::move(message));
+        }
+    }
+    changed_.notify_all();
 }
 
 bool SimState::removeSubscription(int id)
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    queues_.erase(id);
     return subscriptions_.erase(id) != 0;
 }
 

@@ -27,11 +27,15 @@ class SimState
     bool waitForRequests(size_t count, std::chrono::milliseconds timeout) const;
     void clearRequests();
 
+    // Each pull point has its own queue. A message goes to every pull point's queue; while there
+    // is none, it waits for the next pull point, which starts with every such message.
     void queueMessage(const std::string &notificationMessage);
-    size_t queuedMessages() const;
-    // Waits up to `wait` for a message (or stop), then takes up to `limit` messages, oldest
-    // first, as one text.
-    std::string takeMessages(long limit, std::chrono::milliseconds wait);
+    // Only to the queue of pull point id; false when there is no such pull point.
+    bool queueMessage(int pullPointId, const std::string &notificationMessage);
+    size_t queuedMessages() const; // in every queue and waiting for a pull point
+    // Waits up to `wait` for a message of pull point id (or stop), then takes up to `limit` of
+    // its messages, oldest first, as one text.
+    std::string takeMessages(int pullPointId, long limit, std::chrono::milliseconds wait);
 
     void setTopicSource(const std::string &source);
     std::string topicSource() const;
@@ -49,9 +53,9 @@ class SimState
 
     // The properties' current states: every queued message is noted; setPropertyState notes
     // one without queueing it; queueInitialStates queues each state as an "Initialized"
-    // message.
+    // message for one pull point.
     void setPropertyState(const std::string &notificationMessage);
-    void queueInitialStates();
+    void queueInitialStates(int pullPointId);
     bool removeSubscription(int id); // false when the id is unknown
 
     // While stopping, PullMessages stops waiting.
@@ -61,7 +65,8 @@ class SimState
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<RecordedRequest> requests_;
-    std::deque<std::string> messages_;
+    std::deque<std::string> waitingForPullPoint_;
+    std::map<int, std::deque<std::string>> queues_; // by pull point id
     PropertyStates properties_;
     std::map<int, Subscription> subscriptions_;
     int nextId_ = 1;

@@ -10,9 +10,11 @@ namespace onvif_events
 // Exit statuses shared by all subcommands.
 enum Exit : int {
     kExitOk = 0,
-    kExitFailed = 1,      // demo: an expected report did not arrive; otherwise a failed step
+    kExitFailed = 1,      // demo: an expected report did not arrive; watch: a failed step that
+                          // was not recovered (renewal, new subscription, pull, unsubscribe)
     kExitUsage = 2,       // bad option, bad URL, unreadable file
-    kExitUnreachable = 3, // nothing answers at the camera's address; sim: the port is taken
+    kExitUnreachable = 3, // nothing accepts connections at the camera's address, or the camera
+                          // accepted one and sent no answer in time; sim: the port is taken
     kExitAuth = 4,        // the camera refused the credentials
     kExitCamera = 5,      // the camera answered, but not as an ONVIF event service should
 };
@@ -28,6 +30,11 @@ struct CameraOptions {
     bool verbose = false;
     std::vector<std::string> channelTokens; // "VIDEO_SOURCE_TOKEN[,CONFIG_TOKEN]" per channel
     std::vector<std::string> inputTokens;
+};
+
+struct DiscoverOptions {
+    CameraOptions camera;
+    bool json = false;
 };
 
 struct WatchOptions {
@@ -55,7 +62,7 @@ struct SimOptions {
 };
 
 int runDemo(const DemoOptions &options);
-int runDiscover(const CameraOptions &options);
+int runDiscover(const DiscoverOptions &options);
 int runWatch(const WatchOptions &options);
 int runSim(const SimOptions &options);
 

@@ -1,15 +1,20 @@
 // onvif-events: drives libvek_onvif_event as a network video recorder does, against a real
 // camera or against the built-in camera simulator.
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 
 #include "commands.h"
+#include "vek_onvif_event.h"
+#include "vek_platform.h"
 
 using namespace onvif_events;
 
 namespace
 {
+
+constexpr double kLongestDuration = 366.0 * 24 * 3600; // a year
 
 void addCameraOptions(CLI::App *command, CameraOptions &options)
 {
@@ -28,7 +33,46 @@ void addCameraOptions(CLI::App *command, CameraOptions &options)
         ->add_option("--input-token", options.inputTokens,
                      "Alarm input token (repeat per input, input 1 first)")
         ->allow_extra_args(false);
-    command->add_flag("-v,--verbose", options.verbose, "Show the library's log lines");
+    command->add_flag("-v,--verbose", options.verbose,
+                      "Show the library's log lines (on stderr; otherwise only counted)");
+}
+
+// Seconds from lowest to highest; the message names the bounds, not a long number given.
+CLI::Validator secondsBetween(double lowest, double highest)
+{
+    char bounds[64];
+    std::snprintf(bounds, sizeof bounds, "%.0f to %.0f seconds", lowest, highest);
+    std::string range = bounds;
+    return CLI::Validator(
+        [lowest, highest, range](std::string &text) -> std::string {
+            double value = 0;
+            size_t used = 0;
+            try {
+                value = std::stod(text, &used);
+            } catch (const std::exception &) {
+                used = 0;
+            }
+            if (used != text.size() || !std::isfinite(value) || value < lowest || value > highest) {
+                return "must be " + range;
+            }
+            return std::string();
+        },
+        "SECONDS in " + range);
+}
+
+constexpr const char *kExitStatuses =
+    "Exit statuses: 0 ok; 1 a step failed and was not recovered (demo: a report missing); 2 bad "
+    "option, URL or file; 3 camera unreachable or silent, or port taken; 4 authentication "
+    "refused; 5 the camera answered, but not as an event service should.";
+
+// A pull point has no push subscriptions to choose; empty when the options fit together.
+std::string watchConflict(const CLI::App &watch)
+{
+    if (watch.count("--pull") > 0 && watch.count("--scope") > 0) {
+        return "--scope chooses push subscriptions and does not apply to --pull; give one of "
+               "them";
+    }
+    return "";
 }
 
 } // namespace
@@ -38,6 +82,14 @@ int main(int argc, char **argv)
     CLI::App app{"onvif-events: receive camera alarms through the ONVIF event service, as a "
                  "network video recorder does with libvek_onvif_event"};
     app.require_subcommand(1);
+    const std::string version = std::string("onvif-events ") + VEK_ONVIF_EVENT_VERSION +
+                                " (library " + VEK_Onvif_GetVersion() + ")";
+    app.set_version_flag("--version", version, "Show the version of the tool and the library");
+    app.footer(kExitStatuses);
+    // Every refused option is one line, as every other error of the tool.
+    app.failure_message([](const CLI::App *, const CLI::Error &e) {
+        return "onvif-events: " + std::string(e.what()) + " (--help shows the options)\n";
+    });
 
     DemoOptions demo;
     CLI::App *demoCommand = app.add_subcommand(
@@ -46,10 +98,12 @@ int main(int argc, char **argv)
                 "report arrived");
     demoCommand->add_flag("-v,--verbose", demo.verbose, "Show the library's log lines");
 
-    CameraOptions discover;
+    DiscoverOptions discover;
     CLI::App *discoverCommand =
         app.add_subcommand("discover", "Show the alarm templates a camera's topic set gives");
-    addCameraOptions(discoverCommand, discover);
+    addCameraOptions(discoverCommand, discover.camera);
+    discoverCommand->add_flag("--json", discover.json, "The templates as one JSON object");
+    discoverCommand->footer(kExitStatuses);
 
     WatchOptions watch;
     CLI::App *watchCommand = app.add_subcommand(
@@ -60,17 +114,23 @@ int main(int argc, char **argv)
         ->check(CLI::IsMember({"common", "smart", "both"}))
         ->capture_default_str();
     watchCommand->add_option("--duration", watch.duration, "Seconds to watch (0: until Ctrl-C)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(secondsBetween(0, kLongestDuration));
     watchCommand->add_flag("--json", watch.json, "One JSON object per report on stdout");
     watchCommand
         ->add_option("--listen-port", watch.listenPort,
-                     "First port tried for the Notify listener (the library steps by 2)")
+                     "First port tried for the Notify listener, 1 to 65535 (default " +
+                         std::to_string(gS32AlarmDftPort) +
+                         "; the library steps by 2 while a port is taken)")
         ->check(CLI::Range(1, 65535));
     watchCommand
         ->add_option("--renew-interval", watch.renewInterval,
                      "Seconds between renewals (subscriptions end after one minute)")
-        ->check(CLI::Range(1.0, 50.0))
+        ->check(secondsBetween(1, 50))
         ->capture_default_str();
+    watchCommand->footer(std::string(kExitStatuses) +
+                         "\nA renewal that fails makes a new subscription 1, 2, 4 ... 60 s "
+                         "later; Ctrl-C ends the watch at any moment and unsubscribes (waiting "
+                         "at most 2 s for the camera).");
 
     SimOptions sim;
     CLI::App *simCommand = app.add_subcommand(
@@ -101,16 +161,16 @@ int main(int argc, char **argv)
                            "XML file whose wsnt:NotificationMessage elements are the events "
                            "(default: the demo camera's events)");
     simCommand->add_option("--interval", sim.interval, "Seconds between pushed events")
-        ->check(CLI::NonNegativeNumber)
+        ->check(secondsBetween(0, 3600))
         ->capture_default_str();
     simCommand->add_option("--duration", sim.duration, "Seconds to serve (0: until Ctrl-C)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(secondsBetween(0, kLongestDuration));
+    simCommand->footer(kExitStatuses);
+    demoCommand->footer(kExitStatuses);
 
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp &e) {
-        return app.exit(e);
-    } catch (const CLI::CallForAllHelp &e) {
+    } catch (const CLI::Success &e) { // --help, --version
         return app.exit(e);
     } catch (const CLI::ParseError &e) {
         app.exit(e);
@@ -124,6 +184,10 @@ int main(int argc, char **argv)
         return runDiscover(discover);
     }
     if (*watchCommand) {
+        if (std::string conflict = watchConflict(*watchCommand); !conflict.empty()) {
+            std::fprintf(stderr, "onvif-events watch: %s\n", conflict.c_str());
+            return kExitUsage;
+        }
         installStopSignals();
         return runWatch(watch);
     }

@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -295,6 +297,7 @@ Camera::~Camera()
     if (!pullPoint_.empty()) {
         closePullPoint();
     }
+    forgetPullPoint();
     VEK_Onvif_Event_Destroy(&pullContext_);
     VEK_Onvif_Event_FreePropeAlarm(&cfg_);
 }
@@ -325,6 +328,35 @@ std::string Camera::templateTable() const
         << ", face detector " << yes(c.ulFaceDetector) << ", count aggregation "
         << yes(c.ulCountAggregation) << ")\n";
     return out.str();
+}
+
+std::string Camera::templateJson() const
+{
+    auto items = [](const OnvifSimpleItem *list, uint32_t count) {
+        nlohmann::json out = nlohmann::json::array();
+        for (uint32_t i = 0; i < count && list != nullptr; ++i) {
+            out.push_back({{"name", list[i].Name}, {"type", list[i].Value}});
+        }
+        return out;
+    };
+    nlohmann::json templates = nlohmann::json::array();
+    for (uint32_t i = 0; i < cfg_.PropeAlarmCount; ++i) {
+        const OnvifAlarmTemplate &t = cfg_.pstPropeAlarmInfo[i];
+        templates.push_back({{"code", t.AlarmType},
+                             {"alarm", alarmName(t.AlarmType)},
+                             {"topic", t.Topic},
+                             {"source", items(t.SourceItems, t.SourceCount)},
+                             {"key", items(t.KeyItems, t.KeyCount)},
+                             {"data", items(t.DataItems, t.DataCount)}});
+    }
+    const OnvifSmartCaps &c = cfg_.stSmartCaps;
+    nlohmann::json smart = {{"reports", c.ulSupportSmartData == 1},
+                            {"line_detector", c.ulLineDetector == 1},
+                            {"field_detector", c.ulFieldDetector == 1},
+                            {"face_detector", c.ulFaceDetector == 1},
+                            {"count_aggregation", c.ulCountAggregation == 1}};
+    nlohmann::json out = {{"url", url_}, {"templates", templates}, {"smart", smart}};
+    return out.dump();
 }
 
 uint32_t Camera::subscribe(uint32_t scope)
@@ -378,7 +410,10 @@ uint32_t Camera::renew()
 
 uint32_t Camera::unsubscribe(uint32_t scope)
 {
-    uint32_t result = VEK_Onvif_Unsubscribe(&fd_, user_.c_str(), password_.c_str(), scope, &sub_);
+    OnvifSubInfo record = sub_;
+    int32_t fd = fd_;
+    uint32_t result = VEK_Onvif_Unsubscribe(&fd, user_.c_str(), password_.c_str(), scope, &record);
+    fd_ = fd;
     // The record's flags stay 1 after Unsubscribe; a recorder that subscribes again clears it.
     if (scope == VEK_ONVIF_SCOPE_BOTH || scope == VEK_ONVIF_SCOPE_COMMON) {
         sub_.ulCommonAlarmSub = 0;
@@ -389,7 +424,16 @@ uint32_t Camera::unsubscribe(uint32_t scope)
     return result;
 }
 
-uint32_t Camera::createPullPoint()
+void Camera::forgetSubscription()
+{
+    if (fd_ >= 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+    sub_ = OnvifSubInfo{};
+}
+
+uint32_t Camera::createPullPoint(uint32_t terminationSeconds)
 {
     if (pullContext_ == nullptr) {
         VEK_Onvif_Event_Init(&pullContext_);
@@ -397,43 +441,62 @@ uint32_t Camera::createPullPoint()
             return VEK_ONVIF_ERR_NOMEM;
         }
     }
-    char *address = nullptr;
-    uint32_t result = VEK_Onvif_CreatePullPointSubscription(
-        pullContext_, url_.c_str(), user_.c_str(), password_.c_str(), &address);
-    if (result == VEK_ONVIF_OK && address != nullptr) {
-        pullPoint_ = address;
-        freeBlock(address);
+    forgetPullPoint();
+    pullTermination_ = terminationSeconds;
+    uint32_t result =
+        VEK_Onvif_PullPoint_Create(pullContext_, url_.c_str(), user_.c_str(), password_.c_str(),
+                                   terminationSeconds, &pullPointRecord_);
+    if (result == VEK_ONVIF_OK && pullPointRecord_.pszAddress != nullptr) {
+        pullPoint_ = pullPointRecord_.pszAddress;
     }
     return result;
 }
 
-uint32_t Camera::pull(std::vector<OnvifAlarmReport> &reports)
+std::chrono::seconds Camera::pullPointLifetime() const
+{
+    if (pullPointRecord_.s64TerminationTime == 0) {
+        return std::chrono::seconds(pullTermination_);
+    }
+    auto cameraNow = static_cast<int64_t>(std::time(nullptr)) + pullPointRecord_.s64ClockOffset;
+    return std::chrono::seconds(
+        std::max<int64_t>(0, pullPointRecord_.s64TerminationTime - cameraNow));
+}
+
+uint32_t Camera::pull(std::vector<OnvifAlarmReport> &reports, uint32_t waitSeconds)
 {
     OnvifPullResult result{};
-    uint32_t status = VEK_Onvif_PullMessages(pullContext_, pullPoint_.c_str(), user_.c_str(),
-                                             password_.c_str(), &inputList_, &cfg_, &result);
+    uint32_t status =
+        VEK_Onvif_PullPoint_Pull(pullContext_, &pullPointRecord_, user_.c_str(), password_.c_str(),
+                                 kPullBatch, waitSeconds, &inputList_, &cfg_, &result);
     reports = adopt(result.pstAlarmReports, result.ulAlarmCount);
     return status;
 }
 
 uint32_t Camera::renewPullPoint()
 {
-    // A pull point answers with no reference parameters: the bare Renew.
-    return VEK_Onvif_Renew(pullPoint_.c_str(), nullptr, user_.c_str(), password_.c_str());
+    return VEK_Onvif_PullPoint_Renew(pullContext_, &pullPointRecord_, user_.c_str(),
+                                     password_.c_str(), pullTermination_);
 }
 
 uint32_t Camera::closePullPoint()
 {
-    // Unsubscribe ends the subscription recorded as the smart-data one without touching any
-    // socket, so the pull point's address goes there.
-    OnvifSubInfo record{};
-    record.ulSmartDataSub = 1;
-    copyText(record.szSmartSubAddr, pullPoint_);
-    int32_t noSocket = -1;
-    uint32_t result = VEK_Onvif_Unsubscribe(&noSocket, user_.c_str(), password_.c_str(),
-                                            VEK_ONVIF_SCOPE_SMART, &record);
+    struct soap *context = nullptr;
+    VEK_Onvif_Event_Init(&context);
+    if (context == nullptr) {
+        return VEK_ONVIF_ERR_NOMEM;
+    }
+    uint32_t result = VEK_Onvif_PullPoint_Unsubscribe(context, &pullPointRecord_, user_.c_str(),
+                                                      password_.c_str());
+    VEK_Onvif_Event_Destroy(&context);
+    // The texts stay until forgetPullPoint: a pull cut short by Ctrl-C may still read them.
     pullPoint_.clear();
     return result;
+}
+
+void Camera::forgetPullPoint()
+{
+    VEK_Onvif_PullPoint_Free(&pullPointRecord_);
+    pullPoint_.clear();
 }
 
 } // namespace onvif_events

@@ -3,6 +3,7 @@
 // report records that come out of them. Also the log capture and the report formatting.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -89,6 +90,9 @@ class Camera
     const OnvifAlarmCfg &config() const { return cfg_; }
     // Human-readable table of the templates and the smart-report capabilities.
     std::string templateTable() const;
+    // The same as one JSON object: url, templates (code, alarm, topic, source, key, data items
+    // with their value types) and smart (the smart-report capabilities).
+    std::string templateJson() const;
 
     uint32_t subscribe(uint32_t scope);
     const OnvifSubInfo &subscription() const { return sub_; }
@@ -98,15 +102,31 @@ class Camera
     std::vector<OnvifAlarmReport> receive(bool &connected);
     // Renews the subscriptions that are held; the first failure's code, else 0.
     uint32_t renew();
+    // Ends the subscriptions of scope and closes the listening socket. Works on a copy of the
+    // record, so a renewal still running on another thread reads a stable one.
     uint32_t unsubscribe(uint32_t scope);
+    // Forgets a subscription the camera no longer holds and closes the listening socket, so
+    // that subscribe() can start again.
+    void forgetSubscription();
     bool subscribed() const { return sub_.ulCommonAlarmSub == 1 || sub_.ulSmartDataSub == 1; }
 
-    uint32_t createPullPoint();
+    // A pull point of the reference-parameter family, asked to live terminationSeconds.
+    uint32_t createPullPoint(uint32_t terminationSeconds = kPullTermination);
     const std::string &pullPoint() const { return pullPoint_; }
-    // One PullMessages call (at most one message, at most one second at the camera).
-    uint32_t pull(std::vector<OnvifAlarmReport> &reports);
+    // Seconds the camera still grants the pull point (its termination time on its own clock), or
+    // the asked termination when it gave none.
+    std::chrono::seconds pullPointLifetime() const;
+    // One long poll: waits up to waitSeconds at the camera for the first message, takes up to
+    // kPullBatch. 112: the camera no longer knows the pull point.
+    uint32_t pull(std::vector<OnvifAlarmReport> &reports, uint32_t waitSeconds = 1);
     uint32_t renewPullPoint();
+    // Unsubscribe in a context of its own (a pull may still run on another thread).
     uint32_t closePullPoint();
+    // Forgets a pull point the camera no longer holds, so that createPullPoint() can start again.
+    void forgetPullPoint();
+
+    static constexpr uint32_t kPullTermination = 60;
+    static constexpr uint32_t kPullBatch = 64;
 
     // The templates and alarm inputs the translation of reports reads.
     OnvifAlarmCfg &translationConfig() { return cfg_; }
@@ -121,6 +141,8 @@ class Camera
     OnvifSubInfo sub_{};
     int32_t fd_ = -1;
     struct soap *pullContext_ = nullptr;
+    OnvifPullPoint pullPointRecord_{};
+    uint32_t pullTermination_ = kPullTermination;
     std::string pullPoint_;
 };
 

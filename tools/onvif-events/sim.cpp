@@ -113,7 +113,7 @@ void serveNewSubscriptions(camsim::CameraSim &sim, const std::vector<std::string
         }
         if (s.pullPoint) {
             for (const std::string &event : events) {
-                sim.queueMessage(event);
+                sim.queueMessage(s.id, event);
             }
             std::printf("pull point %d: %zu event(s) queued\n", s.id, events.size());
         } else if (s.topicFilter.empty()) {
@@ -152,6 +152,14 @@ int runSim(const SimOptions &options)
     std::vector<std::string> events;
     if (!loadEvents(options, events)) {
         return kExitUsage;
+    }
+    if (!options.topicsFile.empty()) {
+        try {
+            camsim::readFile(options.topicsFile);
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "onvif-events sim: --topics: %s\n", e.what());
+            return kExitUsage;
+        }
     }
     camsim::CameraSim sim(simConfig(options));
     try {
