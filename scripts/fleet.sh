@@ -13,7 +13,7 @@ mode="${1:-fleet}"
 build=build-bench
 svg="${VEK_FLEET_SVG:-bench/fleet.svg}"
 case "$mode" in
-fleet) args=(--cameras 16,64,256 --threads 1,2 --rates 0,250,1000,2000,4000 --seconds 1.5) ;;
+fleet) args=(--cameras 16,64,256 --threads 1,2 --rates 0,500,2000,4000,8000 --seconds 1.5) ;;
 fleet-long)
     args=(--cameras 16,64,256,1024 --threads 1,2 --rates 0,250,500,1000,2000,4000,8000
         --seconds 8)
