@@ -63,6 +63,7 @@ struct Options {
 };
 
 constexpr int kCamerasPerSim = 16;
+constexpr int32_t kFirstListenPort = 40000;
 constexpr int kSenderThreads = 4;
 constexpr int kBurstLength = 5;
 constexpr double kBurstShare = 0.1; // share of pushes that start a burst
@@ -323,6 +324,10 @@ class Fleet
             sims_.back()->start();
         }
         for (int c = 0; c < cameras; ++c) {
+            // Subscribe tries at most 1000 ports from gS32AlarmDftPort: a
+            // recorder with more cameras than that moves the first port on
+            // for each block of cameras.
+            gS32AlarmDftPort = kFirstListenPort + (c / 500) * 2000;
             const size_t s = static_cast<size_t>(c / kCamerasPerSim);
             cameras_.push_back(std::make_unique<Camera>());
             setUp(*cameras_.back(), *sims_[s], kinds[s % kinds.size()].mix);
@@ -651,7 +656,6 @@ int main(int argc, char **argv)
     VEK_PLAT_SetLogSink(
         [](int32_t, uint32_t, const char *, const char *, const char *, void *) { ++logLines; },
         nullptr);
-    gS32AlarmDftPort = 40000;
 
     rlimit limit{};
     getrlimit(RLIMIT_NOFILE, &limit);
