@@ -5,8 +5,15 @@
 # stripped text size of the shared library for x86_64 and armhf.
 # Repetitions in VEK_BENCH_REPETITIONS (default 9); extra arguments go to the
 # benchmark program (e.g. --benchmark_filter=translate).
+#
+# `scripts/bench.sh fleet` (about two minutes) and `scripts/bench.sh fleet-long`
+# run the fleet benchmark instead (see scripts/fleet.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+case "${1:-}" in
+fleet | fleet-long) exec ./scripts/fleet.sh "$@" ;;
+esac
 
 build=build-bench
 reps="${VEK_BENCH_REPETITIONS:-9}"

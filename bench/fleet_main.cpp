@@ -1,0 +1,845 @@
+// The fleet benchmark: one recorder process serving N simulated cameras over
+// loopback, each with its own subscription and listening socket, polled by T
+// recorder threads the way the README's recorder loop does (every socket with
+// VEK_Onvif_Recv_Notify, a short sleep after a pass that found nothing, Renew
+// every 20 s). Sender threads push Notify requests at an aggregate rate R,
+// one corpus message each that the camera's configuration turns into
+// alarms, some in bursts; hostile sources (slow, oversized, wrong source
+// address) may join them. Per setting it measures events sent, reports
+// received, lost and doubled reports, the latency from send to report, the
+// CPU time of the recorder threads per delivered event and per idle
+// camera-poll, and where loss or p99 > 100 ms starts (saturation).
+//
+// Usage: vek_fleet [--cameras 16,64,256] [--threads 1,2] [--rates 0,500,2000]
+//                  [--seconds 2] [--hostile 0.1] [--push-floor-ns X] [--push-lib-ns X]
+//                  [--idle-lib-ns X] [--data FILE]
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_inputs.h"
+#include "camsim.h"
+#include "vek_onvif_event.h"
+#include "vek_platform_ctl.h"
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+// ---- Settings ------------------------------------------------------------------------
+
+struct Options {
+    std::vector<int> cameras{16, 64, 256};
+    std::vector<int> threads{1, 2};
+    std::vector<double> rates{0, 500, 2000, 8000};
+    double seconds = 2.0;
+    double hostileShare = 0.1;
+    double pushFloorNs = 0;
+    double pushLibNs = 0;
+    double idleLibNs = 0;
+    std::string dataFile;
+};
+
+constexpr int kCamerasPerSim = 16;
+constexpr int32_t kFirstListenPort = 40000;
+constexpr int kSenderThreads = 4;
+constexpr int kBurstLength = 5;
+constexpr double kBurstShare = 0.1; // share of pushes that start a burst
+constexpr auto kRenewInterval = std::chrono::seconds(20);
+constexpr auto kIdleSleep = std::chrono::milliseconds(2);
+constexpr auto kDrainTime = std::chrono::milliseconds(2500);
+constexpr double kSaturationP99Ms = 100.0;
+
+std::vector<double> numberList(const char *text)
+{
+    std::vector<double> out;
+    std::stringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ',')) {
+        out.push_back(std::stod(item));
+    }
+    return out;
+}
+
+Options parseOptions(int argc, char **argv)
+{
+    Options o;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string key = argv[i];
+        const char *value = argv[i + 1];
+        if (key == "--cameras" || key == "--threads") {
+            std::vector<int> list;
+            for (double v : numberList(value)) {
+                list.push_back(static_cast<int>(v));
+            }
+            (key == "--cameras" ? o.cameras : o.threads) = list;
+        } else if (key == "--rates") {
+            o.rates = numberList(value);
+        } else if (key == "--seconds") {
+            o.seconds = std::stod(value);
+        } else if (key == "--hostile") {
+            o.hostileShare = std::stod(value);
+        } else if (key == "--push-floor-ns") {
+            o.pushFloorNs = std::stod(value);
+        } else if (key == "--push-lib-ns") {
+            o.pushLibNs = std::stod(value);
+        } else if (key == "--idle-lib-ns") {
+            o.idleLibNs = std::stod(value);
+        } else if (key == "--data") {
+            o.dataFile = value;
+        } else {
+            throw std::runtime_error("unknown option " + key);
+        }
+    }
+    return o;
+}
+
+// ---- The message mix -----------------------------------------------------------------
+
+// A Notify body of one corpus message and the number of reports it gives.
+struct Message {
+    std::string name;
+    std::string notificationMessage;
+    uint32_t reports = 0;
+};
+
+// A kind of camera: its topic set and the messages that give alarms on it.
+struct Kind {
+    std::string topicSet;
+    std::vector<Message> mix;
+};
+
+// Every corpus notification message that the discovered configuration turns
+// into at least one alarm, with the number of reports it gives.
+std::vector<Message> alarmMessages(const std::string &topicSetFile)
+{
+    static const char *kFiles[] = {
+        "alarm-input-vendor-01.xml",
+        "audio-level-01.xml",
+        "cell-motion-01.xml",
+        "digital-input-01.xml",
+        "global-scene-change-01.xml",
+        "intrusion-01.xml",
+        "line-cross-vendor-01.xml",
+        "line-crossed-01.xml",
+        "line-crossed-02.xml",
+        "motion-changed-01.xml",
+        "motion-region-01.xml",
+        "motion-vendor-app-01.xml",
+        "motion-vendor-rule-01.xml",
+        "motion-vendor-segment-01.xml",
+        "motion-vendor-topic-01.xml",
+        "objects-inside-01.xml",
+        "objects-inside-02.xml",
+        "objects-inside-03.xml",
+        "people-01.xml",
+        "pir-sensor-01.xml",
+        "pir-sensor-02.xml",
+        "smart-event-01.xml",
+        "tamper-01.xml",
+        "video-cover-01.xml",
+        "io-port-01.xml",
+        "io-port-02.xml",
+        "relay-01.xml",
+    };
+    vekbench::Camera camera(topicSetFile);
+    std::vector<Message> out;
+    for (const char *file : kFiles) {
+        std::vector<std::string> messages;
+        try {
+            messages = vekbench::corpusMessages({file});
+        } catch (const std::exception &) {
+            continue;
+        }
+        for (const std::string &raw : messages) {
+            vekbench::NotifyRecord record(vekbench::parseNotify({raw}));
+            record.refresh();
+            uint32_t count = 0;
+            OnvifAlarmReport *reports =
+                VEK_Onvif_TransAlarmType(&camera.cfg, &camera.inputs, record.get(), &count);
+            if (reports != nullptr && count > 0) {
+                out.push_back({file, raw, count});
+            }
+            ZU_MEM_FreeEx(reinterpret_cast<void **>(&reports), "fleet", __LINE__);
+        }
+    }
+    return out;
+}
+
+// ---- Cameras -------------------------------------------------------------------------
+
+// One push on its way: when it was started and the reports it must give.
+struct Pending {
+    Clock::time_point sent;
+    uint32_t reports;
+    uint64_t id;
+};
+
+struct Camera {
+    OnvifAlarmCfg cfg{};
+    OnvifAlarmInput inputList[2]{};
+    OnvifAlarmInputList inputs{};
+    OnvifDevAccess access{};
+    OnvifSmartCaps caps{};
+    OnvifSubInfo sub{};
+    int32_t fd = -1;
+    int port = 0;
+    const std::vector<Message> *mix = nullptr; // the messages of this camera's kind
+    std::vector<std::string> posts;            // HTTP bytes of each message of the mix
+    Clock::time_point nextRenew;
+
+    std::mutex lock; // pushes in flight, between its sender and its recorder thread
+    std::deque<Pending> inFlight;
+};
+
+int boundPort(int fd)
+{
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
+    return ntohs(addr.sin_port);
+}
+
+// ---- Sending -------------------------------------------------------------------------
+
+enum class Hostile { None, Slow, Oversized, WrongSource };
+
+// Connects to 127.0.0.1:port (from 127.0.0.2 for a wrong source), writes the
+// bytes (a slow sender in small pieces over two seconds), half-closes and
+// closes without waiting for the answer. True when every byte was written.
+bool sendRequest(int port, const std::string &bytes, Hostile kind)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) {
+        return false;
+    }
+    timeval timeout{3, 0};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    if (kind == Hostile::WrongSource) {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        source.sin_addr.s_addr = htonl(0x7f000002);
+        bind(fd, reinterpret_cast<sockaddr *>(&source), sizeof source);
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+    const size_t piece = kind == Hostile::Slow ? 64 : bytes.size();
+    const auto pause = kind == Hostile::Slow
+                           ? std::chrono::microseconds(2000000 / (bytes.size() / piece + 1))
+                           : std::chrono::microseconds(0);
+    for (size_t at = 0; ok && at < bytes.size();) {
+        ssize_t n = send(fd, bytes.data() + at, std::min(piece, bytes.size() - at), MSG_NOSIGNAL);
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        at += static_cast<size_t>(n);
+        if (pause.count() > 0) {
+            std::this_thread::sleep_for(pause);
+        }
+    }
+    shutdown(fd, SHUT_WR);
+    close(fd);
+    return ok;
+}
+
+// ---- One setting ---------------------------------------------------------------------
+
+struct Result {
+    int cameras = 0;
+    int threads = 0;
+    double rate = 0;
+    double hostile = 0;
+    double achieved = 0; // genuine pushes per second actually sent
+    uint64_t sent = 0;   // genuine pushes
+    uint64_t failed = 0; // genuine pushes whose connection failed
+    uint64_t expected = 0;
+    uint64_t received = 0;
+    uint64_t lost = 0;
+    uint64_t duplicated = 0;
+    uint64_t hostileSent = 0;
+    double p50 = 0, p99 = 0, max = 0; // ms
+    double cpuSeconds = 0;            // recorder threads, the whole run
+    double cpuPerEventUs = 0;         // beyond the idle polls: (cpu - polls x idle cost) / reports
+    double cpuPerPollNs = 0;          // all of the CPU over all polls (meaningful when idle)
+    uint64_t polls = 0;
+    bool saturated = false;
+    bool sweep = false; // one of the ascending rates (not a rerun at half the knee)
+};
+
+double threadCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+double percentile(std::vector<double> &values, double p)
+{
+    if (values.empty()) {
+        return 0;
+    }
+    size_t index = static_cast<size_t>(std::ceil(p * static_cast<double>(values.size()))) - 1;
+    index = std::min(index, values.size() - 1);
+    std::nth_element(values.begin(), values.begin() + static_cast<long>(index), values.end());
+    return values[index];
+}
+
+class Fleet
+{
+  public:
+    // Simulator s serves kCamerasPerSim cameras of kind s % kinds.size().
+    Fleet(int cameras, const std::vector<Kind> &kinds)
+    {
+        for (int s = 0; s < (cameras + kCamerasPerSim - 1) / kCamerasPerSim; ++s) {
+            camsim::Config config;
+            config.topicSetFile = std::string(VEK_CORPUS_DIR) + "/" +
+                                  kinds[static_cast<size_t>(s) % kinds.size()].topicSet;
+            sims_.push_back(std::make_unique<camsim::CameraSim>(config));
+            sims_.back()->start();
+        }
+        for (int c = 0; c < cameras; ++c) {
+            // Subscribe tries at most 1000 ports from gS32AlarmDftPort: a
+            // recorder with more cameras than that moves the first port on
+            // for each block of cameras.
+            gS32AlarmDftPort = kFirstListenPort + (c / 500) * 2000;
+            const size_t s = static_cast<size_t>(c / kCamerasPerSim);
+            cameras_.push_back(std::make_unique<Camera>());
+            setUp(*cameras_.back(), *sims_[s], kinds[s % kinds.size()].mix);
+        }
+    }
+
+    ~Fleet()
+    {
+        for (auto &camera : cameras_) {
+            VEK_Onvif_Unsubscribe(&camera->fd, "admin", "secret", VEK_ONVIF_SCOPE_COMMON,
+                                  &camera->sub);
+            VEK_Onvif_Event_FreePropeAlarm(&camera->cfg);
+        }
+        for (auto &sim : sims_) {
+            sim->stop();
+        }
+    }
+
+    // idlePollNs: CPU of one idle camera-poll at this camera and thread
+    // count, taken off before the CPU per event is worked out.
+    Result run(int threads, double rate, double seconds, double hostileShare, double idlePollNs);
+
+  private:
+    void setUp(Camera &camera, camsim::CameraSim &sim, const std::vector<Message> &mix)
+    {
+        camera.mix = &mix;
+        std::snprintf(camera.access.szEventUrl, sizeof camera.access.szEventUrl, "%s",
+                      sim.eventServiceUrl().c_str());
+        std::strcpy(camera.access.szUserName, "admin");
+        std::strcpy(camera.access.szPassword, "secret");
+        std::snprintf(camera.cfg.ChannelTokens[0].PrimaryToken,
+                      sizeof camera.cfg.ChannelTokens[0].PrimaryToken, "%s", "VideoSourceToken");
+        std::snprintf(camera.inputList[0].Token, sizeof camera.inputList[0].Token, "AlarmIn_1");
+        std::snprintf(camera.inputList[1].Token, sizeof camera.inputList[1].Token, "AlarmIn_2");
+        camera.inputs.InputCount = 2;
+        camera.inputs.Inputs = camera.inputList;
+        if (VEK_Onvif_GetEventProperties(camera.access.szEventUrl, "admin", "secret",
+                                         &camera.cfg) != VEK_ONVIF_OK ||
+            VEK_Onvif_Subscribe(camera.access.szEventUrl, VEK_ONVIF_SCOPE_COMMON, &camera.access,
+                                &camera.caps, &camera.fd, &camera.sub) != VEK_ONVIF_OK) {
+            throw std::runtime_error("discovery or Subscribe failed");
+        }
+        camera.port = boundPort(camera.fd);
+        camera.nextRenew = Clock::now() + kRenewInterval;
+        const std::string url =
+            "http://127.0.0.1:" + std::to_string(camera.port) + "/onvif_notify_server";
+        for (const Message &m : mix) {
+            camera.posts.push_back(vekbench::notifyPost(url, {m.notificationMessage}));
+        }
+    }
+
+    void recorder(int index, int threads, const std::atomic<bool> &stop, Result &out,
+                  std::vector<double> &latencies, std::mutex &merge);
+    void sender(int index, double rate, double seconds, Result &out, std::mutex &merge);
+    void hostileSource(int index, double rate, double seconds, std::atomic<uint64_t> &count);
+
+    std::vector<std::unique_ptr<camsim::CameraSim>> sims_;
+    std::vector<std::unique_ptr<Camera>> cameras_;
+};
+
+// The recorder's loop over the cameras of thread index: camera c belongs to
+// thread c % threads.
+void Fleet::recorder(int index, int threads, const std::atomic<bool> &stop, Result &out,
+                     std::vector<double> &latencies, std::mutex &merge)
+{
+    std::vector<Camera *> mine;
+    for (size_t c = static_cast<size_t>(index); c < cameras_.size();
+         c += static_cast<size_t>(threads)) {
+        mine.push_back(cameras_[c].get());
+    }
+    std::vector<double> lat;
+    uint64_t received = 0, lost = 0, duplicated = 0, polls = 0;
+    const double cpuStart = threadCpuSeconds();
+    while (!stop.load(std::memory_order_relaxed)) {
+        bool served = false;
+        for (Camera *camera : mine) {
+            uint32_t count = 0;
+            uint32_t connected = 0;
+            OnvifAlarmReport *reports =
+                VEK_Onvif_Recv_Notify(camera->fd, &camera->cfg, &camera->inputs,
+                                      camera->access.szEventUrl, &count, &connected);
+            const auto now = Clock::now();
+            if (connected == 0) {
+                ++polls;
+            } else {
+                served = true;
+            }
+            if (reports != nullptr && count > 0) {
+                received += count;
+                std::lock_guard<std::mutex> guard(camera->lock);
+                if (camera->inFlight.empty()) {
+                    duplicated += count;
+                } else {
+                    Pending p = camera->inFlight.front();
+                    camera->inFlight.pop_front();
+                    lat.push_back(std::chrono::duration<double, std::milli>(now - p.sent).count());
+                    if (count < p.reports) {
+                        lost += p.reports - count;
+                    } else {
+                        duplicated += count - p.reports;
+                    }
+                }
+            }
+            ZU_MEM_FreeEx(reinterpret_cast<void **>(&reports), "fleet", __LINE__);
+            if (now >= camera->nextRenew) {
+                VEK_Onvif_Renew(camera->sub.szCommonSubAddr, camera->sub.szCommonSubRef, "admin",
+                                "secret");
+                camera->nextRenew = now + kRenewInterval;
+            }
+        }
+        if (!served) {
+            std::this_thread::sleep_for(kIdleSleep);
+        }
+    }
+    const double cpu = threadCpuSeconds() - cpuStart;
+    std::lock_guard<std::mutex> guard(merge);
+    out.received += received;
+    out.lost += lost;
+    out.duplicated += duplicated;
+    out.polls += polls;
+    out.cpuSeconds += cpu;
+    latencies.insert(latencies.end(), lat.begin(), lat.end());
+}
+
+// Genuine pushes to the cameras of sender index at rate pushes per second.
+void Fleet::sender(int index, double rate, double seconds, Result &out, std::mutex &merge)
+{
+    std::vector<Camera *> mine;
+    for (size_t c = static_cast<size_t>(index); c < cameras_.size(); c += kSenderThreads) {
+        mine.push_back(cameras_[c].get());
+    }
+    if (mine.empty() || rate <= 0) {
+        return;
+    }
+    std::mt19937 random(static_cast<unsigned>(1234 + index));
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::duration<double>(seconds);
+    const auto step = std::chrono::duration<double>(1.0 / rate);
+    auto next = start;
+    uint64_t sent = 0, failed = 0, expected = 0, pushId = 0;
+    while (Clock::now() < end) {
+        Camera *camera = mine[random() % mine.size()];
+        const int burst = unit(random) < kBurstShare ? kBurstLength : 1;
+        for (int b = 0; b < burst; ++b) {
+            std::this_thread::sleep_until(next);
+            next += std::chrono::duration_cast<Clock::duration>(step);
+            const size_t m = random() % camera->mix->size();
+            const uint32_t reports = (*camera->mix)[m].reports;
+            const uint64_t id = ++pushId;
+            {
+                std::lock_guard<std::mutex> guard(camera->lock);
+                camera->inFlight.push_back({Clock::now(), reports, id});
+            }
+            if (sendRequest(camera->port, camera->posts[m], Hostile::None)) {
+                ++sent;
+                expected += reports;
+            } else {
+                // Not every byte went out: no report is due, unless the
+                // recorder already took it.
+                ++failed;
+                std::lock_guard<std::mutex> guard(camera->lock);
+                auto &queue = camera->inFlight;
+                queue.erase(std::remove_if(queue.begin(), queue.end(),
+                                           [id](const Pending &p) { return p.id == id; }),
+                            queue.end());
+            }
+        }
+    }
+    std::lock_guard<std::mutex> guard(merge);
+    out.sent += sent;
+    out.failed += failed;
+    out.expected += expected;
+}
+
+// One hostile source: a request at a time, to a random camera, cycling
+// through a slow sender, an oversized request and a wrong source address.
+void Fleet::hostileSource(int index, double rate, double seconds, std::atomic<uint64_t> &count)
+{
+    std::mt19937 random(static_cast<unsigned>(99 + index));
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    const auto step = std::chrono::duration<double>(rate > 0 ? 1.0 / rate : 1.0);
+    const Hostile kinds[] = {Hostile::Slow, Hostile::Oversized, Hostile::WrongSource};
+    for (uint64_t i = static_cast<uint64_t>(index); Clock::now() < end; ++i) {
+        Camera *camera = cameras_[random() % cameras_.size()].get();
+        const Hostile kind = kinds[i % 3];
+        const std::string url =
+            "http://127.0.0.1:" + std::to_string(camera->port) + "/onvif_notify_server";
+        const Message &message = (*camera->mix)[random() % camera->mix->size()];
+        const std::string body = camsim::buildNotifyEnvelope({message.notificationMessage}, url);
+        camsim::HttpPostOptions options;
+        std::string padding;
+        if (kind == Hostile::Oversized) {
+            // Declares 2 MiB and sends 64 KiB of it.
+            options.contentLength = "2097152";
+            padding.assign(65536, ' ');
+        }
+        std::string bytes = camsim::buildHttpPost(url, padding + body, options);
+        if (kind == Hostile::Slow) {
+            // Two thirds of the request, trickled: however late the
+            // recorder takes it, it never completes.
+            bytes.resize(bytes.size() * 2 / 3);
+        }
+        sendRequest(camera->port, bytes, kind);
+        ++count;
+        std::this_thread::sleep_for(step);
+    }
+}
+
+Result Fleet::run(int threads, double rate, double seconds, double hostileShare, double idlePollNs)
+{
+    Result r;
+    r.cameras = static_cast<int>(cameras_.size());
+    r.threads = threads;
+    r.rate = rate;
+    r.hostile = hostileShare;
+    std::atomic<bool> stop{false};
+    std::mutex merge;
+    std::vector<double> latencies;
+    std::vector<std::thread> recorders;
+    for (int t = 0; t < threads; ++t) {
+        recorders.emplace_back(
+            [&, t] { recorder(t, threads, stop, r, latencies, std::ref(merge)); });
+    }
+    std::vector<std::thread> senders;
+    for (int s = 0; s < kSenderThreads; ++s) {
+        senders.emplace_back([&, s] { sender(s, rate / kSenderThreads, seconds, r, merge); });
+    }
+    std::atomic<uint64_t> hostileCount{0};
+    const int hostileSources =
+        hostileShare > 0 ? std::max(1, static_cast<int>(std::lround(hostileShare * r.cameras))) : 0;
+    for (int h = 0; h < hostileSources; ++h) {
+        // Each source at the rate of one camera.
+        senders.emplace_back([&, h] {
+            hostileSource(h, rate / static_cast<double>(r.cameras), seconds, hostileCount);
+        });
+    }
+    const auto start = Clock::now();
+    for (std::thread &s : senders) {
+        s.join();
+    }
+    const double sendSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    // Give the recorder the listener's own bound and more to take what waits.
+    const auto drainEnd = Clock::now() + kDrainTime;
+    while (Clock::now() < drainEnd) {
+        bool empty = true;
+        for (auto &camera : cameras_) {
+            std::lock_guard<std::mutex> guard(camera->lock);
+            empty = empty && camera->inFlight.empty();
+        }
+        if (empty) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const double runSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    stop = true;
+    for (std::thread &t : recorders) {
+        t.join();
+    }
+    for (auto &camera : cameras_) {
+        for (const Pending &p : camera->inFlight) {
+            r.lost += p.reports;
+        }
+        camera->inFlight.clear();
+    }
+    r.cpuPerPollNs = r.polls > 0 ? r.cpuSeconds * 1e9 / static_cast<double>(r.polls) : 0;
+    if (r.received > 0) {
+        const double idle = static_cast<double>(r.polls) * idlePollNs * 1e-9;
+        r.cpuPerEventUs =
+            std::max(0.0, r.cpuSeconds - idle) * 1e6 / static_cast<double>(r.received);
+    }
+    r.hostileSent = hostileCount.load();
+    r.achieved = static_cast<double>(r.sent) / sendSeconds;
+    r.p50 = percentile(latencies, 0.50);
+    r.p99 = percentile(latencies, 0.99);
+    r.max = latencies.empty() ? 0 : *std::max_element(latencies.begin(), latencies.end());
+    r.saturated = rate > 0 && (r.lost > 0 || r.p99 > kSaturationP99Ms || r.failed > 0 ||
+                               r.achieved < 0.9 * rate);
+    (void)runSeconds;
+    return r;
+}
+
+// ---- Report --------------------------------------------------------------------------
+
+std::string fixed(double value, int decimals)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+void printRow(const Result &r)
+{
+    const bool some = r.received > 0;
+    const std::string rate = fixed(r.rate, 0) + (r.hostile > 0 ? " +hostile" : "");
+    const std::string p50 = some ? fixed(r.p50, 2) : "-";
+    const std::string p99 = some ? fixed(r.p99, 2) : "-";
+    const std::string max = some ? fixed(r.max, 1) : "-";
+    const std::string cpuEvent = some ? fixed(r.cpuPerEventUs, 0) + " us" : "-";
+    const std::string cpuPoll = r.rate == 0 ? fixed(r.cpuPerPollNs, 0) + " ns" : "-";
+    std::printf(
+        "| %d | %d | %s | %.0f | %llu | %llu | %llu | %llu | %llu | %s | %s | %s | %s | %s "
+        "|%s |\n",
+        r.cameras, r.threads, rate.c_str(), r.achieved, static_cast<unsigned long long>(r.sent),
+        static_cast<unsigned long long>(r.expected), static_cast<unsigned long long>(r.received),
+        static_cast<unsigned long long>(r.lost), static_cast<unsigned long long>(r.duplicated),
+        p50.c_str(), p99.c_str(), max.c_str(), cpuEvent.c_str(), cpuPoll.c_str(),
+        r.saturated ? " saturated" : "");
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Options options;
+    try {
+        options = parseOptions(argc, argv);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "vek_fleet: %s\n", e.what());
+        return 2;
+    }
+    // Log lines of refused requests would flood the console: count them.
+    static std::atomic<uint64_t> logLines{0};
+    VEK_PLAT_SetLogSink(
+        [](int32_t, uint32_t, const char *, const char *, const char *, void *) { ++logLines; },
+        nullptr);
+
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+
+    // The cameras are of several kinds: each corpus topic set on which some
+    // corpus message gives an alarm.
+    std::vector<Kind> kinds;
+    for (int k = 1; k <= 7; ++k) {
+        char file[64];
+        std::snprintf(file, sizeof file, "properties/topicset-%02d.xml", k);
+        std::vector<Message> mix;
+        try {
+            mix = alarmMessages(file);
+        } catch (const std::exception &) {
+            continue;
+        }
+        if (!mix.empty()) {
+            std::printf("Kind %s: %zu corpus messages give alarms:", file, mix.size());
+            for (const Message &m : mix) {
+                std::printf(" %s", m.name.c_str());
+            }
+            std::printf("\n");
+            kinds.push_back({file, std::move(mix)});
+        }
+    }
+    if (kinds.empty()) {
+        std::fprintf(stderr, "vek_fleet: no corpus message gives an alarm\n");
+        return 1;
+    }
+    std::printf("%d cameras per simulator; bursts of %d pushes on %.0f %% of pushes; descriptor "
+                "limit %llu; recorder sleeps %lld ms after a pass that found nothing.\n\n",
+                kCamerasPerSim, kBurstLength, kBurstShare * 100,
+                static_cast<unsigned long long>(limit.rlim_cur),
+                static_cast<long long>(kIdleSleep.count()));
+    std::printf("| cameras | threads | rate /s | sent /s | events | reports expected | received "
+                "| lost | duplicated | p50 ms | p99 ms | max ms | CPU per event beyond polling | "
+                "CPU per idle "
+                "poll | |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+
+    std::vector<Result> all;
+    struct Knee {
+        int cameras, threads;
+        double saturation; // first saturated rate, 0 when none
+        double sustained;  // largest rate below it
+    };
+    std::vector<Knee> knees;
+    for (int n : options.cameras) {
+        // Every camera needs its listening socket, and the pushes in flight theirs.
+        if (static_cast<rlim_t>(n) * 2 + 256 > limit.rlim_cur) {
+            std::printf("| %d | - | skipped: descriptor limit %llu | | | | | | | | | | | | |\n", n,
+                        static_cast<unsigned long long>(limit.rlim_cur));
+            continue;
+        }
+        std::unique_ptr<Fleet> fleet;
+        try {
+            fleet = std::make_unique<Fleet>(n, kinds);
+        } catch (const std::exception &e) {
+            std::printf("| %d | - | set-up failed: %s | | | | | | | | | | | | |\n", n, e.what());
+            continue;
+        }
+        for (int t : options.threads) {
+            Knee knee{n, t, 0, 0};
+            double idlePollNs = 0;
+            for (double rate : options.rates) {
+                Result r = fleet->run(t, rate, options.seconds, 0, idlePollNs);
+                if (rate == 0) {
+                    idlePollNs = r.cpuPerPollNs;
+                }
+                r.sweep = true;
+                printRow(r);
+                all.push_back(r);
+                if (r.saturated) {
+                    knee.saturation = rate;
+                    break;
+                }
+                knee.sustained = rate;
+            }
+            knees.push_back(knee);
+            // Half the saturation rate, alone and with hostile sources.
+            double half = (knee.saturation > 0 ? knee.saturation : knee.sustained) / 2;
+            if (half > 0) {
+                Result r = fleet->run(t, half, options.seconds, 0, idlePollNs);
+                printRow(r);
+                all.push_back(r);
+                if (options.hostileShare > 0) {
+                    Result h =
+                        fleet->run(t, half, options.seconds, options.hostileShare, idlePollNs);
+                    printRow(h);
+                    all.push_back(h);
+                }
+            }
+        }
+    }
+
+    std::printf("\nSaturation (first rate with loss, p99 > %.0f ms or pushes refused):\n",
+                kSaturationP99Ms);
+    const double floorRate = options.pushFloorNs > 0 ? 1e9 / options.pushFloorNs : 0;
+    for (const Knee &k : knees) {
+        if (k.saturation > 0) {
+            std::printf("- %d cameras, %d thread(s): %.0f /s", k.cameras, k.threads, k.saturation);
+        } else {
+            std::printf("- %d cameras, %d thread(s): not reached up to %.0f /s", k.cameras,
+                        k.threads, k.sustained);
+        }
+        if (floorRate > 0) {
+            double s = k.saturation > 0 ? k.saturation : k.sustained;
+            std::printf(" = %.3f of the push-delivery floor's %.0f /s", s / floorRate, floorRate);
+        }
+        std::printf("\n");
+    }
+
+    // Targets.
+    std::printf("\nTargets:\n");
+    bool lossFree = true;
+    double worstCpu = 0, worstPoll = 0, p99At256 = -1, hostileP99 = 0;
+    bool hostileLoss = false;
+    for (const Result &r : all) {
+        if (!r.saturated && r.hostile == 0 && (r.lost > 0 || r.duplicated > 0)) {
+            lossFree = false;
+        }
+        if (!r.saturated && r.hostile == 0 && r.received > 0) {
+            worstCpu = std::max(worstCpu, r.cpuPerEventUs);
+        }
+        if (r.rate == 0) {
+            worstPoll = std::max(worstPoll, r.cpuPerPollNs);
+        }
+        if (r.hostile > 0) {
+            hostileLoss = hostileLoss || r.lost > 0;
+            hostileP99 = std::max(hostileP99, r.p99);
+        }
+    }
+    for (size_t i = 0; i < all.size(); ++i) {
+        const Result &r = all[i];
+        if (r.cameras == 256 && r.hostile == 0 && i > 0 && all[i - 1].saturated &&
+            all[i - 1].cameras == 256 && all[i - 1].threads == r.threads) {
+            p99At256 = std::max(p99At256, r.p99);
+        }
+    }
+    auto verdict = [](bool ok) { return ok ? "met" : "MISSED"; };
+    std::printf("- 0 lost, 0 duplicated below saturation: %s\n", verdict(lossFree));
+    if (options.pushLibNs > 0) {
+        std::printf("- CPU per delivered event <= 2 x push_delivery (%.1f us): worst %.1f us "
+                    "(%.2f x): %s\n",
+                    options.pushLibNs / 1000, worstCpu, worstCpu * 1000 / options.pushLibNs,
+                    verdict(worstCpu * 1000 <= 2 * options.pushLibNs));
+    }
+    if (options.idleLibNs > 0) {
+        std::printf(
+            "- CPU per idle camera-poll <= 2 x idle_poll (%.0f ns): worst %.0f ns (%.2f x): "
+            "%s\n",
+            options.idleLibNs, worstPoll, worstPoll / options.idleLibNs,
+            verdict(worstPoll <= 2 * options.idleLibNs));
+    }
+    if (p99At256 >= 0) {
+        std::printf("- p99 at 256 cameras, 50 %% of saturation < 20 ms: %.2f ms: %s\n", p99At256,
+                    verdict(p99At256 < 20));
+    } else {
+        std::printf("- p99 at 256 cameras, 50 %% of saturation: saturation not reached or 256 "
+                    "not run\n");
+    }
+    if (options.hostileShare > 0) {
+        std::printf("- with %.0f %% hostile sources, genuine loss 0 and p99 < 1.1 s: loss %s, "
+                    "worst p99 %.1f ms: %s\n",
+                    options.hostileShare * 100, hostileLoss ? "yes" : "0", hostileP99,
+                    verdict(!hostileLoss && hostileP99 < 1100));
+    }
+    std::printf("(%llu log lines counted, from the refused requests.)\n",
+                static_cast<unsigned long long>(logLines.load()));
+
+    if (!options.dataFile.empty()) {
+        std::ofstream data(options.dataFile);
+        data << "# cameras threads rate hostile achieved p50_ms p99_ms max_ms cpu_us_per_event "
+                "saturated sweep\n";
+        for (const Result &r : all) {
+            data << r.cameras << ' ' << r.threads << ' ' << r.rate << ' ' << r.hostile << ' '
+                 << r.achieved << ' ' << r.p50 << ' ' << r.p99 << ' ' << r.max << ' '
+                 << r.cpuPerEventUs << ' ' << (r.saturated ? 1 : 0) << ' ' << (r.sweep ? 1 : 0)
+                 << '\n';
+        }
+    }
+    return 0;
+}
