@@ -40,6 +40,7 @@
 
 #include "bench_inputs.h"
 #include "camsim.h"
+#include "fixture_files.h"
 #include "vek_onvif_event.h"
 #include "vek_platform_ctl.h"
 
@@ -318,8 +319,8 @@ class Fleet
     {
         for (int s = 0; s < (cameras + kCamerasPerSim - 1) / kCamerasPerSim; ++s) {
             camsim::Config config;
-            config.topicSetFile = std::string(VEK_CORPUS_DIR) + "/" +
-                                  kinds[static_cast<size_t>(s) % kinds.size()].topicSet;
+            config.topicSetFile = vekfix::fixturePath(
+                "corpus/" + kinds[static_cast<size_t>(s) % kinds.size()].topicSet);
             sims_.push_back(std::make_unique<camsim::CameraSim>(config));
             sims_.back()->start();
         }

@@ -127,7 +127,7 @@ class Recorder
     static void startCamera(Camera &camera)
     {
         camsim::Config config;
-        config.topicSetFile = std::string(VEK_FIXTURE_DIR) + "/corpus/properties/topicset-01.xml";
+        config.topicSetFile = vekfix::fixturePath("corpus/properties/topicset-01.xml");
         camera.sim = std::make_unique<camsim::CameraSim>(config);
         camera.sim->start();
         std::snprintf(camera.access.szEventUrl, sizeof camera.access.szEventUrl, "%s",
