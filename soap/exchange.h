@@ -84,6 +84,7 @@ class Exchange
             invoke, const_cast<void *>(static_cast<const void *>(std::addressof(stub))), url,
             log.func);
         if (code != SOAP_OK) {
+            noteRefusal(log.func);
             logFailure(log, url);
         }
         return code;
@@ -100,6 +101,9 @@ class Exchange
     // challenge was not met.
     int callAuthenticated(StubCall invoke, void *stub, const char *url, const char *func);
     void logFailure(const CallFailureLog &log, const char *url) const;
+    // One line when the camera refused the request as not authorized, so that a caller can
+    // tell refused credentials from other failures without asking the camera again.
+    void noteRefusal(const char *func) const;
 
     // Remembered by addHeaders for a second request; the caller's texts,
     // which outlive the call, not copies.

@@ -287,4 +287,12 @@ int Exchange::callAuthenticated(StubCall invoke, void *stub, const char *url, co
     return code;
 }
 
+void Exchange::noteRefusal(const char *func) const
+{
+    if (httpUnauthorized(soap_) || faultNotAuthorized(soap_)) {
+        VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, func,
+                "The camera refused the request: NotAuthorized (error %d)", soap_->error);
+    }
+}
+
 } // namespace vek

@@ -306,7 +306,8 @@ TEST_F(AuthTest, UnmeetableChallengeFailsCleanly)
         EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_GetEventProperties", c.reason));
         EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_GetEventProperties",
                             "Failed to get device event information, url:" + url_ + "."));
-        EXPECT_EQ(2u, log.lines().size());
+        EXPECT_TRUE(log.hasText("The camera refused the request: NotAuthorized"));
+        EXPECT_EQ(3u, log.lines().size());
         expectNoSecretLogged(log);
         sim_.reset();
     }

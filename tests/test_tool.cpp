@@ -454,7 +454,7 @@ TEST(ToolErrors, OneLineAndADistinctExitStatus)
         {{"discover", url}, 4, "camera requires credentials"},
         {{"discover", camera.baseUrl() + "/no/service", "--user", "admin", "--password", "secret"},
          5,
-         "camera answered HTTP 404"},
+         "GetEventProperties failed (result 100"},
         {{"sim", "--port", std::to_string(camera.port()), "--duration", "1"},
          3,
          "cannot serve on 127.0.0.1:" + std::to_string(camera.port())},
@@ -487,6 +487,14 @@ TEST(ToolErrors, OneLineAndADistinctExitStatus)
     }
     // The refused credentials never reached a subscription.
     EXPECT_TRUE(camera.subscriptions().empty());
+
+    // A wrong password costs the camera one request: the tool explains the refusal from what
+    // the library saw and asks nothing more.
+    camera.clearRequests();
+    ToolRun refused = runTool({"discover", url, "--user", "admin", "--password", "wrong"}, 20);
+    EXPECT_EQ(4, refused.status) << refused.err;
+    EXPECT_EQ(1u, camera.requests().size());
+    EXPECT_EQ(std::string::npos, (refused.out + refused.err).find("wrong"));
 }
 
 // A SOAP 1.2 Sender fault as a camera answers it.

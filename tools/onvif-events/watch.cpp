@@ -71,13 +71,12 @@ std::optional<int> checkCamera(const char *command, const CameraOptions &options
 
 // After a failed exchange: refused credentials, or some other answer.
 int explainFailure(const char *command, const char *operation, uint32_t result,
-                   const Endpoint &endpoint, const CameraOptions &options, const LogCapture &logs,
-                   size_t logMark)
+                   const CameraOptions &options, const LogCapture &logs, size_t logMark)
 {
-    std::string detail;
-    bool refused = logs.containsSince(logMark, "NotAuthorized") ||
-                   diagnoseCredentials(endpoint, options.user, options.password, &detail) ==
-                       Refusal::Authentication;
+    // Judged from what the library saw: the camera is not asked again.
+    FailureReason why = failureReason(logs, logMark);
+    std::string detail = why.text();
+    bool refused = logs.containsSince(logMark, "NotAuthorized") || why.notAuthorized();
     if (refused && options.user.empty()) {
         fail(command,
              "camera requires credentials (--user/--password or ONVIF_USER/ONVIF_PASSWORD)");
@@ -219,7 +218,7 @@ int runDiscover(const DiscoverOptions &discover)
                                      failureReason(logs, 0), Clock::now() - started)) {
             return *exit;
         }
-        return explainFailure("discover", "GetEventProperties", result, endpoint, options, logs, 0);
+        return explainFailure("discover", "GetEventProperties", result, options, logs, 0);
     }
     if (discover.json) {
         std::printf("%s\n", camera.templateJson().c_str());
@@ -255,7 +254,7 @@ int runWatch(const WatchOptions &options)
                                      failureReason(logs, 0), Clock::now() - asked)) {
             return *exit;
         }
-        return explainFailure("watch", "GetEventProperties", *done, endpoint, cam, logs, 0);
+        return explainFailure("watch", "GetEventProperties", *done, cam, logs, 0);
     }
     std::fprintf(status, "discovered %u alarm templates at %s\n", camera.config().PropeAlarmCount,
                  cam.url.c_str());
@@ -284,7 +283,7 @@ int runWatch(const WatchOptions &options)
     }
     if (options.pull) {
         if (result != VEK_ONVIF_OK) {
-            return explainFailure("watch", create, result, endpoint, cam, logs, mark);
+            return explainFailure("watch", create, result, cam, logs, mark);
         }
         std::fprintf(status, "pull point %s\n", camera.pullPoint().c_str());
     } else {
@@ -297,7 +296,7 @@ int runWatch(const WatchOptions &options)
                 fail("watch", "the camera offers no smart-data reports to subscribe to");
                 return kExitCamera;
             }
-            return explainFailure("watch", create, result, endpoint, cam, logs, mark);
+            return explainFailure("watch", create, result, cam, logs, mark);
         }
         const OnvifSubInfo &sub = camera.subscription();
         std::fprintf(status, "listening on port %d\n", camera.listeningPort());
