@@ -14,8 +14,25 @@
 #include "vek_onvif_event.h"
 #include "vek_platform_ctl.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define VEK_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VEK_TEST_ASAN 1
+#endif
+#endif
+
 namespace vektest
 {
+
+// How much slower an instrumented build runs: time bounds of hostile-input tests catch a
+// change in the order of growth, not the sanitizer's own cost (its realloc copies and maps
+// every block anew, which makes Mini-XML's growth of a megabyte token take seconds).
+#ifdef VEK_TEST_ASAN
+constexpr double kSanitizerSlowdown = 4.0;
+#else
+constexpr double kSanitizerSlowdown = 1.0;
+#endif
 
 struct LogLine {
     int32_t level;
