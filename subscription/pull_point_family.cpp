@@ -99,10 +99,28 @@ uint32_t frameAtPullPoint(vek::Exchange &exchange, const OnvifPullPoint *pullPoi
     return VEK_ONVIF_OK;
 }
 
-// The code of a failed call to the pull point.
-uint32_t failedCall(struct soap *soap)
+// Calls the stub at the pull point: 0, 112 when the camera says the pull
+// point is gone, else 100.
+template <typename Stub>
+uint32_t callPullPoint(vek::Exchange &exchange, Stub &stub, const vek::CallFailureLog &log,
+                       const char *address)
 {
-    return pullPointGone(soap) ? VEK_ONVIF_ERR_FAIL : VEK_ONVIF_ERR_SOAP;
+    if (exchange.call(stub, log, address) == SOAP_OK) {
+        return VEK_ONVIF_OK;
+    }
+    return pullPointGone(exchange.soap()) ? VEK_ONVIF_ERR_FAIL : VEK_ONVIF_ERR_SOAP;
+}
+
+// The arguments every request to an existing pull point needs; a refusal
+// is logged for func.
+bool acceptedArguments(struct soap *soap, const OnvifPullPoint *pullPoint, const char *user,
+                       const char *password, const char *func)
+{
+    if (soap == nullptr || !validPullPoint(pullPoint) || user == nullptr || password == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, func, "Invalid input Param.");
+        return false;
+    }
+    return true;
 }
 
 // Raises the context's receive time-out to at least seconds for one call
@@ -224,11 +242,11 @@ VEK_Onvif_PullPoint_Pull(struct soap *soap, const OnvifPullPoint *pullPoint, con
     auto stub = [&](struct soap *s) {
         return soap_call___ns11__PullMessages(s, address, nullptr, &request, &response);
     };
-    if (exchange.call(
-            stub,
-            {kFunc, "Failed to pull messages, url:%s.", vek::CallFailureLog::Form::RuntimeUrlOnly},
-            address) != SOAP_OK) {
-        return failedCall(soap);
+    if ((code = callPullPoint(
+             exchange, stub,
+             {kFunc, "Failed to pull messages, url:%s.", vek::CallFailureLog::Form::RuntimeUrlOnly},
+             address)) != VEK_ONVIF_OK) {
+        return code;
     }
     if (response.ns7__NotificationMessage == nullptr || response.__sizeNotificationMessage <= 0) {
         return VEK_ONVIF_OK;
@@ -270,11 +288,11 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Renew(struct soap *soap,
     auto stub = [&](struct soap *s) {
         return soap_call___ns13__Renew(s, address, nullptr, &request, &response);
     };
-    if (exchange.call(stub,
-                      {kFunc, "[Soap err:%ld]LogPrint: Failed to Renew, Url:%s",
-                       vek::CallFailureLog::Form::RuntimeWithError},
-                      address) != SOAP_OK) {
-        return failedCall(soap);
+    if ((code = callPullPoint(exchange, stub,
+                              {kFunc, "[Soap err:%ld]LogPrint: Failed to Renew, Url:%s",
+                               vek::CallFailureLog::Form::RuntimeWithError},
+                              address)) != VEK_ONVIF_OK) {
+        return code;
     }
     if (std::optional<int64_t> termination = vek::parseDateTime(response.TerminationTime)) {
         pullPoint->s64TerminationTime = *termination;
@@ -291,8 +309,7 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Unsubscribe(struct soap *s
                                                                   const char *password)
 {
     constexpr const char *kFunc = "VEK_Onvif_PullPoint_Unsubscribe";
-    if (soap == nullptr || !validPullPoint(pullPoint) || user == nullptr || password == nullptr) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kFunc, "Invalid input Param.");
+    if (!acceptedArguments(soap, pullPoint, user, password, kFunc)) {
         return VEK_ONVIF_ERR_PARAM;
     }
     vek::Exchange exchange(soap);
@@ -307,11 +324,11 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Unsubscribe(struct soap *s
     auto stub = [&](struct soap *s) {
         return soap_call___ns13__Unsubscribe(s, address, nullptr, &request, &response);
     };
-    if (exchange.call(stub,
-                      {kFunc, "[Soap err:%ld]LogPrint: Failed to Unsubscribe, Url:%s",
-                       vek::CallFailureLog::Form::RuntimeWithError},
-                      address) != SOAP_OK) {
-        return failedCall(soap);
+    if ((code = callPullPoint(exchange, stub,
+                              {kFunc, "[Soap err:%ld]LogPrint: Failed to Unsubscribe, Url:%s",
+                               vek::CallFailureLog::Form::RuntimeWithError},
+                              address)) != VEK_ONVIF_OK) {
+        return code;
     }
     return VEK_ONVIF_OK;
 }
@@ -320,8 +337,7 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_SetSynchronizationPoint(
     struct soap *soap, const OnvifPullPoint *pullPoint, const char *user, const char *password)
 {
     constexpr const char *kFunc = "VEK_Onvif_PullPoint_SetSynchronizationPoint";
-    if (soap == nullptr || !validPullPoint(pullPoint) || user == nullptr || password == nullptr) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kFunc, "Invalid input Param.");
+    if (!acceptedArguments(soap, pullPoint, user, password, kFunc)) {
         return VEK_ONVIF_ERR_PARAM;
     }
     vek::Exchange exchange(soap);
@@ -341,11 +357,11 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_SetSynchronizationPoint(
     auto stub = [&](struct soap *s) {
         return soap_call___ns11__SetSynchronizationPoint(s, address, nullptr, &request, &response);
     };
-    if (exchange.call(stub,
-                      {kFunc, "Failed to set a synchronization point, url:%s.",
-                       vek::CallFailureLog::Form::RuntimeUrlOnly},
-                      address) != SOAP_OK) {
-        return failedCall(soap);
+    if ((code = callPullPoint(exchange, stub,
+                              {kFunc, "Failed to set a synchronization point, url:%s.",
+                               vek::CallFailureLog::Form::RuntimeUrlOnly},
+                              address)) != VEK_ONVIF_OK) {
+        return code;
     }
     return VEK_ONVIF_OK;
 }
