@@ -11,7 +11,7 @@ add_custom_command(
     DEPENDS ${VEK_BINDINGS_ROOT}/soap/onvif_event_bindings.h
     WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
     COMMENT "Generating event-service bindings with soapcpp2")
-# Generated code is not ours to fix: no warnings, and default visibility so
-# that the runtime's callbacks can be exported (the version script keeps
-# everything else local).
-set_source_files_properties(${VEK_GEN_SOURCES} PROPERTIES COMPILE_OPTIONS "-w")
+# Generated code is not ours to fix: no warnings. Hidden like the runtime:
+# the runtime's callbacks (soap_getheader, soap_putfault, ...) bind to these
+# inside the library, never to a recorder's own.
+set_source_files_properties(${VEK_GEN_SOURCES} PROPERTIES COMPILE_OPTIONS "-w;-fvisibility=hidden")

@@ -45,10 +45,9 @@ else()
                     OUTPUT_STRIP_TRAILING_WHITESPACE)
 endif()
 
-vek_owning_package(${GSOAPXX_LIBRARY} VEK_DEB_GSOAP VEK_DEB_GSOAP_VERSION)
 list(GET MXML_LINK_LIBRARIES 0 VEK_MXML_LIBRARY)
 vek_owning_package(${VEK_MXML_LIBRARY} VEK_DEB_MXML VEK_DEB_MXML_VERSION)
-# libcrypto comes with libssl3.
+# libcrypto and libssl come with libssl3. (The gSOAP runtime is compiled in.)
 vek_owning_package(${OPENSSL_CRYPTO_LIBRARY} VEK_DEB_SSL VEK_DEB_SSL_VERSION)
 
 set(CPACK_PACKAGE_NAME libvek-onvif-event)
@@ -72,7 +71,7 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libvek-onvif-event${PROJECT_VERSION_MAJOR}
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS
     "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12), \
-${VEK_DEB_GSOAP} (>= ${VEK_DEB_GSOAP_VERSION}), ${VEK_DEB_MXML} (>= ${VEK_DEB_MXML_VERSION}), \
+${VEK_DEB_MXML} (>= ${VEK_DEB_MXML_VERSION}), \
 ${VEK_DEB_SSL} (>= ${VEK_DEB_SSL_VERSION})")
 # The first line of a description is the package's synopsis.
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION

@@ -241,14 +241,34 @@ VEK_ONVIF_API const char *VEK_Onvif_GetVersion(void);
 
 /* ---- Event SOAP context ------------------------------------------------ */
 
+/* A context is the library's own: its gSOAP runtime is compiled into the
+ * library and private, so struct soap stays an incomplete type here. Pass
+ * contexts only to the functions of this header, never to a gSOAP of the
+ * recorder's own (whose struct soap has another layout). Every function
+ * that takes a context refuses, with VEK_ONVIF_ERR_PARAM and the log line
+ * "Not a context of this library.", one that VEK_Onvif_Event_Init did not
+ * make or that was destroyed, before reading anything of it. */
+
 /* Creates an event SOAP context into *ctx (left unchanged on failure): a
  * gSOAP context from the platform heap with the library's time-outs, modes
  * and eventNamespaces, for the pull-point operations. The caller owns it and
- * ends it with VEK_Onvif_Event_Destroy. A null ctx or a failed allocation is
- * logged. */
+ * ends it with VEK_Onvif_Event_Destroy. A null ctx, a failed allocation or
+ * more than 65,536 live contexts is logged. Thread-safe. */
 VEK_ONVIF_API void VEK_Onvif_Event_Init(struct soap **ctx);
-/* Releases the context held by *ctx and sets *ctx to null; null is accepted. */
+/* Releases the context held by *ctx and sets *ctx to null; null is accepted.
+ * A pointer that is not a live context of this library is logged and left
+ * as it is. */
 VEK_ONVIF_API void VEK_Onvif_Event_Destroy(struct soap **ctx);
+/* Writes what the context knows of its last failure into pszText (ulSize
+ * bytes, always terminated, cut to fit): "error N | R" with N the runtime's
+ * error code and R its fault report on one line (fault code, subcode,
+ * reason, detail), then " | HTTP S" when an answer with HTTP status S
+ * arrived; an empty text when the context holds no error. Never a secret.
+ * The platform's VEK_SOAP_PUB_LogPrintImp uses this instead of reading the
+ * context. Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM for a null argument, a
+ * size of 0 or a pointer that is not a live context of this library. */
+VEK_ONVIF_API uint32_t VEK_Onvif_Event_DescribeError(struct soap *soap, char *pszText,
+                                                     uint32_t ulSize);
 
 /* ---- Request headers --------------------------------------------------- */
 /* The header steps write into soap's header record (created in the context

@@ -6,8 +6,12 @@
 #include <mutex>
 #include <string>
 
-#include "stdsoap2.h"
 #include "vek_platform_ctl.h"
+
+// The event library's description of a context's failure; weak, so that the
+// stand-in also loads into a program without the event library.
+extern "C" uint32_t VEK_Onvif_Event_DescribeError(struct soap *soap, char *pszText, uint32_t ulSize)
+    __attribute__((weak));
 
 namespace
 {
@@ -70,24 +74,21 @@ void VEK_SOAP_PUB_LogPrintImp(struct soap *soap, const char *file, int line, con
     va_start(args, fmt);
     std::string text = formatText(fmt, args);
     va_end(args);
-    if (soap != nullptr && soap->error != SOAP_OK) {
-        char fault[512];
-        soap_sprint_fault(soap, fault, sizeof fault);
-        // The runtime's report spans lines; keep the log to one.
-        for (char *p = fault; *p != '\0'; ++p) {
-            if (*p == '\n' || *p == '\r') {
-                *p = ' ';
-            }
-        }
-        text += " | ";
-        text += fault;
-        // The HTTP status of the camera's answer, when one arrived (a fault's body hides it).
-        if (soap->status >= 100 && soap->status <= 599) {
-            text += " | HTTP " + std::to_string(soap->status);
+    // "error N | report[ | HTTP S]": the line carries N as its code and the
+    // rest after the caller's text.
+    uint32_t code = 0;
+    char details[640] = "";
+    if (soap != nullptr && VEK_Onvif_Event_DescribeError != nullptr &&
+        VEK_Onvif_Event_DescribeError(soap, details, sizeof details) == 0 && details[0] != '\0') {
+        int error = 0;
+        int consumed = 0;
+        if (std::sscanf(details, "error %d | %n", &error, &consumed) == 1 && consumed > 0) {
+            code = static_cast<uint32_t>(error);
+            text += " | ";
+            text += details + consumed;
         }
     }
-    emit(ZU_LOG_LEVEL_ERROR, soap != nullptr ? static_cast<uint32_t>(soap->error) : 0u, file, line,
-         func, text);
+    emit(ZU_LOG_LEVEL_ERROR, code, file, line, func, text);
 }
 
 void VEK_PLAT_SetLogSink(VEK_PLAT_LogSink sink, void *user)

@@ -2,6 +2,8 @@
 // an anonymous reply address and the action URI selected by an index.
 #include <cstring>
 
+#include "context_registry.h"
+#include "request_headers.h"
 #include "soapH.h"
 #include "vek_log.h"
 #include "vek_onvif_event.h"
@@ -38,6 +40,14 @@ template <typename T> T *zeroedInContext(struct soap *soap)
 
 extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_HeaderEnc(uint32_t action, const char *url,
                                                       struct soap *soap)
+{
+    if (!vek::acceptCallerContext(soap, "VEK_Onvif_HeaderEnc")) {
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    return vek::writeAddressingHeader(action, url, soap);
+}
+
+uint32_t vek::writeAddressingHeader(uint32_t action, const char *url, struct soap *soap)
 {
     constexpr const char *kFunc = "VEK_Onvif_HeaderEnc";
     if (url == nullptr || url[0] == '\0' || soap == nullptr) {

@@ -2,6 +2,7 @@
 // modes and namespace table, allocated from the platform heap.
 #include <cstring>
 
+#include "context_registry.h"
 #include "soapH.h"
 #include "vek_log.h"
 #include "vek_onvif_event_soap.h"
@@ -47,9 +48,10 @@ VEK_ONVIF_API struct Namespace eventNamespaces[] = {
     {nullptr, nullptr, nullptr, nullptr},
 };
 
-// libgsoap++ refers to a global table named "namespaces"; every context of
+// The runtime refers to a global table named "namespaces"; every context of
 // this library registers eventNamespaces instead, so this one stays empty.
-VEK_ONVIF_API struct Namespace namespaces[] = {{nullptr, nullptr, nullptr, nullptr}};
+// Hidden, like the runtime: a recorder's own table is never touched.
+struct Namespace namespaces[] = {{nullptr, nullptr, nullptr, nullptr}};
 
 VEK_ONVIF_API void VEK_Onvif_Event_Init(struct soap **ctx)
 {
@@ -65,6 +67,12 @@ VEK_ONVIF_API void VEK_Onvif_Event_Init(struct soap **ctx)
     }
     std::memset(static_cast<void *>(soap), 0, sizeof(struct soap));
     soap_init(soap);
+    if (!vek::registerContext(soap)) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Too many live contexts.");
+        soap_done(soap);
+        VEK_FREE(&soap);
+        return;
+    }
     vek::applyEventSettings(soap, vek::kEventTimeoutSeconds);
     *ctx = soap;
 }
@@ -72,6 +80,12 @@ VEK_ONVIF_API void VEK_Onvif_Event_Init(struct soap **ctx)
 VEK_ONVIF_API void VEK_Onvif_Event_Destroy(struct soap **ctx)
 {
     if (ctx == nullptr || *ctx == nullptr) {
+        return;
+    }
+    // Only a context of this library is released; anything else is left as it is.
+    if (!vek::unregisterContext(*ctx)) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, "VEK_Onvif_Event_Destroy",
+                "Not a context of this library.");
         return;
     }
     soap_delete(*ctx, nullptr);

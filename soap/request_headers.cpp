@@ -11,14 +11,14 @@ uint32_t addRequestHeaders(struct soap *soap, const char *user, const char *pass
                            const HeaderFailureLog &log)
 {
     if (security == Security::Always || user[0] != '\0') {
-        uint32_t code = VEK_Onvif_EncryptHeader(user, password, soap);
+        uint32_t code = writeSecurityHeader(user, password, soap);
         if (code != VEK_ONVIF_OK) {
             VEK_LOG(kLevelError, log.logStepCode ? code : VEK_ONVIF_ERR_FAIL, log.func, "%s",
                     log.securityText);
             return code;
         }
     }
-    uint32_t code = VEK_Onvif_HeaderEnc(action, url, soap);
+    uint32_t code = writeAddressingHeader(action, url, soap);
     if (code != VEK_ONVIF_OK) {
         VEK_LOG(kLevelError, log.logStepCode ? code : VEK_ONVIF_ERR_FAIL, log.func, "%s",
                 log.addressingText);

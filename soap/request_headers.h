@@ -25,6 +25,12 @@ struct HeaderFailureLog {
     bool logStepCode;
 };
 
+// The interface's two header steps (VEK_Onvif_HeaderEnc,
+// VEK_Onvif_EncryptHeader) without the check of a caller's context, for the
+// library's own contexts; same results and log lines.
+uint32_t writeAddressingHeader(uint32_t action, const char *url, struct soap *soap);
+uint32_t writeSecurityHeader(const char *user, const char *password, struct soap *soap);
+
 // 0, or the code of the header step that failed (logged at level 4).
 uint32_t addRequestHeaders(struct soap *soap, const char *user, const char *password,
                            Security security, uint32_t action, const char *url,

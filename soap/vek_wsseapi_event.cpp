@@ -7,6 +7,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "context_registry.h"
+#include "request_headers.h"
 #include "security_token.h"
 #include "soapH.h"
 #include "vek_log.h"
@@ -75,6 +77,16 @@ VEK_ONVIF_API uint32_t __Onvif_CalcDigest(const char *created, const unsigned ch
 VEK_ONVIF_API uint32_t VEK_Onvif_EncryptHeader(const char *user, const char *password,
                                                struct soap *soap)
 {
+    if (!vek::acceptCallerContext(soap, "VEK_Onvif_EncryptHeader")) {
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    return vek::writeSecurityHeader(user, password, soap);
+}
+
+} // extern "C"
+
+uint32_t vek::writeSecurityHeader(const char *user, const char *password, struct soap *soap)
+{
     if (user == nullptr || password == nullptr || soap == nullptr) {
         ZU_WriteLog(vek::kLevelError, VEK_ONVIF_ERR_FAIL, vek::kLogArg3, vek::kLogArg4,
                     vek::kWsseSource, __LINE__, "VEK_Onvif_EncryptHeader", "Invalid input Param.");
@@ -82,8 +94,6 @@ VEK_ONVIF_API uint32_t VEK_Onvif_EncryptHeader(const char *user, const char *pas
     }
     return vek::addSecurityToken(soap, user, password, std::time(nullptr));
 }
-
-} // extern "C"
 
 uint32_t vek::addSecurityToken(struct soap *soap, const char *user, const char *password,
                                std::time_t created)

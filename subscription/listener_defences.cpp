@@ -2,6 +2,8 @@
 // bounds of one request, the check of its declared length, and the answer.
 #include "listener_defences.h"
 
+#include "context_registry.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -170,6 +172,8 @@ ListenerContext::ListenerContext(int32_t listenFd) : listenFd_(listenFd)
     innerCloseSocket_ = soap_.fclosesocket;
     soap_.fclosesocket = &ListenerContext::closeOthers;
     soap_.user = this;
+    // The platform's log asks the library about this context's failures.
+    registerContext(&soap_);
 }
 
 ListenerContext::~ListenerContext()
@@ -178,6 +182,7 @@ ListenerContext::~ListenerContext()
     if (soap_.master == listenFd_) {
         soap_.master = SOAP_INVALID_SOCKET;
     }
+    unregisterContext(&soap_);
     soap_delete(&soap_, nullptr);
     soap_end(&soap_);
     soap_done(&soap_);

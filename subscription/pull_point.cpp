@@ -3,6 +3,7 @@
 // work in the caller's context and clean it before they return.
 #include <cstring>
 
+#include "context_registry.h"
 #include "exchange.h"
 #include "soapH.h"
 #include "vek_log.h"
@@ -38,6 +39,9 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_CreatePullPointSubscription(struct s
                                                                         char **pullPointAddr)
 {
     constexpr const char *kFunc = "VEK_Onvif_CreatePullPointSubscription";
+    if (!vek::acceptCallerContext(soap, kFunc)) {
+        return VEK_ONVIF_ERR_PARAM;
+    }
     if (url == nullptr || url[0] == '\0' || soap == nullptr || pullPointAddr == nullptr ||
         password == nullptr || user == nullptr) {
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Invalid input Param.");
@@ -93,6 +97,9 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullMessages(
     // from an earlier pull must not keep pointing at that pull's array.
     result->pstAlarmReports = nullptr;
     result->ulAlarmCount = 0;
+    if (!vek::acceptCallerContext(soap, kFunc)) {
+        return VEK_ONVIF_ERR_PARAM;
+    }
     vek::Exchange exchange(soap);
     uint32_t code = exchange.addHeaders(
         user, password, vek::Security::Always, VEK_ONVIF_ACTION_PULL_MESSAGES, pullPointAddr,

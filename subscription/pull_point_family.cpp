@@ -8,6 +8,7 @@
 #include <ctime>
 #include <string>
 
+#include "context_registry.h"
 #include "date_time.h"
 #include "exchange.h"
 #include "pull_point_reference.h"
@@ -155,6 +156,9 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Create(struct soap *soap, 
                                                              OnvifPullPoint *pullPoint)
 {
     constexpr const char *kFunc = "VEK_Onvif_PullPoint_Create";
+    if (!vek::acceptCallerContext(soap, kFunc)) {
+        return VEK_ONVIF_ERR_PARAM;
+    }
     if (soap == nullptr || url == nullptr || url[0] == '\0' || user == nullptr ||
         password == nullptr || pullPoint == nullptr) {
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kFunc, "Invalid input Param.");
@@ -219,6 +223,9 @@ VEK_Onvif_PullPoint_Pull(struct soap *soap, const OnvifPullPoint *pullPoint, con
         result->pstAlarmReports = nullptr;
         result->ulAlarmCount = 0;
     }
+    if (!vek::acceptCallerContext(soap, kFunc)) {
+        return VEK_ONVIF_ERR_PARAM;
+    }
     if (soap == nullptr || !validPullPoint(pullPoint) || user == nullptr || password == nullptr ||
         inputs == nullptr || cfg == nullptr || result == nullptr || messageLimit < 1 ||
         messageLimit > kMaxMessageLimit || timeoutSeconds > kMaxPullTimeout) {
@@ -268,6 +275,9 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Renew(struct soap *soap,
                                                             uint32_t terminationSeconds)
 {
     constexpr const char *kFunc = "VEK_Onvif_PullPoint_Renew";
+    if (!vek::acceptCallerContext(soap, kFunc)) {
+        return VEK_ONVIF_ERR_PARAM;
+    }
     if (soap == nullptr || !validPullPoint(pullPoint) || user == nullptr || password == nullptr ||
         terminationSeconds == 0) {
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kFunc, "Invalid input Param.");
@@ -309,6 +319,9 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Unsubscribe(struct soap *s
                                                                   const char *password)
 {
     constexpr const char *kFunc = "VEK_Onvif_PullPoint_Unsubscribe";
+    if (!vek::acceptCallerContext(soap, kFunc)) {
+        return VEK_ONVIF_ERR_PARAM;
+    }
     if (!acceptedArguments(soap, pullPoint, user, password, kFunc)) {
         return VEK_ONVIF_ERR_PARAM;
     }
@@ -337,6 +350,9 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_SetSynchronizationPoint(
     struct soap *soap, const OnvifPullPoint *pullPoint, const char *user, const char *password)
 {
     constexpr const char *kFunc = "VEK_Onvif_PullPoint_SetSynchronizationPoint";
+    if (!vek::acceptCallerContext(soap, kFunc)) {
+        return VEK_ONVIF_ERR_PARAM;
+    }
     if (!acceptedArguments(soap, pullPoint, user, password, kFunc)) {
         return VEK_ONVIF_ERR_PARAM;
     }

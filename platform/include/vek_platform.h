@@ -53,7 +53,11 @@ VEK_PLAT_API char *ZU_strnstr(const char *text, const char *word, size_t n);
 VEK_PLAT_API void ZU_WriteLog(int32_t level, uint32_t code, int32_t arg3, uint32_t arg4,
                               const char *file, int line, const char *func, const char *fmt, ...)
     __attribute__((format(printf, 8, 9)));
-/* One line about a failed SOAP exchange, with the context's fault details. */
+/* One line about a failed SOAP exchange, with the context's fault details.
+ * soap is a context of the event library: an implementation reads its
+ * details with VEK_Onvif_Event_DescribeError and nothing of the context
+ * itself (the library's gSOAP runtime is private, its layout not the
+ * recorder's). */
 VEK_PLAT_API void VEK_SOAP_PUB_LogPrintImp(struct soap *soap, const char *file, int line,
                                            const char *func, const char *fmt, ...)
     __attribute__((format(printf, 5, 6)));
