@@ -1,11 +1,15 @@
 // Event context, WS-Addressing and WS-Security headers, and SHA-1.
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "soapH.h"
@@ -164,6 +168,181 @@ TEST(EventContext, DestroyClosesListeningSocketUnlessTakenOut)
             close(fd);
         }
     }
+}
+
+// A context the library did not make (a recorder's own, of another layout)
+// or one already destroyed is refused before anything of it is read: the
+// foreign one is a page that cannot be read at all.
+TEST(EventContext, ForeignAndDestroyedContextsAreRefusedUnread)
+{
+    const long page = sysconf(_SC_PAGESIZE);
+    void *unreadable =
+        mmap(nullptr, static_cast<size_t>(page), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(MAP_FAILED, unreadable);
+    struct soap *destroyed = nullptr;
+    VEK_Onvif_Event_Init(&destroyed);
+    ASSERT_NE(nullptr, destroyed);
+    struct soap *stale = destroyed;
+    VEK_Onvif_Event_Destroy(&destroyed);
+
+    vektest::MotionConfig motion;
+    char address[] = "http://127.0.0.1:1/onvif/pull";
+    OnvifPullPoint pullPoint{};
+    pullPoint.pszAddress = address;
+    struct Call {
+        const char *func;
+        std::function<uint32_t(struct soap *)> run;
+    };
+    const std::vector<Call> calls = {
+        {"VEK_Onvif_HeaderEnc", [&](struct soap *s) { return VEK_Onvif_HeaderEnc(0, address, s); }},
+        {"VEK_Onvif_EncryptHeader",
+         [&](struct soap *s) { return VEK_Onvif_EncryptHeader("admin", "secret", s); }},
+        {"VEK_Onvif_CreatePullPointSubscription",
+         [&](struct soap *s) {
+             char *out = nullptr;
+             return VEK_Onvif_CreatePullPointSubscription(s, address, "admin", "secret", &out);
+         }},
+        {"VEK_Onvif_PullMessages",
+         [&](struct soap *s) {
+             OnvifPullResult result{};
+             return VEK_Onvif_PullMessages(s, address, "admin", "secret", &motion.inputs,
+                                           &motion.cfg, &result);
+         }},
+        {"VEK_Onvif_PullPoint_Create",
+         [&](struct soap *s) {
+             OnvifPullPoint created{};
+             return VEK_Onvif_PullPoint_Create(s, address, "admin", "secret", 60, &created);
+         }},
+        {"VEK_Onvif_PullPoint_Pull",
+         [&](struct soap *s) {
+             OnvifPullResult result{};
+             return VEK_Onvif_PullPoint_Pull(s, &pullPoint, "admin", "secret", 10, 1,
+                                             &motion.inputs, &motion.cfg, &result);
+         }},
+        {"VEK_Onvif_PullPoint_Renew",
+         [&](struct soap *s) {
+             return VEK_Onvif_PullPoint_Renew(s, &pullPoint, "admin", "secret", 60);
+         }},
+        {"VEK_Onvif_PullPoint_Unsubscribe",
+         [&](struct soap *s) {
+             return VEK_Onvif_PullPoint_Unsubscribe(s, &pullPoint, "admin", "secret");
+         }},
+        {"VEK_Onvif_PullPoint_SetSynchronizationPoint",
+         [&](struct soap *s) {
+             return VEK_Onvif_PullPoint_SetSynchronizationPoint(s, &pullPoint, "admin", "secret");
+         }},
+        {"VEK_Onvif_Event_DescribeError",
+         [&](struct soap *s) {
+             char text[64] = "unchanged";
+             uint32_t code = VEK_Onvif_Event_DescribeError(s, text, sizeof text);
+             EXPECT_STREQ("", text);
+             return code;
+         }},
+    };
+    for (struct soap *foreign : {static_cast<struct soap *>(unreadable), stale}) {
+        for (const Call &call : calls) {
+            SCOPED_TRACE(call.func);
+            vektest::LogCapture log;
+            EXPECT_EQ(VEK_ONVIF_ERR_PARAM, call.run(foreign));
+            EXPECT_TRUE(
+                log.has(4, VEK_ONVIF_ERR_PARAM, call.func, "Not a context of this library."));
+            EXPECT_EQ(1u, log.lines().size());
+        }
+        vektest::LogCapture log;
+        struct soap *held = foreign;
+        VEK_Onvif_Event_Destroy(&held);
+        EXPECT_EQ(foreign, held);
+        EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_PARAM, "VEK_Onvif_Event_Destroy",
+                            "Not a context of this library."));
+    }
+    munmap(unreadable, static_cast<size_t>(page));
+}
+
+// Contexts made and destroyed on several threads at once are each accepted
+// while alive.
+TEST(EventContext, LiveContextsAcrossThreads)
+{
+    std::atomic<int> refused{0};
+    auto work = [&refused] {
+        for (int i = 0; i < 300; ++i) {
+            struct soap *soap = nullptr;
+            VEK_Onvif_Event_Init(&soap);
+            if (soap == nullptr || VEK_Onvif_EncryptHeader("admin", "secret", soap) != 0) {
+                ++refused;
+            }
+            VEK_Onvif_Event_Destroy(&soap);
+        }
+    };
+    std::thread a(work);
+    std::thread b(work);
+    a.join();
+    b.join();
+    EXPECT_EQ(0, refused.load());
+}
+
+// What a context knows of its failure: the runtime's code, the fault and
+// the HTTP status, on one line and cut to the buffer; nothing before a failure.
+TEST(EventContext, DescribeErrorOfTheLastFailure)
+{
+    vektest::LoopbackPeer peer(
+        "<?xml version=\"1.0\"?><env:Envelope "
+        "xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\" "
+        "xmlns:ter=\"http://www.onvif.org/ver10/error\"><env:Body><env:Fault><env:Code>"
+        "<env:Value>env:Receiver</env:Value><env:Subcode><env:Value>ter:Busy</env:Value>"
+        "</env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">rebooting</env:Text>"
+        "</env:Reason></env:Fault></env:Body></env:Envelope>",
+        500);
+    struct soap *soap = nullptr;
+    VEK_Onvif_Event_Init(&soap);
+    ASSERT_NE(nullptr, soap);
+    char text[640];
+    ASSERT_EQ(0u, VEK_Onvif_Event_DescribeError(soap, text, sizeof text));
+    EXPECT_STREQ("", text);
+
+    // Through an operation: the platform's line carries the details with
+    // the runtime's code, read through the library.
+    {
+        std::string url = peer.url("/onvif/pull");
+        OnvifPullPoint pullPoint{};
+        pullPoint.pszAddress = &url[0];
+        vektest::LogCapture log;
+        EXPECT_EQ(VEK_ONVIF_ERR_SOAP,
+                  VEK_Onvif_PullPoint_Renew(soap, &pullPoint, "admin", "secret", 60));
+        bool logged = false;
+        for (const vektest::LogLine &line : log.lines()) {
+            logged = logged || (line.code == SOAP_FAULT &&
+                                line.text.find(" | SOAP 1.2 fault SOAP-ENV:Receiver [") !=
+                                    std::string::npos &&
+                                line.text.find("Busy] \"rebooting\"") != std::string::npos &&
+                                line.text.find(" | HTTP 500") != std::string::npos);
+        }
+        EXPECT_TRUE(logged);
+    }
+    // Directly after a call: the fault as the context holds it.
+    std::string url = peer.url("/onvif/subscription");
+    _ns7__Renew request;
+    _ns7__RenewResponse response;
+    request.TerminationTime = soap_strdup(soap, "PT1M");
+    ASSERT_EQ(SOAP_FAULT, soap_call___ns13__Renew(soap, url.c_str(), nullptr, &request, &response));
+    ASSERT_EQ(0u, VEK_Onvif_Event_DescribeError(soap, text, sizeof text));
+    std::string described = text;
+    EXPECT_EQ(0u, described.find("error " + std::to_string(SOAP_FAULT) + " | ")) << described;
+    EXPECT_NE(std::string::npos, described.find("Busy]")) << described;
+    EXPECT_NE(std::string::npos, described.find("rebooting")) << described;
+    EXPECT_EQ(std::string::npos, described.find('\n')) << described;
+    EXPECT_EQ(described.size() - 11, described.rfind(" | HTTP 500")) << described;
+
+    char small[9];
+    ASSERT_EQ(0u, VEK_Onvif_Event_DescribeError(soap, small, sizeof small));
+    EXPECT_EQ(described.substr(0, 8), small);
+
+    vektest::LogCapture log;
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_Event_DescribeError(soap, small, 0));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_Event_DescribeError(soap, nullptr, 8));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_Event_DescribeError(nullptr, small, sizeof small));
+    EXPECT_TRUE(
+        log.has(4, VEK_ONVIF_ERR_PARAM, "VEK_Onvif_Event_DescribeError", "Invalid input Param."));
+    VEK_Onvif_Event_Destroy(&soap);
 }
 
 TEST(NamespaceTable, RowsAndTerminator)
