@@ -42,6 +42,15 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/vek_onvif_event.pc.in
 install(FILES ${PROJECT_BINARY_DIR}/vek_onvif_event.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT devel)
 
+# The copyright of each package: the library's own and that of the gSOAP
+# runtime compiled into it (Debian's place, share/doc/<package>/copyright).
+configure_file(${PROJECT_SOURCE_DIR}/cmake/copyright.in ${PROJECT_BINARY_DIR}/copyright @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/copyright
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libvek-onvif-event${PROJECT_VERSION_MAJOR}
+        COMPONENT runtime)
+install(FILES ${PROJECT_BINARY_DIR}/copyright
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libvek-onvif-event-dev COMPONENT devel)
+
 # The stand-in: never part of a plain install.
 install(TARGETS vek_platform EXPORT vek_platform_targets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT platform

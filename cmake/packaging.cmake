@@ -3,9 +3,11 @@
 #   libvek-onvif-event-dev  component devel (link, headers, pkg-config, CMake package)
 # The platform stand-in is not packaged: a recorder brings its own platform.
 # The architecture follows the target (armhf from the cross build). The
-# gSOAP, Mini-XML and libcrypto (libssl3) runtime packages are those that own
-# the libraries this build links (dpkg -S), so they follow the architecture
-# and version found.
+# Mini-XML and OpenSSL (libssl3) runtime packages are those that own the
+# libraries this build links (dpkg -S), so they follow the architecture and
+# version found; the gSOAP runtime is compiled in, so no gSOAP package is
+# needed. The runtime package carries a shlibs file and, as Debian's own
+# libraries do, an ldconfig trigger.
 set(VEK_DEB_RELEASE 1)
 
 function(vek_owning_package file out_name out_version)
@@ -73,6 +75,10 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS
     "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12), \
 ${VEK_DEB_MXML} (>= ${VEK_DEB_MXML_VERSION}), \
 ${VEK_DEB_SSL} (>= ${VEK_DEB_SSL_VERSION})")
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+file(WRITE ${PROJECT_BINARY_DIR}/deb-runtime/triggers "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/deb-runtime/triggers)
 # The first line of a description is the package's synopsis.
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
     "ONVIF event service client for a network video recorder
@@ -85,7 +91,9 @@ helpers).")
 set(CPACK_DEBIAN_DEVEL_PACKAGE_NAME libvek-onvif-event-dev)
 set(CPACK_DEBIAN_DEVEL_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVEL_PACKAGE_DEPENDS
-    "libvek-onvif-event${PROJECT_VERSION_MAJOR} (= ${VEK_DEB_FULL_VERSION}), libgsoap-dev, libmxml-dev")
+    "libvek-onvif-event${PROJECT_VERSION_MAJOR} (= ${VEK_DEB_FULL_VERSION}), libmxml-dev, libssl-dev")
+# Only vek_onvif_event_soap.h (the namespace table) needs a stdsoap2.h.
+set(CPACK_DEBIAN_DEVEL_PACKAGE_SUGGESTS libgsoap-dev)
 set(CPACK_COMPONENT_DEVEL_DESCRIPTION
     "ONVIF event service client for a network video recorder (development files)
 Headers, pkg-config file (vek_onvif_event) and CMake package

@@ -129,6 +129,29 @@ for deb in "$build"/packages/*.deb; do
     dpkg-deb -x "$deb" "$work/deb"
 done
 check no_run_path "$work/deb"
+# The runtime package: no gSOAP package, a shlibs file, an ldconfig trigger
+# and a copyright file in each package.
+for deb in "$build"/packages/*.deb; do
+    name=$(dpkg-deb -f "$deb" Package)
+    if dpkg-deb -f "$deb" Depends | grep -q gsoap; then
+        echo "$name depends on gSOAP: $(dpkg-deb -f "$deb" Depends)"
+        status=1
+    fi
+    if ! dpkg-deb -c "$deb" | grep -q "usr/share/doc/$name/copyright"; then
+        echo "$name has no copyright file"
+        status=1
+    fi
+    case "$name" in
+    libvek-onvif-event"$major")
+        control="$work/control-$name"
+        dpkg-deb -e "$deb" "$control"
+        grep -qx "libvek_onvif_event $major $name (>= $version-1)" "$control/shlibs" ||
+            { echo "$name: shlibs is '$(cat "$control/shlibs" 2>/dev/null)'"; status=1; }
+        grep -qx "activate-noawait ldconfig" "$control/triggers" ||
+            { echo "$name: no ldconfig trigger"; status=1; }
+        ;;
+    esac
+done
 
 cd "$root"
 if [ $status -ne 0 ]; then
