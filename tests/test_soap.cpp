@@ -15,6 +15,7 @@
 #include "soapH.h"
 #include "test_support.h"
 #include "vek_onvif_event_soap.h"
+#include "vek_platform.h"
 
 namespace
 {
@@ -249,6 +250,9 @@ TEST(EventContext, ForeignAndDestroyedContextsAreRefusedUnread)
             EXPECT_EQ(1u, log.lines().size());
         }
         vektest::LogCapture log;
+        // The platform's log asks the library and reads nothing of the context itself.
+        VEK_SOAP_PUB_LogPrintImp(foreign, "test", __LINE__, "caller", "exchange failed");
+        EXPECT_TRUE(log.has(4, 0, "caller", "exchange failed"));
         struct soap *held = foreign;
         VEK_Onvif_Event_Destroy(&held);
         EXPECT_EQ(foreign, held);
