@@ -843,8 +843,11 @@ TEST(ToolTls, FingerprintPinAndInsecure)
         return runTool(args, 20);
     };
     ToolRun refused = discover({});
-    EXPECT_NE(0, refused.status);
-    EXPECT_NE(std::string::npos, refused.err.find("GetEventProperties failed")) << refused.err;
+    EXPECT_EQ(5, refused.status);
+    EXPECT_NE(std::string::npos,
+              refused.err.find("the camera's TLS certificate was refused (unknown issuer)"))
+        << refused.err;
+    EXPECT_EQ(1u, lines(refused.err).size()) << refused.err;
     EXPECT_TRUE(camera.requests().empty());
 
     ToolRun pinned = discover({"--pin", config.tls->fingerprint});
