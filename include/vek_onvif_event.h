@@ -685,9 +685,9 @@ VEK_ONVIF_API void VEK_Onvif_Event_FreePropeAlarm(OnvifAlarmCfg *cfg);
  * bytes; VEK_ONVIF_ERR_FAIL when the CA file holds no certificate that can
  * be read (the settings are then left as they were). */
 VEK_ONVIF_API uint32_t VEK_Onvif_Tls_SetTrust(uint32_t ulMode, const char *pszCaFile);
-/* Pins pszHost (as written in URLs, case ignored): the camera there is
- * accepted exactly when the SHA-256 fingerprint of its own certificate is
- * pszSha256Hex (64 hex digits, case and colons ignored), whatever the mode
+/* Pins pszHost (the host of the camera's URLs, an IPv6 address without its
+ * brackets; case ignored): the camera there is accepted exactly when the
+ * SHA-256 fingerprint of its own certificate is pszSha256Hex (64 hex digits, case and colons ignored), whatever the mode
  * and the CA. A null pszSha256Hex removes the pin (VEK_ONVIF_OK also when
  * there was none); pinning a pinned host replaces its fingerprint. Returns
  * VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM for a null, empty or over-long (255)
