@@ -687,9 +687,10 @@ VEK_ONVIF_API void VEK_Onvif_Event_FreePropeAlarm(OnvifAlarmCfg *cfg);
 VEK_ONVIF_API uint32_t VEK_Onvif_Tls_SetTrust(uint32_t ulMode, const char *pszCaFile);
 /* Pins pszHost (the host of the camera's URLs, an IPv6 address without its
  * brackets; case ignored): the camera there is accepted exactly when the
- * SHA-256 fingerprint of its own certificate is pszSha256Hex (64 hex digits, case and colons ignored), whatever the mode
- * and the CA. A null pszSha256Hex removes the pin (VEK_ONVIF_OK also when
- * there was none); pinning a pinned host replaces its fingerprint. Returns
+ * SHA-256 fingerprint of its own certificate is pszSha256Hex (64 hex
+ * digits, case and colons ignored), whatever the mode and the CA. A null
+ * pszSha256Hex removes the pin (VEK_ONVIF_OK also when there was none);
+ * pinning a pinned host replaces its fingerprint. Returns
  * VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM for a null, empty or over-long (255)
  * host or a malformed fingerprint; VEK_ONVIF_ERR_FAIL when 1,024 other
  * hosts are pinned already. */
