@@ -10,6 +10,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "camsim.h"
 #include "test_support.h"
@@ -350,6 +352,34 @@ TEST_F(TlsTest, PlainHttpCameraOnHttpsUrlFailsWithinTheTimeOut)
     EXPECT_EQ(100u, VEK_Onvif_Tls_FetchFingerprint(secure.c_str(), fingerprint));
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(11));
     EXPECT_TRUE(sim_->requests("GetEventProperties").empty());
+}
+
+// The trust settings change while other threads connect: every connection sees a whole
+// setting (the pin of its host stays), none fails.
+TEST_F(TlsTest, SettingsChangeWhileCamerasConnect)
+{
+    camsim::Identity identity = camsim::makeIdentity({});
+    startCamera(identity);
+    ASSERT_EQ(0u, VEK_Onvif_Tls_PinHost("127.0.0.1", identity.fingerprint.c_str()));
+    std::vector<uint32_t> codes(2 * 8, 99);
+    std::vector<std::thread> recorders;
+    for (int t = 0; t < 2; ++t) {
+        recorders.emplace_back([&, t] {
+            for (int i = 0; i < 8; ++i) {
+                codes[t * 8 + i] = discover(url());
+            }
+        });
+    }
+    for (int i = 0; i < 200; ++i) {
+        std::string host = "camera-" + std::to_string(i);
+        EXPECT_EQ(0u, VEK_Onvif_Tls_PinHost(host.c_str(), identity.fingerprint.c_str()));
+        EXPECT_EQ(0u, VEK_Onvif_Tls_SetTrust(i % 2, i % 3 == 0 ? caFile_.c_str() : nullptr));
+        EXPECT_EQ(0u, VEK_Onvif_Tls_PinHost(host.c_str(), nullptr));
+    }
+    for (std::thread &recorder : recorders) {
+        recorder.join();
+    }
+    EXPECT_EQ(std::vector<uint32_t>(16, 0u), codes);
 }
 
 } // namespace
