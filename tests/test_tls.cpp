@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "camsim.h"
@@ -36,9 +37,10 @@ const camsim::Identity &testCa()
     return ca;
 }
 
+// A file of this process's own: each test process makes a test CA of its own.
 std::string writeFile(const std::string &name, const std::string &text)
 {
-    std::string path = ::testing::TempDir() + name;
+    std::string path = ::testing::TempDir() + std::to_string(getpid()) + "_" + name;
     std::ofstream(path, std::ios::binary) << text;
     return path;
 }
@@ -75,6 +77,7 @@ class TlsTest : public ::testing::Test
     {
         sim_.reset();
         vek::tls::reset();
+        std::remove(caFile_.c_str());
         EXPECT_EQ(blocks_, VEK_PLAT_GetLiveBlocks());
         EXPECT_EQ(descriptors_, vektest::openDescriptorCount());
     }
@@ -282,6 +285,7 @@ TEST_F(TlsTest, SetTrustRefusesUnknownModesAndUnreadableCaFiles)
     startCamera(signedByCa());
     ASSERT_EQ(0u, VEK_Onvif_Tls_SetTrust(VEK_ONVIF_TLS_VERIFY, caFile_.c_str()));
     EXPECT_EQ(112u, VEK_Onvif_Tls_SetTrust(VEK_ONVIF_TLS_VERIFY, garbage.c_str()));
+    std::remove(garbage.c_str());
     EXPECT_EQ(0u, discover(url()));
 }
 
