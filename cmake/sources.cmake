@@ -24,6 +24,7 @@ set(VEK_EVENT_SOURCES
     ${VEK_SOURCE_ROOT}/soap/request_headers.cpp
     ${VEK_SOURCE_ROOT}/soap/response_capture.cpp
     ${VEK_SOURCE_ROOT}/soap/sha1.cpp
+    ${VEK_SOURCE_ROOT}/soap/tls_trust.cpp
     ${VEK_SOURCE_ROOT}/soap/version.cpp
     ${VEK_SOURCE_ROOT}/soap/vek_wsseapi_event.cpp
     ${VEK_SOURCE_ROOT}/alarm/alarm_text.cpp

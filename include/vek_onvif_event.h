@@ -661,6 +661,50 @@ VEK_ONVIF_API uint32_t VEK_Onvif_GetEventProperties(const char *url, const char 
  * A null cfg is ignored. */
 VEK_ONVIF_API void VEK_Onvif_Event_FreePropeAlarm(OnvifAlarmCfg *cfg);
 
+/* ---- HTTPS event services -------------------------------------------- */
+/* Every operation accepts an https:// event-service or subscription URL
+ * (TLS 1.2 or newer). The trust settings below hold for the whole process;
+ * every function of this section is thread-safe and copies what it keeps.
+ * A camera whose certificate is refused fails the operation with
+ * VEK_ONVIF_ERR_SOAP and one log line "TLS certificate of HOST refused
+ * (WHY), SHA-256 FINGERPRINT." (WHY: expired, unknown issuer, name mismatch,
+ * pin mismatch, ...). The Notify listener stays plain HTTP. */
+
+/* The camera's certificate chains to a trusted CA (the CA file when one is
+ * given, the system's store otherwise) and names the host of the URL. The
+ * mode a process starts with. */
+#define VEK_ONVIF_TLS_VERIFY 0
+/* Encrypted without checking the certificate; the log tells once per host
+ * "TLS certificate of HOST is not checked.". */
+#define VEK_ONVIF_TLS_ANY 1
+
+/* Sets the trust mode and the CA file (PEM, one or more certificates; read
+ * again at each connection) that replaces the system's store; a null or
+ * empty pszCaFile means the system's store. Returns VEK_ONVIF_OK;
+ * VEK_ONVIF_ERR_PARAM for an unknown mode or a name longer than 4,096
+ * bytes; VEK_ONVIF_ERR_FAIL when the CA file holds no certificate that can
+ * be read (the settings are then left as they were). */
+VEK_ONVIF_API uint32_t VEK_Onvif_Tls_SetTrust(uint32_t ulMode, const char *pszCaFile);
+/* Pins pszHost (the host of the camera's URLs, an IPv6 address without its
+ * brackets; case ignored): the camera there is accepted exactly when the
+ * SHA-256 fingerprint of its own certificate is pszSha256Hex (64 hex
+ * digits, case and colons ignored), whatever the mode and the CA. A null
+ * pszSha256Hex removes the pin (VEK_ONVIF_OK also when there was none);
+ * pinning a pinned host replaces its fingerprint. Returns
+ * VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM for a null, empty or over-long (255)
+ * host or a malformed fingerprint; VEK_ONVIF_ERR_FAIL when 1,024 other
+ * hosts are pinned already. */
+VEK_ONVIF_API uint32_t VEK_Onvif_Tls_PinHost(const char *pszHost, const char *pszSha256Hex);
+/* Connects to the https:// pszUrl, completes the TLS handshake without
+ * judging the certificate, and writes the SHA-256 fingerprint of the
+ * camera's certificate into szSha256Hex (the caller's 65 bytes: 64
+ * lower-case hex digits and the terminator), to be shown and pinned. Sends
+ * no request; takes at most the library's time-outs (5 s each for connect
+ * and handshake). Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM for a null
+ * argument or a URL that is not https://; VEK_ONVIF_ERR_SOAP when no
+ * handshake completed (logged); VEK_ONVIF_ERR_NOMEM. */
+VEK_ONVIF_API uint32_t VEK_Onvif_Tls_FetchFingerprint(const char *pszUrl, char szSha256Hex[65]);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Runs the integration tests (Subscribe and the listener, the pull point,
-# discovery over the wire) once under valgrind memcheck; any memory error or
+# discovery over the wire, HTTPS) once under valgrind memcheck; any memory error or
 # definite leak fails. The build directory is VEK_BUILD_DIR (default build/,
 # configured and built here if needed).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build="${VEK_BUILD_DIR:-build}"
-tests=(test_subscription test_pull_point test_discovery_wire)
+tests=(test_subscription test_pull_point test_discovery_wire test_tls)
 
 ./scripts/setup.sh
 if ! command -v valgrind >/dev/null; then

@@ -4,6 +4,7 @@
 
 #include "context_registry.h"
 #include "soapH.h"
+#include "tls_trust.h"
 #include "vek_log.h"
 #include "vek_onvif_event_soap.h"
 #include "vek_soap_context.h"
@@ -74,6 +75,7 @@ VEK_ONVIF_API void VEK_Onvif_Event_Init(struct soap **ctx)
         return;
     }
     vek::applyEventSettings(soap, vek::kEventTimeoutSeconds);
+    vek::tls::attach(soap);
     *ctx = soap;
 }
 

@@ -819,3 +819,46 @@ TEST(ToolSim, EachPullPointGetsEveryEvent)
 }
 
 } // namespace
+
+// An https:// camera with a self-signed certificate: refused as it is, accepted when pinned to
+// the fingerprint the fingerprint command shows (trust on first use) or with --insecure.
+TEST(ToolTls, FingerprintPinAndInsecure)
+{
+    ASSERT_STRNE("", ONVIF_EVENTS_BIN);
+    camsim::Config config;
+    config.tls = camsim::makeIdentity({});
+    camsim::CameraSim camera(config);
+    camera.start();
+    const std::string url = camera.eventServiceUrl();
+
+    ToolRun fingerprint = runTool({"fingerprint", url}, 20);
+    ASSERT_EQ(0, fingerprint.status) << fingerprint.err;
+    EXPECT_EQ(config.tls->fingerprint + "\n", fingerprint.out);
+
+    const std::vector<std::string> credentials = {"--user", "admin", "--password", "secret"};
+    auto discover = [&](std::vector<std::string> extra) {
+        std::vector<std::string> args = {"discover", url};
+        args.insert(args.end(), credentials.begin(), credentials.end());
+        args.insert(args.end(), extra.begin(), extra.end());
+        return runTool(args, 20);
+    };
+    ToolRun refused = discover({});
+    EXPECT_EQ(5, refused.status);
+    EXPECT_NE(std::string::npos,
+              refused.err.find("the camera's TLS certificate was refused (unknown issuer)"))
+        << refused.err;
+    EXPECT_EQ(1u, lines(refused.err).size()) << refused.err;
+    EXPECT_TRUE(camera.requests().empty());
+
+    ToolRun pinned = discover({"--pin", config.tls->fingerprint});
+    EXPECT_EQ(0, pinned.status) << pinned.err;
+    EXPECT_NE(std::string::npos, pinned.out.find("alarm templates")) << pinned.out;
+    ToolRun insecure = discover({"--insecure"});
+    EXPECT_EQ(0, insecure.status) << insecure.err;
+
+    ToolRun badPin = discover({"--pin", "12:34"});
+    EXPECT_EQ(2, badPin.status);
+    EXPECT_NE(std::string::npos, badPin.err.find("--pin")) << badPin.err;
+    ToolRun plainUrl = runTool({"fingerprint", camera.baseUrl().replace(0, 5, "http")}, 20);
+    EXPECT_EQ(2, plainUrl.status);
+}

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "certificates.h"
+
 namespace camsim
 {
 
@@ -172,6 +174,9 @@ struct Config {
     // Keep connections open between requests (HTTP keep-alive). Off: every answer carries
     // "Connection: close". On: stop() may take up to a second while a client holds a connection.
     bool keepAlive = false;
+    // Serve HTTPS with this certificate (see makeIdentity) instead of plain HTTP; the answered
+    // addresses then start with https://.
+    std::optional<Identity> tls;
 
     // Called for every parsed request after recording and the auth check (auth failures are
     // answered first). Returning a Reply replaces the simulator's answer; the call may sleep to
@@ -287,7 +292,7 @@ class CameraSim
     bool running() const;
 
     int port() const;
-    std::string baseUrl() const;         // "http://127.0.0.1:<port>"
+    std::string baseUrl() const;         // "http://127.0.0.1:<port>" (https:// with Config::tls)
     std::string eventServiceUrl() const; // baseUrl() + "/onvif/event_service"
 
     // Requests seen so far (copy) and a bounded wait until at least n were recorded.

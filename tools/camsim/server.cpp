@@ -6,6 +6,7 @@
 #include "state.h"
 
 #include <httplib.h>
+#include <openssl/pem.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -20,10 +21,33 @@ using namespace detail;
 namespace
 {
 
+// An HTTPS server presenting identity's certificate; throws when the PEM texts do not load.
+std::unique_ptr<httplib::Server> makeTlsServer(const Identity &identity)
+{
+    auto freeBio = [](BIO *bio) { BIO_free(bio); };
+    std::unique_ptr<BIO, decltype(freeBio)> certBio(
+        BIO_new_mem_buf(identity.certPem.data(), static_cast<int>(identity.certPem.size())),
+        freeBio);
+    std::unique_ptr<BIO, decltype(freeBio)> keyBio(
+        BIO_new_mem_buf(identity.keyPem.data(), static_cast<int>(identity.keyPem.size())), freeBio);
+    X509 *cert = PEM_read_bio_X509(certBio.get(), nullptr, nullptr, nullptr);
+    EVP_PKEY *key = PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr);
+    std::unique_ptr<httplib::SSLServer> server;
+    if (cert != nullptr && key != nullptr) {
+        server = std::make_unique<httplib::SSLServer>(cert, key); // takes its own references
+    }
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    if (!server || !server->is_valid()) {
+        throw std::runtime_error("camsim: cannot serve HTTPS with the given certificate");
+    }
+    return server;
+}
+
 // An HTTP server with the simulator's time-outs and socket options; every POST goes to serve.
 std::unique_ptr<httplib::Server> makeServer(const Config &config, httplib::Server::Handler serve)
 {
-    auto server = std::make_unique<httplib::Server>();
+    auto server = config.tls ? makeTlsServer(*config.tls) : std::make_unique<httplib::Server>();
     server->set_read_timeout(2, 0);
     server->set_write_timeout(3, 0);
     // The server's keep-alive wait does not notice stop(): an open keep-alive connection delays
@@ -169,7 +193,8 @@ int CameraSim::port() const
 
 std::string CameraSim::baseUrl() const
 {
-    return "http://127.0.0.1:" + std::to_string(port());
+    return std::string(config_.tls ? "https://" : "http://") +
+           "127.0.0.1:" + std::to_string(port());
 }
 
 std::string CameraSim::eventServiceUrl() const

@@ -293,7 +293,8 @@ bool pathMatches(const ServicePath &at, const std::string &path, int &id)
 
 std::string EventService::baseUrl() const
 {
-    return "http://" + config_.advertisedHost + ":" + std::to_string(port_);
+    return std::string(config_.tls ? "https://" : "http://") + config_.advertisedHost + ":" +
+           std::to_string(port_);
 }
 
 Reply EventService::handle(RecordedRequest &request)

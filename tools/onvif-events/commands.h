@@ -23,8 +23,16 @@ struct DemoOptions {
     bool verbose = false;
 };
 
+// Trust in an https:// camera's certificate (applied process-wide before the first request).
+struct TrustOptions {
+    std::string caFile;
+    bool insecure = false;
+    std::string pin; // SHA-256 fingerprint for the URL's host
+};
+
 struct CameraOptions {
     std::string url;
+    TrustOptions trust;
     std::string user;
     std::string password;
     bool verbose = false;
@@ -59,12 +67,21 @@ struct SimOptions {
     std::string eventsFile;
     double interval = 0.5; // seconds between pushed events
     double duration = 0;   // seconds; 0 = until Ctrl-C
+    bool tls = false;      // serve HTTPS with a self-signed certificate made at start
+};
+
+struct FingerprintOptions {
+    std::string url;
 };
 
 int runDemo(const DemoOptions &options);
 int runDiscover(const DiscoverOptions &options);
 int runWatch(const WatchOptions &options);
 int runSim(const SimOptions &options);
+int runFingerprint(const FingerprintOptions &options);
+
+// Applies the trust options for the camera at url; kExitOk or kExitUsage (said why on stderr).
+int applyTrust(const char *command, const std::string &url, const TrustOptions &trust);
 
 // Stops the running loop of watch and sim (set by SIGINT and SIGTERM).
 void installStopSignals();

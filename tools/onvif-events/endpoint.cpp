@@ -78,19 +78,17 @@ std::optional<Endpoint> parseEventUrl(const std::string &url, std::string *why)
         *why = reason;
         return std::nullopt;
     };
-    const std::string scheme = "http://";
-    if (url.rfind("https://", 0) == 0) {
-        return fail("https is not supported, use the camera's http:// address");
-    }
+    Endpoint e;
+    e.secure = url.rfind("https://", 0) == 0;
+    const std::string scheme = e.secure ? "https://" : "http://";
     if (url.rfind(scheme, 0) != 0) {
-        return fail("expected http://HOST[:PORT]/PATH");
+        return fail("expected http(s)://HOST[:PORT]/PATH");
     }
     std::string rest = url.substr(scheme.size());
     size_t slash = rest.find('/');
     std::string authority = rest.substr(0, slash);
-    Endpoint e;
     e.path = slash == std::string::npos ? "/" : rest.substr(slash);
-    e.port = "80";
+    e.port = e.secure ? "443" : "80";
     if (!authority.empty() && authority[0] == '[') {
         size_t close = authority.find(']');
         if (close == std::string::npos) {

@@ -11,11 +11,13 @@ namespace onvif_events
 
 struct Endpoint {
     std::string host;
-    std::string port; // always set ("80" when the URL names none)
+    std::string port; // always set ("80", or "443" for https, when the URL names none)
     std::string path;
+    bool secure = false; // https://
 };
 
-// Accepts http://HOST[:PORT][/PATH]; on failure returns nothing and says why in *why.
+// Accepts http://HOST[:PORT][/PATH] and https://...; on failure returns nothing and says why in
+// *why.
 std::optional<Endpoint> parseEventUrl(const std::string &url, std::string *why);
 
 // Opens and closes a TCP connection, bounded by timeoutMs; "" on success, else the reason.

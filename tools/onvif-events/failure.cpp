@@ -94,6 +94,14 @@ FailureReason failureReason(const LogCapture &logs, size_t first)
 {
     FailureReason reason;
     std::vector<LogLine> lines = logs.since(first);
+    // "TLS certificate of HOST refused (WHY), SHA-256 ..."
+    for (const LogLine &line : lines) {
+        size_t open = line.text.find(" refused (");
+        size_t close = line.text.find(')', open);
+        if (line.text.rfind("TLS certificate of ", 0) == 0 && close != std::string::npos) {
+            reason.certificate = line.text.substr(open + 10, close - open - 10);
+        }
+    }
     for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
         size_t report = line->text.find(" | ");
         if (report != std::string::npos) {

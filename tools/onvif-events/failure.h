@@ -11,11 +11,12 @@ namespace onvif_events
 {
 
 struct FailureReason {
-    int httpStatus = 0;    // status of the camera's answer; 0 when none arrived
-    std::string subcode;   // fault subcode, e.g. "ter:ResourceUnknown"; "" when none
-    std::string reason;    // the fault's reason text (or the runtime's error text)
-    bool timedOut = false; // the connection was made but no answer came in time
-    bool refused = false;  // nothing accepted the connection
+    int httpStatus = 0;      // status of the camera's answer; 0 when none arrived
+    std::string subcode;     // fault subcode, e.g. "ter:ResourceUnknown"; "" when none
+    std::string reason;      // the fault's reason text (or the runtime's error text)
+    bool timedOut = false;   // the connection was made but no answer came in time
+    bool refused = false;    // nothing accepted the connection
+    std::string certificate; // why the library refused the camera's TLS certificate; "" when not
 
     // "HTTP 400, ter:ResourceUnknown: no such subscription"; "" when nothing is known.
     std::string text() const;

@@ -18,8 +18,15 @@ constexpr double kLongestDuration = 366.0 * 24 * 3600; // a year
 
 void addCameraOptions(CLI::App *command, CameraOptions &options)
 {
-    command->add_option("url", options.url, "Camera event service, http://HOST[:PORT]/PATH")
+    command->add_option("url", options.url, "Camera event service, http(s)://HOST[:PORT]/PATH")
         ->required();
+    command->add_option("--ca-file", options.trust.caFile,
+                        "https: trust the CAs of this PEM file instead of the system's");
+    command->add_flag("--insecure", options.trust.insecure,
+                      "https: encrypt without checking the camera's certificate");
+    command->add_option("--pin", options.trust.pin,
+                        "https: accept exactly the certificate with this SHA-256 fingerprint "
+                        "(see the fingerprint command)");
     command->add_option("--user", options.user, "User name (default: $ONVIF_USER)")
         ->envname("ONVIF_USER");
     command->add_option("--password", options.password, "Password (default: $ONVIF_PASSWORD)")
@@ -165,7 +172,17 @@ int main(int argc, char **argv)
         ->capture_default_str();
     simCommand->add_option("--duration", sim.duration, "Seconds to serve (0: until Ctrl-C)")
         ->check(secondsBetween(0, kLongestDuration));
+    simCommand->add_flag("--tls", sim.tls,
+                         "Serve HTTPS with a self-signed certificate made at start (its "
+                         "SHA-256 fingerprint is printed)");
     simCommand->footer(kExitStatuses);
+
+    FingerprintOptions fingerprint;
+    CLI::App *fingerprintCommand = app.add_subcommand(
+        "fingerprint", "Print the SHA-256 fingerprint of an https:// camera's certificate, "
+                       "unchecked, to compare and give to --pin");
+    fingerprintCommand->add_option("url", fingerprint.url, "https://HOST[:PORT]/PATH")->required();
+    fingerprintCommand->footer(kExitStatuses);
     demoCommand->footer(kExitStatuses);
 
     try {
@@ -181,12 +198,21 @@ int main(int argc, char **argv)
         return runDemo(demo);
     }
     if (*discoverCommand) {
+        if (int code = applyTrust("discover", discover.camera.url, discover.camera.trust)) {
+            return code;
+        }
         return runDiscover(discover);
+    }
+    if (*fingerprintCommand) {
+        return runFingerprint(fingerprint);
     }
     if (*watchCommand) {
         if (std::string conflict = watchConflict(*watchCommand); !conflict.empty()) {
             std::fprintf(stderr, "onvif-events watch: %s\n", conflict.c_str());
             return kExitUsage;
+        }
+        if (int code = applyTrust("watch", watch.camera.url, watch.camera.trust)) {
+            return code;
         }
         installStopSignals();
         return runWatch(watch);

@@ -61,6 +61,9 @@ camsim::Config simConfig(const SimOptions &options)
     config.clockOffset = std::chrono::seconds(options.clockOffset);
     config.httpDigest = options.httpDigest;
     config.digestAlgorithm = options.digestAlgorithm;
+    if (options.tls) {
+        config.tls = camsim::makeIdentity({});
+    }
     if (options.topicsFile.empty()) {
         config.topicSetXml = demoTopicSet();
     } else {
@@ -72,6 +75,9 @@ camsim::Config simConfig(const SimOptions &options)
 void printBanner(const camsim::CameraSim &sim, const SimOptions &options, size_t eventCount)
 {
     std::printf("camera event service %s\n", sim.eventServiceUrl().c_str());
+    if (sim.config().tls) {
+        std::printf("self-signed certificate, SHA-256 %s\n", sim.config().tls->fingerprint.c_str());
+    }
     if (options.noAuth) {
         std::printf("no authentication required\n");
     } else {

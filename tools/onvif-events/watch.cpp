@@ -87,6 +87,11 @@ int explainFailure(const char *command, const char *operation, uint32_t result,
                           (detail.empty() ? "" : " (" + detail + ")"));
         return kExitAuth;
     }
+    if (!why.certificate.empty()) {
+        fail(command, "the camera's TLS certificate was refused (" + why.certificate +
+                          "); see the fingerprint command, --ca-file, --pin and --insecure");
+        return kExitCamera;
+    }
     fail(command, std::string(operation) + " failed (result " + resultText(result) + ")" +
                       (detail.empty() ? "" : ", camera answered " + detail));
     return kExitCamera;
