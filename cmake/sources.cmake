@@ -11,6 +11,7 @@ set(VEK_PLATFORM_SOURCES
 set(VEK_EVENT_SOURCES
     ${VEK_SOURCE_ROOT}/soap/addressing_header.cpp
     ${VEK_SOURCE_ROOT}/soap/context_registry.cpp
+    ${VEK_SOURCE_ROOT}/soap/runtime_start.cpp
     ${VEK_SOURCE_ROOT}/soap/context_settings.cpp
     ${VEK_SOURCE_ROOT}/soap/error_description.cpp
     ${VEK_SOURCE_ROOT}/soap/event_context.cpp

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "context_registry.h"
+#include "runtime_start.h"
 #include "soapH.h"
 #include "tls_trust.h"
 #include "vek_log.h"
@@ -67,6 +68,7 @@ VEK_ONVIF_API void VEK_Onvif_Event_Init(struct soap **ctx)
         return;
     }
     std::memset(static_cast<void *>(soap), 0, sizeof(struct soap));
+    vek::startRuntime();
     soap_init(soap);
     if (!vek::registerContext(soap)) {
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Too many live contexts.");

@@ -20,6 +20,7 @@
 #include <set>
 #include <strings.h>
 
+#include "runtime_start.h"
 #include "vek_log.h"
 #include "vek_onvif_event.h"
 #include "vek_soap_context.h"
@@ -102,13 +103,6 @@ OpenFunc runtimeOpen()
     return open;
 }
 
-// The runtime's once-only TLS set-up is not thread-safe: done here once.
-void initOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { soap_ssl_init(); });
-}
-
 // Stops the chain's verification at its first fault, so that the result
 // names it; the handshake goes on and the hook judges.
 int stopAtFirstFault(int ok, X509_STORE_CTX *)
@@ -121,7 +115,7 @@ int stopAtFirstFault(int ok, X509_STORE_CTX *)
 // settings or a session to resume) is kept.
 int configure(struct soap *soap, const std::string &caFile)
 {
-    initOnce();
+    startRuntime();
     if (soap->ssl != nullptr) {
         SSL_free(soap->ssl);
         soap->ssl = nullptr;

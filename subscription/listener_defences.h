@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime_start.h"
 #include "stdsoap2.h"
 
 namespace vek
@@ -68,6 +69,7 @@ class ListenerContext
     static int keepOpen(struct soap *soap);
     static int closeOthers(struct soap *soap, SOAP_SOCKET fd);
 
+    RuntimeStarted started_;
     struct soap soap_;
     int32_t listenFd_;
     SOAP_SOCKET connection_ = SOAP_INVALID_SOCKET;
