@@ -9,25 +9,25 @@ set(VEK_PLATFORM_SOURCES
     ${VEK_SOURCE_ROOT}/platform/xml.cpp)
 
 set(VEK_EVENT_SOURCES
+    ${VEK_SOURCE_ROOT}/base/record_layout.cpp
+    ${VEK_SOURCE_ROOT}/base/version.cpp
     ${VEK_SOURCE_ROOT}/soap/addressing_header.cpp
     ${VEK_SOURCE_ROOT}/soap/context_registry.cpp
-    ${VEK_SOURCE_ROOT}/soap/runtime_start.cpp
     ${VEK_SOURCE_ROOT}/soap/context_settings.cpp
     ${VEK_SOURCE_ROOT}/soap/error_description.cpp
     ${VEK_SOURCE_ROOT}/soap/event_context.cpp
     ${VEK_SOURCE_ROOT}/soap/exchange.cpp
-    ${VEK_SOURCE_ROOT}/soap/exchange_auth.cpp
-    ${VEK_SOURCE_ROOT}/soap/http_date.cpp
-    ${VEK_SOURCE_ROOT}/soap/http_digest.cpp
-    ${VEK_SOURCE_ROOT}/soap/record_layout.cpp
     ${VEK_SOURCE_ROOT}/soap/reference_blocks.cpp
     ${VEK_SOURCE_ROOT}/soap/reference_header.cpp
     ${VEK_SOURCE_ROOT}/soap/request_headers.cpp
     ${VEK_SOURCE_ROOT}/soap/response_capture.cpp
-    ${VEK_SOURCE_ROOT}/soap/sha1.cpp
+    ${VEK_SOURCE_ROOT}/soap/runtime_start.cpp
     ${VEK_SOURCE_ROOT}/soap/tls_trust.cpp
-    ${VEK_SOURCE_ROOT}/soap/version.cpp
-    ${VEK_SOURCE_ROOT}/soap/vek_wsseapi_event.cpp
+    ${VEK_SOURCE_ROOT}/auth/exchange_auth.cpp
+    ${VEK_SOURCE_ROOT}/auth/http_date.cpp
+    ${VEK_SOURCE_ROOT}/auth/http_digest.cpp
+    ${VEK_SOURCE_ROOT}/auth/sha1.cpp
+    ${VEK_SOURCE_ROOT}/auth/vek_wsseapi_event.cpp
     ${VEK_SOURCE_ROOT}/alarm/alarm_text.cpp
     ${VEK_SOURCE_ROOT}/alarm/holder_content.cpp
     ${VEK_SOURCE_ROOT}/alarm/match_alarm_type.cpp
@@ -36,8 +36,8 @@ set(VEK_EVENT_SOURCES
     ${VEK_SOURCE_ROOT}/alarm/topic_rules.cpp
     ${VEK_SOURCE_ROOT}/alarm/trans_alarm_type.cpp
     ${VEK_SOURCE_ROOT}/alarm/xml_document.cpp
-    ${VEK_SOURCE_ROOT}/subscription/listener_defences.cpp
     ${VEK_SOURCE_ROOT}/subscription/date_time.cpp
+    ${VEK_SOURCE_ROOT}/subscription/listener_defences.cpp
     ${VEK_SOURCE_ROOT}/subscription/pull_point.cpp
     ${VEK_SOURCE_ROOT}/subscription/pull_point_family.cpp
     ${VEK_SOURCE_ROOT}/subscription/pull_point_reference.cpp

@@ -7,7 +7,7 @@
 #include "vek_onvif_event.h"
 
 /* The C compiler's view of a few shared records agrees with the layout the
- * library asserts (soap/record_layout.cpp): an array of size -1 does not
+ * library asserts (base/record_layout.cpp): an array of size -1 does not
  * compile. Pointers are 4 bytes on the recorder (armhf), 8 on x86_64. */
 #define VEK_C_LAYOUT(name, cond) typedef char vek_layout_##name[(cond) ? 1 : -1]
 #define VEK_BY_POINTER(ilp32, lp64) (sizeof(void *) == 4 ? (ilp32) : (lp64))
