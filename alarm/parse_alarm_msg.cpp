@@ -130,15 +130,15 @@ uint32_t fillItems(mxml_node_t *node, OnvifSimpleItem *items, uint32_t room)
     mxml_node_t *simpleItem =
         mxmlFindElement(node, node, kSimpleItemElement, nullptr, nullptr, MXML_DESCEND);
     if (simpleItem == nullptr) {
-        VEK_LOG(vek::kLevelError, kFailed, kChildFunc, "can not find simpleitem.");
-        return kInvalidParam;
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kChildFunc, "can not find simpleitem.");
+        return VEK_ONVIF_ERR_PARAM;
     }
     for (uint32_t i = 0; simpleItem != nullptr && i < room; ++i) {
         fillItem(simpleItem, items[i]);
         simpleItem =
             mxmlFindElement(simpleItem, node, kSimpleItemElement, nullptr, nullptr, MXML_DESCEND);
     }
-    return kOk;
+    return VEK_ONVIF_OK;
 }
 
 // The element that decides each part: the last one of its name met by the
@@ -165,18 +165,18 @@ std::array<Decisive, kPartCount> decisiveElements(mxml_node_t *message, mxml_nod
     return found;
 }
 
-// Fills one part from its element. Returns kNothingUsable for an element
+// Fills one part from its element. Returns VEK_ONVIF_ERR_SOAP for an element
 // without items, else the status the parse ends with.
 uint32_t fillPart(mxml_node_t *element, Part &part)
 {
     const uint32_t count = VEK_CFG_GetChildrenNodeCount(element, kSimpleItemElement);
     if (count == 0) {
-        return kNothingUsable;
+        return VEK_ONVIF_ERR_SOAP;
     }
     auto *items = static_cast<OnvifSimpleItem *>(VEK_ALLOC(sizeof(OnvifSimpleItem) * count));
     if (items == nullptr) {
-        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "Failed to alloc memory.");
-        return kNoMemory;
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kParseFunc, "Failed to alloc memory.");
+        return VEK_ONVIF_ERR_NOMEM;
     }
     std::memset(items, 0, sizeof(OnvifSimpleItem) * count);
     part.items = items;
@@ -188,13 +188,13 @@ uint32_t fillPart(mxml_node_t *element, Part &part)
 // status the parse ends with in *status (logged where it always was).
 mxml_node_t *loadMessage(vek::XmlDocument &doc, const char *msg, uint32_t *status)
 {
-    *status = kNothingUsable;
+    *status = VEK_ONVIF_ERR_SOAP;
     if (doc.node() == nullptr) {
-        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "creat xml fail.");
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kParseFunc, "creat xml fail.");
         return nullptr;
     }
     if (!doc.load(msg)) {
-        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "load alarm string fail.");
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kParseFunc, "load alarm string fail.");
         return nullptr;
     }
     mxml_node_t *message =
@@ -204,37 +204,37 @@ mxml_node_t *loadMessage(vek::XmlDocument &doc, const char *msg, uint32_t *statu
     }
     const char *messageName = mxmlGetElement(message);
     if (messageName == nullptr || std::string_view(kMessageElement) != messageName) {
-        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "alarm node is corrupted!");
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kParseFunc, "alarm node is corrupted!");
         return nullptr;
     }
     if (const char *operation = propertyOperation(message, kInitialized)) {
-        VEK_LOG(vek::kLevelInfo, kInvalidParam, kParseFunc, "alarm PropertyOperation is:%s",
+        VEK_LOG(vek::kLevelInfo, VEK_ONVIF_ERR_PARAM, kParseFunc, "alarm PropertyOperation is:%s",
                 operation);
-        *status = kInvalidParam;
+        *status = VEK_ONVIF_ERR_PARAM;
         return nullptr;
     }
     return message;
 }
 
 // Fills the parts in the order their elements appear in the text. Returns
-// kOk, kNothingUsable when no part had items, or the first failure.
+// VEK_ONVIF_OK, VEK_ONVIF_ERR_SOAP when no part had items, or the first failure.
 uint32_t fillParts(mxml_node_t *message, mxml_node_t *top, Parts &parts)
 {
     std::array<Decisive, kPartCount> decisive = decisiveElements(message, top);
     std::sort(decisive.begin(), decisive.end(),
               [](const Decisive &a, const Decisive &b) { return a.position < b.position; });
-    uint32_t status = kNothingUsable;
+    uint32_t status = VEK_ONVIF_ERR_SOAP;
     for (const Decisive &found : decisive) {
         if (found.element == nullptr) {
             continue;
         }
         const uint32_t filled = fillPart(found.element, parts[partOf(found.element)]);
-        if (filled == kNothingUsable) {
+        if (filled == VEK_ONVIF_ERR_SOAP) {
             // A part without items keeps count 0 and no array.
             continue;
         }
         status = filled;
-        if (status != kOk) {
+        if (status != VEK_ONVIF_OK) {
             break;
         }
     }
@@ -247,7 +247,7 @@ uint32_t parseMessage(const char *msg, uint32_t *counts[kPartCount],
                       OnvifSimpleItem **arrays[kPartCount], bool *deleted)
 {
     vek::XmlDocument doc(kParseFunc);
-    uint32_t status = kNothingUsable;
+    uint32_t status = VEK_ONVIF_ERR_SOAP;
     mxml_node_t *message = loadMessage(doc, msg, &status);
     if (message == nullptr) {
         return status;
@@ -255,7 +255,7 @@ uint32_t parseMessage(const char *msg, uint32_t *counts[kPartCount],
     Parts parts;
     status = fillParts(message, doc.node(), parts);
     // Still 100 when no part had items.
-    if (status != kOk) {
+    if (status != VEK_ONVIF_OK) {
         return status;
     }
 
@@ -263,7 +263,7 @@ uint32_t parseMessage(const char *msg, uint32_t *counts[kPartCount],
     if (deleted != nullptr) {
         *deleted = propertyOperation(message, kDeleted) != nullptr;
     }
-    return kOk;
+    return VEK_ONVIF_OK;
 }
 
 } // namespace
@@ -274,8 +274,8 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_GetChildXMLNodeData(mxml_node_t *node,
                                                            OnvifSimpleItem *items)
 {
     if (node == nullptr || items == nullptr) {
-        VEK_LOG(vek::kLevelError, kFailed, kChildFunc, "Input para is NULL");
-        return kInvalidParam;
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kChildFunc, "Input para is NULL");
+        return VEK_ONVIF_ERR_PARAM;
     }
     // The caller sized the array with the same count; never write past it.
     return fillItems(node, items, VEK_CFG_GetChildrenNodeCount(node, kSimpleItemElement));
@@ -290,8 +290,8 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParseAlarmMsg(const char *msg, uint32_t *
     if (msg == nullptr || srcCount == nullptr || keyCount == nullptr || dataCount == nullptr ||
         extCount == nullptr || src == nullptr || key == nullptr || data == nullptr ||
         ext == nullptr) {
-        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "Invalid input Param.");
-        return kInvalidParam;
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kParseFunc, "Invalid input Param.");
+        return VEK_ONVIF_ERR_PARAM;
     }
     uint32_t *counts[kPartCount] = {srcCount, keyCount, dataCount, extCount};
     OnvifSimpleItem **arrays[kPartCount] = {src, key, data, ext};
@@ -304,8 +304,8 @@ uint32_t vek::alarm::parseAlarmMessage(const char *msg, OnvifAlarmTemplate &alar
 {
     deleted = false;
     if (msg == nullptr) {
-        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "Invalid input Param.");
-        return kInvalidParam;
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kParseFunc, "Invalid input Param.");
+        return VEK_ONVIF_ERR_PARAM;
     }
     uint32_t *counts[kPartCount] = {&alarm.SourceCount, &alarm.KeyCount, &alarm.DataCount,
                                     &alarm.ExtensionCount};
