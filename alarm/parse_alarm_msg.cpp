@@ -9,8 +9,8 @@
 
 #include "alarm_internal.h"
 #include "alarm_message.h"
+#include "message_element.h"
 #include "vek_log.h"
-#include "xml_document.h"
 
 namespace
 {
@@ -19,7 +19,10 @@ using namespace vek::alarm;
 constexpr const char *kParseFunc = "VEK_Onvif_Event_ParseAlarmMsg";
 constexpr const char *kChildFunc = "VEK_Onvif_Event_GetChildXMLNodeData";
 
-constexpr const char *kMessageElement = "Message";
+// No line when the text has no Message element.
+constexpr vek::MessageLoadLog kLoadLog = {kParseFunc, "creat xml fail.", "load alarm string fail.",
+                                          nullptr, "alarm node is corrupted!"};
+
 constexpr const char *kSimpleItemElement = "SimpleItem";
 constexpr std::string_view kPropertyOperation = "PropertyOperation";
 constexpr std::string_view kInitialized = "Initialized";
@@ -184,27 +187,13 @@ uint32_t fillPart(mxml_node_t *element, Part &part)
     return fillItems(element, items, count);
 }
 
-// Loads the message text into doc; its Message element, or null with the
-// status the parse ends with in *status (logged where it always was).
+// The Message element of msg, loaded into doc, or null with the status the
+// parse ends with in *status (logged where it always was).
 mxml_node_t *loadMessage(vek::XmlDocument &doc, const char *msg, uint32_t *status)
 {
     *status = VEK_ONVIF_ERR_SOAP;
-    if (doc.node() == nullptr) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kParseFunc, "creat xml fail.");
-        return nullptr;
-    }
-    if (!doc.load(msg)) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kParseFunc, "load alarm string fail.");
-        return nullptr;
-    }
-    mxml_node_t *message =
-        mxmlFindElement(doc.node(), doc.node(), kMessageElement, nullptr, nullptr, MXML_DESCEND);
+    mxml_node_t *message = vek::loadMessageElement(doc, msg, kLoadLog);
     if (message == nullptr) {
-        return nullptr;
-    }
-    const char *messageName = mxmlGetElement(message);
-    if (messageName == nullptr || std::string_view(kMessageElement) != messageName) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kParseFunc, "alarm node is corrupted!");
         return nullptr;
     }
     if (const char *operation = propertyOperation(message, kInitialized)) {
