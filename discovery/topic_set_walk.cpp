@@ -63,13 +63,7 @@ uint32_t buildTemplates(mxml_node_t *message, OnvifAlarmCfg *cfg, uint32_t count
     std::memset(templates, 0, bytes);
     cfg->pstPropeAlarmInfo = templates;
 
-    vek::forEachRootTopic(message, [&](mxml_node_t *root) {
-        const char *name = mxmlGetElement(root);
-        if (!vek::isTableRoot(name)) {
-            VEK_LOG(vek::kLevelInfo, VEK_ONVIF_ERR_PARAM, kFunc,
-                    "The node[%s] do not be concerned.", name);
-            return;
-        }
+    vek::forEachTableRootTopic(message, kFunc, [&](mxml_node_t *root, const char *name) {
         if (std::strcmp(name, vek::kSmartReportRoot) == 0) {
             vek::readSmartReportCaps(root, &cfg->stSmartCaps);
         }
