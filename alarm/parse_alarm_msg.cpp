@@ -189,12 +189,16 @@ uint32_t fillPart(mxml_node_t *element, Part &part)
 
 // The Message element of msg, loaded into doc, or null with the status the
 // parse ends with in *status (logged where it always was).
-mxml_node_t *loadMessage(vek::XmlDocument &doc, const char *msg, uint32_t *status)
+mxml_node_t *loadMessage(vek::XmlDocument &doc, const char *msg, const ParseOptions &options,
+                         uint32_t *status)
 {
     *status = VEK_ONVIF_ERR_SOAP;
     mxml_node_t *message = vek::loadMessageElement(doc, msg, kLoadLog);
     if (message == nullptr) {
         return nullptr;
+    }
+    if (options.initialStates) {
+        return message;
     }
     if (const char *operation = propertyOperation(message, kInitialized)) {
         VEK_LOG(vek::kLevelInfo, VEK_ONVIF_ERR_PARAM, kParseFunc, "alarm PropertyOperation is:%s",
@@ -232,12 +236,12 @@ uint32_t fillParts(mxml_node_t *message, mxml_node_t *top, Parts &parts)
 
 // The parse behind both entry points; deleted, when given, receives
 // whether the message reports a property instance that no longer exists.
-uint32_t parseMessage(const char *msg, uint32_t *counts[kPartCount],
+uint32_t parseMessage(const char *msg, const ParseOptions &options, uint32_t *counts[kPartCount],
                       OnvifSimpleItem **arrays[kPartCount], bool *deleted)
 {
     vek::XmlDocument doc(kParseFunc);
     uint32_t status = VEK_ONVIF_ERR_SOAP;
-    mxml_node_t *message = loadMessage(doc, msg, &status);
+    mxml_node_t *message = loadMessage(doc, msg, options, &status);
     if (message == nullptr) {
         return status;
     }
@@ -284,12 +288,13 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParseAlarmMsg(const char *msg, uint32_t *
     }
     uint32_t *counts[kPartCount] = {srcCount, keyCount, dataCount, extCount};
     OnvifSimpleItem **arrays[kPartCount] = {src, key, data, ext};
-    return parseMessage(msg, counts, arrays, nullptr);
+    return parseMessage(msg, ParseOptions{}, counts, arrays, nullptr);
 }
 
 } // extern "C"
 
-uint32_t vek::alarm::parseAlarmMessage(const char *msg, OnvifAlarmTemplate &alarm, bool &deleted)
+uint32_t vek::alarm::parseAlarmMessage(const char *msg, const ParseOptions &options,
+                                       OnvifAlarmTemplate &alarm, bool &deleted)
 {
     deleted = false;
     if (msg == nullptr) {
@@ -300,5 +305,5 @@ uint32_t vek::alarm::parseAlarmMessage(const char *msg, OnvifAlarmTemplate &alar
                                     &alarm.ExtensionCount};
     OnvifSimpleItem **arrays[kPartCount] = {&alarm.SourceItems, &alarm.KeyItems, &alarm.DataItems,
                                             &alarm.ExtensionItems};
-    return parseMessage(msg, counts, arrays, &deleted);
+    return parseMessage(msg, options, counts, arrays, &deleted);
 }

@@ -3,9 +3,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include <string>
-#include <string_view>
-
 #include "alarm_internal.h"
 #include "alarm_message.h"
 #include "holder_content.h"
@@ -132,22 +129,6 @@ void appendReports(OnvifAlarmReport &report, ReportArray &reports)
     }
 }
 
-// The message text with an "Initialized" property operation read as
-// "Changed": the current state is reported like a change to it.
-std::string initialAsChanged(const char *text)
-{
-    std::string out(text);
-    for (std::string_view quote : {"\"", "'"}) {
-        const std::string from = "PropertyOperation=" + std::string(quote) + "Initialized";
-        size_t at = out.find(from);
-        if (at != std::string::npos) {
-            out.replace(at, from.size(), "PropertyOperation=" + std::string(quote) + "Changed");
-            break;
-        }
-    }
-    return out;
-}
-
 void translateMessage(OnvifAlarmCfg *cfg, OnvifAlarmInputList *inputs,
                       const ns7__NotificationMessageHolderType &holder, ReportArray &reports,
                       bool initialStates)
@@ -166,13 +147,8 @@ void translateMessage(OnvifAlarmCfg *cfg, OnvifAlarmInputList *inputs,
                 text);
         return;
     }
-    std::string asChanged;
-    if (initialStates) {
-        asChanged = initialAsChanged(text);
-        text = asChanged.data();
-    }
     bool deleted = false;
-    result = parseAlarmMessage(text, alarm, deleted);
+    result = parseAlarmMessage(text, ParseOptions{initialStates}, alarm, deleted);
     if (result != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelInfo, result, kTransFunc, "Failed to parse alarm message[%s] info.",
                 text);
