@@ -148,6 +148,38 @@ bool fewerItems(const OnvifAlarmTemplate &templ, const OnvifAlarmTemplate &alarm
     return templ.SourceCount < alarm.SourceCount || templ.KeyCount < alarm.KeyCount ||
            templ.DataCount < alarm.DataCount;
 }
+// Tries the discovered templates, then the ones the caller placed, until
+// one matches. On VEK_ONVIF_OK report, channel and code are the match's;
+// otherwise the failure of the last template tried (VEK_ONVIF_ERR_FAIL
+// when none was).
+uint32_t matchTemplates(OnvifAlarmCfg &cfg, std::string_view topic,
+                        const OnvifAlarmInputList *inputs, OnvifAlarmTemplate &alarm,
+                        OnvifAlarmReport &report, uint32_t &channel, uint32_t &code)
+{
+    const std::array<std::pair<OnvifAlarmTemplate *, uint32_t>, 2> sequences = {{
+        {cfg.pstPropeAlarmInfo, cfg.pstPropeAlarmInfo != nullptr ? cfg.PropeAlarmCount : 0},
+        {cfg.PresetAlarms, cfg.PresetAlarms != nullptr ? cfg.PresetAlarmCount : 0},
+    }};
+    uint32_t result = VEK_ONVIF_ERR_FAIL;
+    for (const auto &[templates, count] : sequences) {
+        for (uint32_t p = 0; p < count; ++p) {
+            OnvifAlarmTemplate &templ = templates[p];
+            if (fewerItems(templ, alarm)) {
+                continue;
+            }
+            // The values a template reads go into the report only when it
+            // matches: one that fails half-way leaves nothing behind.
+            OnvifAlarmReport attempt = report;
+            result = tryTemplate(templ, topic, inputs, alarm, attempt, channel, code);
+            if (result == VEK_ONVIF_OK) {
+                report = attempt;
+                VEK_Onvif_Event_GetAlarmChl(&alarm, &cfg, kChannelTokenEntries, &channel);
+                return VEK_ONVIF_OK;
+            }
+        }
+    }
+    return result;
+}
 } // namespace
 
 extern "C" {
@@ -196,35 +228,12 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_MatchAlarmType(OnvifAlarmCfg *cfg,
         return VEK_ONVIF_ERR_FAIL;
     }
 
-    // Discovered templates are tried before the ones the caller placed.
-    const std::array<std::pair<OnvifAlarmTemplate *, uint32_t>, 2> sequences = {{
-        {cfg->pstPropeAlarmInfo, cfg->pstPropeAlarmInfo != nullptr ? cfg->PropeAlarmCount : 0},
-        {cfg->PresetAlarms, cfg->PresetAlarms != nullptr ? cfg->PresetAlarmCount : 0},
-    }};
-    uint32_t result = VEK_ONVIF_ERR_FAIL;
     // The channel carries over from template to template: an index read by
     // a template that then failed stays unless a later one reads another.
     uint32_t channel = 0;
     uint32_t code = 0;
-    bool matched = false;
-    for (const auto &[templates, count] : sequences) {
-        for (uint32_t p = 0; p < count && !matched; ++p) {
-            OnvifAlarmTemplate &templ = templates[p];
-            if (fewerItems(templ, *alarm)) {
-                continue;
-            }
-            // The values a template reads go into the report only when it
-            // matches: one that fails half-way leaves nothing behind.
-            OnvifAlarmReport attempt = *report;
-            result = tryTemplate(templ, topic, inputs, *alarm, attempt, channel, code);
-            if (result == VEK_ONVIF_OK) {
-                *report = attempt;
-                VEK_Onvif_Event_GetAlarmChl(alarm, cfg, kChannelTokenEntries, &channel);
-                matched = true;
-            }
-        }
-    }
-    if (!matched) {
+    const uint32_t result = matchTemplates(*cfg, topic, inputs, *alarm, *report, channel, code);
+    if (result != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelInfo, result, kMatchFunc,
                 "Failed to match alarm report on alram template, alarm topic is: %.*s.",
                 static_cast<int>(topic.size()), topic.data());
