@@ -1,4 +1,4 @@
-// Shared pieces of the alarm translation: status codes, the texts that
+// Shared pieces of the alarm translation: the texts that
 // template items and incoming values carry, and small text helpers that
 // read the fixed-width fields of the public records without running past
 // them.
@@ -14,14 +14,6 @@
 
 namespace vek::alarm
 {
-
-// Results.
-constexpr uint32_t kOk = VEK_ONVIF_OK;
-constexpr uint32_t kNothingUsable = VEK_ONVIF_ERR_SOAP;
-constexpr uint32_t kNullArgument = VEK_ONVIF_ERR_NULL;
-constexpr uint32_t kInvalidParam = VEK_ONVIF_ERR_PARAM;
-constexpr uint32_t kNoMemory = VEK_ONVIF_ERR_NOMEM;
-constexpr uint32_t kFailed = VEK_ONVIF_ERR_FAIL;
 
 // Value types of template items.
 constexpr std::string_view kTypeInt = "common_int";

@@ -96,11 +96,11 @@ uint32_t tryTemplate(OnvifAlarmTemplate &templ, std::string_view topic,
     code = codeForTopic(topic, templ.AlarmType);
 
     uint32_t result = VEK_Onvif_Event_CompareSourceItem(&templ, inputs, &alarm, &found, &channel);
-    if (result != kOk) {
+    if (result != VEK_ONVIF_OK) {
         return result;
     }
     result = VEK_Onvif_Event_CompareKeyItem(&templ, inputs, &alarm, &found, &channel);
-    if (result != kOk) {
+    if (result != VEK_ONVIF_OK) {
         return result;
     }
 
@@ -113,7 +113,7 @@ uint32_t tryTemplate(OnvifAlarmTemplate &templ, std::string_view topic,
         if (faceAttributes || objectId) {
             const OnvifSimpleItem *described = describedDataItem(templ, item);
             if (described == nullptr) {
-                return kNothingUsable;
+                return VEK_ONVIF_ERR_SOAP;
             }
             applyBooleanState(*described, item, activeCode, code);
         }
@@ -129,7 +129,7 @@ uint32_t tryTemplate(OnvifAlarmTemplate &templ, std::string_view topic,
             result =
                 VEK_Onvif_Event_SimpleItemCompare(VEK_ONVIF_COMPARE_MODE_KEY_DATA, templ.DataCount,
                                                   templ.DataItems, inputs, &item, &code);
-            if (result != kOk) {
+            if (result != VEK_ONVIF_OK) {
                 return result;
             }
         }
@@ -140,13 +140,45 @@ uint32_t tryTemplate(OnvifAlarmTemplate &templ, std::string_view topic,
             report.ObjectValue = readNumber(fieldText(alarm.KeyItems[i].Value));
         }
     }
-    return kOk;
+    return VEK_ONVIF_OK;
 }
 
 bool fewerItems(const OnvifAlarmTemplate &templ, const OnvifAlarmTemplate &alarm)
 {
     return templ.SourceCount < alarm.SourceCount || templ.KeyCount < alarm.KeyCount ||
            templ.DataCount < alarm.DataCount;
+}
+// Tries the discovered templates, then the ones the caller placed, until
+// one matches. On VEK_ONVIF_OK report, channel and code are the match's;
+// otherwise the failure of the last template tried (VEK_ONVIF_ERR_FAIL
+// when none was).
+uint32_t matchTemplates(OnvifAlarmCfg &cfg, std::string_view topic,
+                        const OnvifAlarmInputList *inputs, OnvifAlarmTemplate &alarm,
+                        OnvifAlarmReport &report, uint32_t &channel, uint32_t &code)
+{
+    const std::array<std::pair<OnvifAlarmTemplate *, uint32_t>, 2> sequences = {{
+        {cfg.pstPropeAlarmInfo, cfg.pstPropeAlarmInfo != nullptr ? cfg.PropeAlarmCount : 0},
+        {cfg.PresetAlarms, cfg.PresetAlarms != nullptr ? cfg.PresetAlarmCount : 0},
+    }};
+    uint32_t result = VEK_ONVIF_ERR_FAIL;
+    for (const auto &[templates, count] : sequences) {
+        for (uint32_t p = 0; p < count; ++p) {
+            OnvifAlarmTemplate &templ = templates[p];
+            if (fewerItems(templ, alarm)) {
+                continue;
+            }
+            // The values a template reads go into the report only when it
+            // matches: one that fails half-way leaves nothing behind.
+            OnvifAlarmReport attempt = report;
+            result = tryTemplate(templ, topic, inputs, alarm, attempt, channel, code);
+            if (result == VEK_ONVIF_OK) {
+                report = attempt;
+                VEK_Onvif_Event_GetAlarmChl(&alarm, &cfg, kChannelTokenEntries, &channel);
+                return VEK_ONVIF_OK;
+            }
+        }
+    }
+    return result;
 }
 } // namespace
 
@@ -157,15 +189,15 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_GetAlarmChl(const OnvifAlarmTemplate *ala
                                                    uint32_t *channel)
 {
     if (alarm == nullptr || cfg == nullptr || channel == nullptr) {
-        return kInvalidParam;
+        return VEK_ONVIF_ERR_PARAM;
     }
     if (alarm->SourceCount == 0 || alarm->SourceItems == nullptr) {
-        return kOk;
+        return VEK_ONVIF_OK;
     }
     const std::string_view token = fieldText(alarm->SourceItems[0].Value);
     // An empty token would equal the start of every entry.
     if (token.empty()) {
-        return kOk;
+        return VEK_ONVIF_OK;
     }
     const uint32_t searched = std::min(entries, kChannelTokenEntries);
     for (uint32_t k = 0; k < searched; ++k) {
@@ -177,7 +209,7 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_GetAlarmChl(const OnvifAlarmTemplate *ala
             break;
         }
     }
-    return kOk;
+    return VEK_ONVIF_OK;
 }
 
 VEK_ONVIF_API uint32_t VEK_Onvif_Event_MatchAlarmType(OnvifAlarmCfg *cfg,
@@ -186,45 +218,22 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_MatchAlarmType(OnvifAlarmCfg *cfg,
                                                       OnvifAlarmReport *report)
 {
     if (cfg == nullptr || inputs == nullptr || alarm == nullptr || report == nullptr) {
-        VEK_LOG(vek::kLevelError, kInvalidParam, kMatchFunc, "Invalid input Param.");
-        return kInvalidParam;
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kMatchFunc, "Invalid input Param.");
+        return VEK_ONVIF_ERR_PARAM;
     }
     const std::string_view topic = fieldText(alarm->Topic);
     if (isRefusedTopic(topic)) {
-        VEK_LOG(vek::kLevelInfo, kFailed, kMatchFunc,
+        VEK_LOG(vek::kLevelInfo, VEK_ONVIF_ERR_FAIL, kMatchFunc,
                 "Donot to Match AccessZone LeaveZone CountAggregation");
-        return kFailed;
+        return VEK_ONVIF_ERR_FAIL;
     }
 
-    // Discovered templates are tried before the ones the caller placed.
-    const std::array<std::pair<OnvifAlarmTemplate *, uint32_t>, 2> sequences = {{
-        {cfg->pstPropeAlarmInfo, cfg->pstPropeAlarmInfo != nullptr ? cfg->PropeAlarmCount : 0},
-        {cfg->PresetAlarms, cfg->PresetAlarms != nullptr ? cfg->PresetAlarmCount : 0},
-    }};
-    uint32_t result = kFailed;
     // The channel carries over from template to template: an index read by
     // a template that then failed stays unless a later one reads another.
     uint32_t channel = 0;
     uint32_t code = 0;
-    bool matched = false;
-    for (const auto &[templates, count] : sequences) {
-        for (uint32_t p = 0; p < count && !matched; ++p) {
-            OnvifAlarmTemplate &templ = templates[p];
-            if (fewerItems(templ, *alarm)) {
-                continue;
-            }
-            // The values a template reads go into the report only when it
-            // matches: one that fails half-way leaves nothing behind.
-            OnvifAlarmReport attempt = *report;
-            result = tryTemplate(templ, topic, inputs, *alarm, attempt, channel, code);
-            if (result == kOk) {
-                *report = attempt;
-                VEK_Onvif_Event_GetAlarmChl(alarm, cfg, kChannelTokenEntries, &channel);
-                matched = true;
-            }
-        }
-    }
-    if (!matched) {
+    const uint32_t result = matchTemplates(*cfg, topic, inputs, *alarm, *report, channel, code);
+    if (result != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelInfo, result, kMatchFunc,
                 "Failed to match alarm report on alram template, alarm topic is: %.*s.",
                 static_cast<int>(topic.size()), topic.data());
@@ -239,7 +248,7 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_MatchAlarmType(OnvifAlarmCfg *cfg,
     }
     // No index found, or one before the template's first channel.
     report->Channel = channel != 0 ? channel : 1;
-    return kOk;
+    return VEK_ONVIF_OK;
 }
 
 } // extern "C"

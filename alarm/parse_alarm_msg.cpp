@@ -9,8 +9,8 @@
 
 #include "alarm_internal.h"
 #include "alarm_message.h"
+#include "message_element.h"
 #include "vek_log.h"
-#include "xml_document.h"
 
 namespace
 {
@@ -19,7 +19,10 @@ using namespace vek::alarm;
 constexpr const char *kParseFunc = "VEK_Onvif_Event_ParseAlarmMsg";
 constexpr const char *kChildFunc = "VEK_Onvif_Event_GetChildXMLNodeData";
 
-constexpr const char *kMessageElement = "Message";
+// No line when the text has no Message element.
+constexpr vek::MessageLoadLog kLoadLog = {kParseFunc, "creat xml fail.", "load alarm string fail.",
+                                          nullptr, "alarm node is corrupted!"};
+
 constexpr const char *kSimpleItemElement = "SimpleItem";
 constexpr std::string_view kPropertyOperation = "PropertyOperation";
 constexpr std::string_view kInitialized = "Initialized";
@@ -130,15 +133,15 @@ uint32_t fillItems(mxml_node_t *node, OnvifSimpleItem *items, uint32_t room)
     mxml_node_t *simpleItem =
         mxmlFindElement(node, node, kSimpleItemElement, nullptr, nullptr, MXML_DESCEND);
     if (simpleItem == nullptr) {
-        VEK_LOG(vek::kLevelError, kFailed, kChildFunc, "can not find simpleitem.");
-        return kInvalidParam;
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kChildFunc, "can not find simpleitem.");
+        return VEK_ONVIF_ERR_PARAM;
     }
     for (uint32_t i = 0; simpleItem != nullptr && i < room; ++i) {
         fillItem(simpleItem, items[i]);
         simpleItem =
             mxmlFindElement(simpleItem, node, kSimpleItemElement, nullptr, nullptr, MXML_DESCEND);
     }
-    return kOk;
+    return VEK_ONVIF_OK;
 }
 
 // The element that decides each part: the last one of its name met by the
@@ -165,18 +168,18 @@ std::array<Decisive, kPartCount> decisiveElements(mxml_node_t *message, mxml_nod
     return found;
 }
 
-// Fills one part from its element. Returns kNothingUsable for an element
+// Fills one part from its element. Returns VEK_ONVIF_ERR_SOAP for an element
 // without items, else the status the parse ends with.
 uint32_t fillPart(mxml_node_t *element, Part &part)
 {
     const uint32_t count = VEK_CFG_GetChildrenNodeCount(element, kSimpleItemElement);
     if (count == 0) {
-        return kNothingUsable;
+        return VEK_ONVIF_ERR_SOAP;
     }
     auto *items = static_cast<OnvifSimpleItem *>(VEK_ALLOC(sizeof(OnvifSimpleItem) * count));
     if (items == nullptr) {
-        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "Failed to alloc memory.");
-        return kNoMemory;
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kParseFunc, "Failed to alloc memory.");
+        return VEK_ONVIF_ERR_NOMEM;
     }
     std::memset(items, 0, sizeof(OnvifSimpleItem) * count);
     part.items = items;
@@ -184,57 +187,47 @@ uint32_t fillPart(mxml_node_t *element, Part &part)
     return fillItems(element, items, count);
 }
 
-// Loads the message text into doc; its Message element, or null with the
-// status the parse ends with in *status (logged where it always was).
-mxml_node_t *loadMessage(vek::XmlDocument &doc, const char *msg, uint32_t *status)
+// The Message element of msg, loaded into doc, or null with the status the
+// parse ends with in *status (logged where it always was).
+mxml_node_t *loadMessage(vek::XmlDocument &doc, const char *msg, const ParseOptions &options,
+                         uint32_t *status)
 {
-    *status = kNothingUsable;
-    if (doc.node() == nullptr) {
-        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "creat xml fail.");
-        return nullptr;
-    }
-    if (!doc.load(msg)) {
-        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "load alarm string fail.");
-        return nullptr;
-    }
-    mxml_node_t *message =
-        mxmlFindElement(doc.node(), doc.node(), kMessageElement, nullptr, nullptr, MXML_DESCEND);
+    *status = VEK_ONVIF_ERR_SOAP;
+    mxml_node_t *message = vek::loadMessageElement(doc, msg, kLoadLog);
     if (message == nullptr) {
         return nullptr;
     }
-    const char *messageName = mxmlGetElement(message);
-    if (messageName == nullptr || std::string_view(kMessageElement) != messageName) {
-        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "alarm node is corrupted!");
-        return nullptr;
+    if (options.initialStates) {
+        return message;
     }
     if (const char *operation = propertyOperation(message, kInitialized)) {
-        VEK_LOG(vek::kLevelInfo, kInvalidParam, kParseFunc, "alarm PropertyOperation is:%s",
+        VEK_LOG(vek::kLevelInfo, VEK_ONVIF_ERR_PARAM, kParseFunc, "alarm PropertyOperation is:%s",
                 operation);
-        *status = kInvalidParam;
+        *status = VEK_ONVIF_ERR_PARAM;
         return nullptr;
     }
     return message;
 }
 
 // Fills the parts in the order their elements appear in the text. Returns
-// kOk, kNothingUsable when no part had items, or the first failure.
+// VEK_ONVIF_OK, VEK_ONVIF_ERR_SOAP when no part had items, or the first failure.
 uint32_t fillParts(mxml_node_t *message, mxml_node_t *top, Parts &parts)
 {
     std::array<Decisive, kPartCount> decisive = decisiveElements(message, top);
     std::sort(decisive.begin(), decisive.end(),
               [](const Decisive &a, const Decisive &b) { return a.position < b.position; });
-    uint32_t status = kNothingUsable;
+    uint32_t status = VEK_ONVIF_ERR_SOAP;
     for (const Decisive &found : decisive) {
         if (found.element == nullptr) {
             continue;
         }
         const uint32_t filled = fillPart(found.element, parts[partOf(found.element)]);
-        if (filled == kNothingUsable) {
+        if (filled == VEK_ONVIF_ERR_SOAP) {
             // A part without items keeps count 0 and no array.
             continue;
         }
         status = filled;
-        if (status != kOk) {
+        if (status != VEK_ONVIF_OK) {
             break;
         }
     }
@@ -243,19 +236,19 @@ uint32_t fillParts(mxml_node_t *message, mxml_node_t *top, Parts &parts)
 
 // The parse behind both entry points; deleted, when given, receives
 // whether the message reports a property instance that no longer exists.
-uint32_t parseMessage(const char *msg, uint32_t *counts[kPartCount],
+uint32_t parseMessage(const char *msg, const ParseOptions &options, uint32_t *counts[kPartCount],
                       OnvifSimpleItem **arrays[kPartCount], bool *deleted)
 {
     vek::XmlDocument doc(kParseFunc);
-    uint32_t status = kNothingUsable;
-    mxml_node_t *message = loadMessage(doc, msg, &status);
+    uint32_t status = VEK_ONVIF_ERR_SOAP;
+    mxml_node_t *message = loadMessage(doc, msg, options, &status);
     if (message == nullptr) {
         return status;
     }
     Parts parts;
     status = fillParts(message, doc.node(), parts);
     // Still 100 when no part had items.
-    if (status != kOk) {
+    if (status != VEK_ONVIF_OK) {
         return status;
     }
 
@@ -263,7 +256,7 @@ uint32_t parseMessage(const char *msg, uint32_t *counts[kPartCount],
     if (deleted != nullptr) {
         *deleted = propertyOperation(message, kDeleted) != nullptr;
     }
-    return kOk;
+    return VEK_ONVIF_OK;
 }
 
 } // namespace
@@ -274,8 +267,8 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_GetChildXMLNodeData(mxml_node_t *node,
                                                            OnvifSimpleItem *items)
 {
     if (node == nullptr || items == nullptr) {
-        VEK_LOG(vek::kLevelError, kFailed, kChildFunc, "Input para is NULL");
-        return kInvalidParam;
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kChildFunc, "Input para is NULL");
+        return VEK_ONVIF_ERR_PARAM;
     }
     // The caller sized the array with the same count; never write past it.
     return fillItems(node, items, VEK_CFG_GetChildrenNodeCount(node, kSimpleItemElement));
@@ -290,26 +283,27 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParseAlarmMsg(const char *msg, uint32_t *
     if (msg == nullptr || srcCount == nullptr || keyCount == nullptr || dataCount == nullptr ||
         extCount == nullptr || src == nullptr || key == nullptr || data == nullptr ||
         ext == nullptr) {
-        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "Invalid input Param.");
-        return kInvalidParam;
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kParseFunc, "Invalid input Param.");
+        return VEK_ONVIF_ERR_PARAM;
     }
     uint32_t *counts[kPartCount] = {srcCount, keyCount, dataCount, extCount};
     OnvifSimpleItem **arrays[kPartCount] = {src, key, data, ext};
-    return parseMessage(msg, counts, arrays, nullptr);
+    return parseMessage(msg, ParseOptions{}, counts, arrays, nullptr);
 }
 
 } // extern "C"
 
-uint32_t vek::alarm::parseAlarmMessage(const char *msg, OnvifAlarmTemplate &alarm, bool &deleted)
+uint32_t vek::alarm::parseAlarmMessage(const char *msg, const ParseOptions &options,
+                                       OnvifAlarmTemplate &alarm, bool &deleted)
 {
     deleted = false;
     if (msg == nullptr) {
-        VEK_LOG(vek::kLevelError, kFailed, kParseFunc, "Invalid input Param.");
-        return kInvalidParam;
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kParseFunc, "Invalid input Param.");
+        return VEK_ONVIF_ERR_PARAM;
     }
     uint32_t *counts[kPartCount] = {&alarm.SourceCount, &alarm.KeyCount, &alarm.DataCount,
                                     &alarm.ExtensionCount};
     OnvifSimpleItem **arrays[kPartCount] = {&alarm.SourceItems, &alarm.KeyItems, &alarm.DataItems,
                                             &alarm.ExtensionItems};
-    return parseMessage(msg, counts, arrays, &deleted);
+    return parseMessage(msg, options, counts, arrays, &deleted);
 }

@@ -214,13 +214,13 @@ uint32_t comparePart(uint32_t mode, OnvifAlarmTemplate &templ, uint32_t templCou
     // Each incoming item's index is measured against the template item at
     // its own position; a template with fewer items cannot describe it.
     if (count > templCount) {
-        return kNothingUsable;
+        return VEK_ONVIF_ERR_SOAP;
     }
     for (uint32_t i = 0; i < count; ++i) {
         OnvifSimpleItem &item = items[i];
         const uint32_t result = VEK_Onvif_Event_SimpleItemCompare(mode, templCount, templItems,
                                                                   inputs, &item, &templ.AlarmType);
-        if (result != kOk) {
+        if (result != VEK_ONVIF_OK) {
             return result;
         }
         if (found == 1) {
@@ -234,7 +234,7 @@ uint32_t comparePart(uint32_t mode, OnvifAlarmTemplate &templ, uint32_t templCou
             found = 1;
         }
     }
-    return kOk;
+    return VEK_ONVIF_OK;
 }
 } // namespace
 
@@ -246,8 +246,8 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_SimpleItemCompare(uint32_t mode, uint32_t
                                                          OnvifSimpleItem *item, uint32_t *alarmType)
 {
     if (inputs == nullptr || templ == nullptr || item == nullptr || alarmType == nullptr) {
-        VEK_LOG(vek::kLevelError, kFailed, kCompareFunc, "Invalid input Param.");
-        return kInvalidParam;
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kCompareFunc, "Invalid input Param.");
+        return VEK_ONVIF_ERR_PARAM;
     }
     for (uint32_t i = 0; i < count; ++i) {
         // The index fields describe what the matching template item read,
@@ -258,14 +258,14 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_SimpleItemCompare(uint32_t mode, uint32_t
         item->ValueIndex = 0;
         if (nameStep(templ[i], *item) &&
             valueStep(mode, i, count, templ, *inputs, *item, *alarmType)) {
-            return kOk;
+            return VEK_ONVIF_OK;
         }
     }
     item->NameHasIndex = 0;
     item->ValueHasIndex = 0;
     item->NameIndex = 0;
     item->ValueIndex = 0;
-    return kNothingUsable;
+    return VEK_ONVIF_ERR_SOAP;
 }
 
 VEK_ONVIF_API uint32_t VEK_Onvif_Event_CompareSourceItem(OnvifAlarmTemplate *templ,
@@ -275,13 +275,13 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_CompareSourceItem(OnvifAlarmTemplate *tem
 {
     if (templ == nullptr || templ->SourceItems == nullptr || inputs == nullptr ||
         alarm == nullptr || found == nullptr || channel == nullptr) {
-        return kNullArgument;
+        return VEK_ONVIF_ERR_NULL;
     }
     if (alarm->SourceCount == 0) {
-        return kFailed;
+        return VEK_ONVIF_ERR_FAIL;
     }
     if (alarm->SourceItems == nullptr) {
-        return kNullArgument;
+        return VEK_ONVIF_ERR_NULL;
     }
     return comparePart(kSourceMode, *templ, templ->SourceCount, templ->SourceItems, inputs,
                        alarm->SourceCount, alarm->SourceItems, *found, *channel);
@@ -294,13 +294,13 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_CompareKeyItem(OnvifAlarmTemplate *templ,
 {
     if (templ == nullptr || inputs == nullptr || alarm == nullptr || found == nullptr ||
         channel == nullptr) {
-        return kNullArgument;
+        return VEK_ONVIF_ERR_NULL;
     }
     if (alarm->KeyCount == 0) {
-        return kOk;
+        return VEK_ONVIF_OK;
     }
     if (alarm->KeyItems == nullptr) {
-        return kNullArgument;
+        return VEK_ONVIF_ERR_NULL;
     }
     return comparePart(VEK_ONVIF_COMPARE_MODE_KEY_DATA, *templ, templ->KeyCount, templ->KeyItems,
                        inputs, alarm->KeyCount, alarm->KeyItems, *found, *channel);

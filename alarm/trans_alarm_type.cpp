@@ -3,9 +3,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include <string>
-#include <string_view>
-
 #include "alarm_internal.h"
 #include "alarm_message.h"
 #include "holder_content.h"
@@ -74,8 +71,8 @@ class ReportArray
             void *grown =
                 ZU_MEM_RallocEx(ghVekMgrModHdl, reports_, size, vek::kEventSource, __LINE__);
             if (grown == nullptr) {
-                VEK_LOG(vek::kLevelError, kNoMemory, kTransFunc, "Faile to realloc Memory size =%u",
-                        static_cast<unsigned>(size));
+                VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_NOMEM, kTransFunc,
+                        "Faile to realloc Memory size =%u", static_cast<unsigned>(size));
                 return;
             }
             reports_ = static_cast<OnvifAlarmReport *>(grown);
@@ -105,8 +102,8 @@ void copyTopic(const ns7__NotificationMessageHolderType &holder, OnvifAlarmTempl
     }
     const char *topic = holder.Topic->__any;
     if (strnlen(topic, kTopicKeep + 1) > kTopicKeep) {
-        VEK_LOG(vek::kLevelInfo, kInvalidParam, kTransFunc, "The alarm topic[%s] is too long.",
-                topic);
+        VEK_LOG(vek::kLevelInfo, VEK_ONVIF_ERR_PARAM, kTransFunc,
+                "The alarm topic[%s] is too long.", topic);
     }
     copyText(alarm.Topic, kTopicKeep + 1, topic);
 }
@@ -132,22 +129,6 @@ void appendReports(OnvifAlarmReport &report, ReportArray &reports)
     }
 }
 
-// The message text with an "Initialized" property operation read as
-// "Changed": the current state is reported like a change to it.
-std::string initialAsChanged(const char *text)
-{
-    std::string out(text);
-    for (std::string_view quote : {"\"", "'"}) {
-        const std::string from = "PropertyOperation=" + std::string(quote) + "Initialized";
-        size_t at = out.find(from);
-        if (at != std::string::npos) {
-            out.replace(at, from.size(), "PropertyOperation=" + std::string(quote) + "Changed");
-            break;
-        }
-    }
-    return out;
-}
-
 void translateMessage(OnvifAlarmCfg *cfg, OnvifAlarmInputList *inputs,
                       const ns7__NotificationMessageHolderType &holder, ReportArray &reports,
                       bool initialStates)
@@ -161,19 +142,14 @@ void translateMessage(OnvifAlarmCfg *cfg, OnvifAlarmInputList *inputs,
         return;
     }
     uint32_t result = VEK_PUB_DeleteNodeProperty(text);
-    if (result != kOk) {
+    if (result != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelInfo, result, kTransFunc, "Failed to trans alarm message[%s] to xml.",
                 text);
         return;
     }
-    std::string asChanged;
-    if (initialStates) {
-        asChanged = initialAsChanged(text);
-        text = asChanged.data();
-    }
     bool deleted = false;
-    result = parseAlarmMessage(text, alarm, deleted);
-    if (result != kOk) {
+    result = parseAlarmMessage(text, ParseOptions{initialStates}, alarm, deleted);
+    if (result != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelInfo, result, kTransFunc, "Failed to parse alarm message[%s] info.",
                 text);
         return;
@@ -185,7 +161,7 @@ void translateMessage(OnvifAlarmCfg *cfg, OnvifAlarmInputList *inputs,
     std::memset(&report, 0, sizeof(report));
     result = VEK_Onvif_Event_MatchAlarmType(cfg, inputs, &alarm, &report);
     report.ExtensionValue = extensionValue;
-    if (result != kOk) {
+    if (result != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelInfo, result, kTransFunc, "Do not find Alarm[%s] on alarmcfg.", text);
         return;
     }
@@ -204,7 +180,7 @@ OnvifAlarmReport *vek::alarm::translateNotify(OnvifAlarmCfg *cfg, OnvifAlarmInpu
 {
     if (notify == nullptr || notify->NotificationMessage == nullptr || count == nullptr ||
         inputs == nullptr || cfg == nullptr) {
-        VEK_LOG(vek::kLevelError, kNullArgument, kTransFunc, "Invalid input Param.");
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_NULL, kTransFunc, "Invalid input Param.");
         return nullptr;
     }
     *count = 0;
@@ -215,7 +191,8 @@ OnvifAlarmReport *vek::alarm::translateNotify(OnvifAlarmCfg *cfg, OnvifAlarmInpu
     const auto messages = static_cast<uint32_t>(notify->__sizeNotificationMessage);
     ReportArray reports(messages);
     if (!reports.valid()) {
-        VEK_LOG(vek::kLevelError, kNoMemory, kTransFunc, "Fail to malloc pstAlmOut memory.");
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_NOMEM, kTransFunc,
+                "Fail to malloc pstAlmOut memory.");
         return nullptr;
     }
     for (uint32_t i = 0; i < messages; ++i) {

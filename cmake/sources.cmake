@@ -31,6 +31,7 @@ set(VEK_EVENT_SOURCES
     ${VEK_SOURCE_ROOT}/alarm/alarm_text.cpp
     ${VEK_SOURCE_ROOT}/alarm/holder_content.cpp
     ${VEK_SOURCE_ROOT}/alarm/match_alarm_type.cpp
+    ${VEK_SOURCE_ROOT}/alarm/message_element.cpp
     ${VEK_SOURCE_ROOT}/alarm/parse_alarm_msg.cpp
     ${VEK_SOURCE_ROOT}/alarm/simple_item_compare.cpp
     ${VEK_SOURCE_ROOT}/alarm/topic_rules.cpp

@@ -24,6 +24,16 @@ uint32_t vek::hasSubNode(mxml_node_t *node, const char *name)
     return vek::findDescendant(node, name) != nullptr ? 1 : 0;
 }
 
+bool vek::isConcernedRoot(mxml_node_t *root, const char *func)
+{
+    const char *name = mxmlGetElement(root);
+    if (vek::isTableRoot(name)) {
+        return true;
+    }
+    VEK_LOG(vek::kLevelInfo, VEK_ONVIF_ERR_PARAM, func, "The node[%s] do not be concerned.", name);
+    return false;
+}
+
 extern "C" {
 
 VEK_ONVIF_API uint32_t VEK_Onvif_GetAlarmNum(mxml_node_t *message, uint32_t *count)
@@ -34,13 +44,7 @@ VEK_ONVIF_API uint32_t VEK_Onvif_GetAlarmNum(mxml_node_t *message, uint32_t *cou
         return VEK_ONVIF_ERR_PARAM;
     }
     uint32_t total = 0;
-    vek::forEachRootTopic(message, [&](mxml_node_t *root) {
-        const char *name = mxmlGetElement(root);
-        if (!vek::isTableRoot(name)) {
-            VEK_LOG(vek::kLevelInfo, VEK_ONVIF_ERR_PARAM, kFunc,
-                    "The node[%s] do not be concerned.", name);
-            return;
-        }
+    vek::forEachTableRootTopic(message, kFunc, [&](mxml_node_t *root, const char *name) {
         for (const vek::AlarmTopicRow &row : vek::kAlarmTopicTable) {
             if (std::strcmp(row.root, name) == 0 && rowCounts(root, row)) {
                 ++total;

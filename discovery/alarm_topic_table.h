@@ -93,6 +93,22 @@ template <typename Visit> void forEachRootTopic(mxml_node_t *message, Visit visi
     }
 }
 
+// True when root (an element below the Message) is a root topic of the
+// table; otherwise logs, under func, that it is passed over.
+bool isConcernedRoot(mxml_node_t *root, const char *func);
+
+// Calls visit(root, name) for every root topic below message that the table
+// knows, in document order; any other is logged and passed over.
+template <typename Visit>
+void forEachTableRootTopic(mxml_node_t *message, const char *func, Visit visit)
+{
+    forEachRootTopic(message, [&](mxml_node_t *root) {
+        if (isConcernedRoot(root, func)) {
+            visit(root, mxmlGetElement(root));
+        }
+    });
+}
+
 // First element of that name below node (node itself excluded), in
 // depth-first document order; null when there is none.
 inline mxml_node_t *findDescendant(mxml_node_t *node, const char *name)

@@ -5,13 +5,16 @@
 
 #include "alarm_topic_table.h"
 #include "discovery_internal.h"
+#include "message_element.h"
 #include "vek_log.h"
-#include "xml_document.h"
 
 namespace
 {
 
 constexpr const char *kFunc = "VEK_Onvif_Event_ParsePropeMsg";
+constexpr vek::MessageLoadLog kLoadLog = {kFunc, "Failed to create xml.",
+                                          "Failed to load alarm string.", "Find no node[Message].",
+                                          nullptr};
 
 // Builds the templates of every table row of one root topic, in table
 // order. capacity is the size of the template array.
@@ -33,25 +36,6 @@ void buildRootTemplates(mxml_node_t *root, OnvifAlarmCfg *cfg, uint32_t capacity
         // A topic whose template cannot be built is simply missing.
         (void)VEK_Onvif_GetAlarmNode(start, row.topic, row.alarmType, cfg);
     }
-}
-
-// Loads the topic set into doc; its Message element, or null (logged).
-mxml_node_t *loadMessage(vek::XmlDocument &doc, const char *topicSet)
-{
-    if (doc.node() == nullptr) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Failed to create xml.");
-        return nullptr;
-    }
-    if (!doc.load(topicSet)) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Failed to load alarm string.");
-        return nullptr;
-    }
-    mxml_node_t *message =
-        mxmlFindElement(doc.node(), doc.node(), "Message", nullptr, nullptr, MXML_DESCEND);
-    if (message == nullptr) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Find no node[%s].", "Message");
-    }
-    return message;
 }
 
 // A topic set without alarms: only the smart reports the camera offers,
@@ -79,13 +63,7 @@ uint32_t buildTemplates(mxml_node_t *message, OnvifAlarmCfg *cfg, uint32_t count
     std::memset(templates, 0, bytes);
     cfg->pstPropeAlarmInfo = templates;
 
-    vek::forEachRootTopic(message, [&](mxml_node_t *root) {
-        const char *name = mxmlGetElement(root);
-        if (!vek::isTableRoot(name)) {
-            VEK_LOG(vek::kLevelInfo, VEK_ONVIF_ERR_PARAM, kFunc,
-                    "The node[%s] do not be concerned.", name);
-            return;
-        }
+    vek::forEachTableRootTopic(message, kFunc, [&](mxml_node_t *root, const char *name) {
         if (std::strcmp(name, vek::kSmartReportRoot) == 0) {
             vek::readSmartReportCaps(root, &cfg->stSmartCaps);
         }
@@ -112,7 +90,7 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParsePropeMsg(const char *topicSet, Onvif
     VEK_Onvif_Event_FreePropeAlarm(cfg);
 
     vek::XmlDocument doc(kFunc);
-    mxml_node_t *message = loadMessage(doc, topicSet);
+    mxml_node_t *message = vek::loadMessageElement(doc, topicSet, kLoadLog);
     if (message == nullptr) {
         return VEK_ONVIF_ERR_FAIL;
     }

@@ -10,6 +10,7 @@
 
 #include "soapH.h"
 #include "test_support.h"
+#include "translate_notify.h"
 #include "vek_onvif_event.h"
 #include "vek_platform_ctl.h"
 
@@ -515,6 +516,42 @@ TEST_F(AlarmTranslate, CorpusPayloads)
             EXPECT_EQ(c.reports[i].code, out[i].AlarmType);
             EXPECT_EQ(c.reports[i].channel, out[i].Channel);
             EXPECT_EQ(c.reports[i].objectValue, out[i].ObjectValue);
+        }
+    }
+}
+
+// The pull point's initial states: an "Initialized" message is reported
+// like a change only when asked for, however its attribute is written.
+TEST_F(AlarmTranslate, InitialStatesOnlyWhenAsked)
+{
+    const char *operations[] = {
+        R"(PropertyOperation="Initialized")",
+        R"(PropertyOperation='Initialized')",
+        R"(PropertyOperation = "Initialized")",
+    };
+    Camera cam;
+    addLineCrossing(cam);
+    for (const char *operation : operations) {
+        std::string message = lineMessage("003", "15");
+        message.insert(message.find(" UtcTime"), std::string(" ") + operation);
+        for (const bool initialStates : {false, true}) {
+            SCOPED_TRACE(message + (initialStates ? " with" : " without") + " initial states");
+            log_.clear();
+            Notify notify;
+            notify.add(kLineTopic, message.c_str());
+            Reports out;
+            out.array = vek::alarm::translateNotify(cam.cfg.get(), &cam.inputs, notify.get(),
+                                                    &out.count, initialStates);
+            if (initialStates) {
+                ASSERT_EQ(1u, out.count);
+                EXPECT_EQ(6u, out[0].AlarmType);
+                EXPECT_EQ(3u, out[0].Channel);
+                EXPECT_EQ(15, out[0].ObjectValue);
+            } else {
+                EXPECT_EQ(0u, out.count);
+                EXPECT_EQ(nullptr, out.array);
+                EXPECT_TRUE(log_.hasText("alarm PropertyOperation is:Initialized"));
+            }
         }
     }
 }
