@@ -28,7 +28,7 @@ VEK_Onvif_Recv_Notify(int32_t sockFd, OnvifAlarmCfg *cfg, OnvifAlarmInputList *i
     }
     vek::ListenerContext context(sockFd);
     struct soap *soap = context.get();
-    uint32_t code = vek::writeAddressingHeader(VEK_ONVIF_ACTION_NOTIFY, url, soap);
+    uint32_t code = vek::writeAddressingHeader(vek::actionUri(vek::Action::Notify), url, soap);
     if (code != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelError, code, kFunc, "VEK_Onvif_HeaderEnc is failed.");
         return nullptr;
