@@ -18,7 +18,7 @@ constexpr vek::RequestRow kGetEventProperties = {
     vek::Action::GetEventProperties,
     vek::Security::WhenUserGiven,
     vek::ReferenceKind::None,
-    {"VEK_Onvif_EncryptHeader is failed.", "VEK_Onvif_HeaderEnc is failed.", false},
+    {"VEK_Onvif_EncryptHeader is failed.", vek::kHeaderEncFailed, false},
     nullptr,
     {"Failed to get device event information, url:%s.", vek::CallFailureLog::Form::Plain},
     {VEK_ONVIF_ERR_SOAP, 0},

@@ -17,6 +17,9 @@ enum class Security {
     Always,        // also for an empty one
 };
 
+// The addressing step's failure line most operations log.
+constexpr const char *kHeaderEncFailed = "VEK_Onvif_HeaderEnc is failed.";
+
 // How an operation reports a failed header step.
 struct HeaderFailureLog {
     const char *securityText;

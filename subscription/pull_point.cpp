@@ -21,7 +21,7 @@ constexpr uint32_t kMaxPullTimeout = 3600;
 constexpr int kReceiveMargin = 10;
 
 constexpr vek::HeaderFailureLog kHeaderFailure = {"VEK_Onvif_EncryptHeader is failed.",
-                                                  "VEK_Onvif_HeaderEnc is failed.", true};
+                                                  vek::kHeaderEncFailed, true};
 constexpr const char *kReferenceFailure = "Failed to add the reference parameters.";
 // A call at the pull point fails with 112 when the camera says it is gone.
 constexpr vek::FailureCodes kGoneIs112 = {VEK_ONVIF_ERR_SOAP, VEK_ONVIF_ERR_FAIL};

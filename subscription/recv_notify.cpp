@@ -52,7 +52,7 @@ VEK_Onvif_Recv_Notify(int32_t sockFd, OnvifAlarmCfg *cfg, OnvifAlarmInputList *i
     struct soap *soap = context.get();
     uint32_t code = vek::writeAddressingHeader(vek::actionUri(vek::Action::Notify), url, soap);
     if (code != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelError, code, kFunc, "VEK_Onvif_HeaderEnc is failed.");
+        VEK_LOG(vek::kLevelError, code, kFunc, "%s", vek::kHeaderEncFailed);
         return nullptr;
     }
     __ns15__Notify notify;
