@@ -64,30 +64,33 @@ struct ScopeSpec {
     SubText OnvifSubInfo::*reference;
 };
 
-constexpr ScopeSpec kCommonScope = {
-    subscribeRow("__VEK_Onvif_CommonAlarmSubscribe",
-                 "[Soap err:%ld]LogPrint: Failed to Subscribe ComonAlarm, Url:%s"),
-    "Failed to common alarm subscribe author.",
-    "Failed to parse common alarm subscribe response.",
-    "PT1M",
-    true,
-    false,
-    &OnvifSubInfo::ulCommonAlarmSub,
-    &OnvifSubInfo::szCommonSubAddr,
-    &OnvifSubInfo::szCommonSubRef,
-};
+enum Scope { kCommon, kSmart };
 
-constexpr ScopeSpec kSmartScope = {
-    subscribeRow("__VEK_Onvif_SmartDataSubscribe",
-                 "[Soap err:%ld]LogPrint: Failed to Subscribe SmartAlarm Url:%s"),
-    "Failed to smart data subscribe author.",
-    "Failed to param smart data subscribe response.",
-    "PT30S",
-    false,
-    true,
-    &OnvifSubInfo::ulSmartDataSub,
-    &OnvifSubInfo::szSmartSubAddr,
-    &OnvifSubInfo::szSmartSubRef,
+constexpr ScopeSpec kScopes[] = {
+    {
+        subscribeRow("__VEK_Onvif_CommonAlarmSubscribe",
+                     "[Soap err:%ld]LogPrint: Failed to Subscribe ComonAlarm, Url:%s"),
+        "Failed to common alarm subscribe author.",
+        "Failed to parse common alarm subscribe response.",
+        "PT1M",
+        true,
+        false,
+        &OnvifSubInfo::ulCommonAlarmSub,
+        &OnvifSubInfo::szCommonSubAddr,
+        &OnvifSubInfo::szCommonSubRef,
+    },
+    {
+        subscribeRow("__VEK_Onvif_SmartDataSubscribe",
+                     "[Soap err:%ld]LogPrint: Failed to Subscribe SmartAlarm Url:%s"),
+        "Failed to smart data subscribe author.",
+        "Failed to param smart data subscribe response.",
+        "PT30S",
+        false,
+        true,
+        &OnvifSubInfo::ulSmartDataSub,
+        &OnvifSubInfo::szSmartSubAddr,
+        &OnvifSubInfo::szSmartSubRef,
+    },
 };
 
 vek::RequestTarget subscribeTarget(const OnvifDevAccess *access)
@@ -311,7 +314,7 @@ uint32_t vek::addSubscribeHeaders(Exchange &exchange, const OnvifDevAccess *acce
         return VEK_ONVIF_ERR_NULL;
     }
     // The header step is the same for both scopes.
-    return exchange.prepare(kCommonScope.row, subscribeTarget(access));
+    return exchange.prepare(kScopes[kCommon].row, subscribeTarget(access));
 }
 
 extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Subscribe(void *localKey, uint32_t scope,
@@ -337,7 +340,7 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Subscribe(void *localKey, uint32_t s
     bool wantsCommon = scope == VEK_ONVIF_SCOPE_BOTH || scope == VEK_ONVIF_SCOPE_COMMON;
     bool wantsSmart = scope == VEK_ONVIF_SCOPE_BOTH || scope == VEK_ONVIF_SCOPE_SMART;
     if (subInfo->ulCommonAlarmSub == 0 && wantsCommon) {
-        code = subscribeScope(kCommonScope, access, localAddr, caps, sockFd, subInfo);
+        code = subscribeScope(kScopes[kCommon], access, localAddr, caps, sockFd, subInfo);
         if (code != VEK_ONVIF_OK) {
             VEK_LOG(vek::kLevelInfo, code, kFunc, "Faied to subscribe CommonAlarm data.");
             return code;
@@ -346,7 +349,7 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Subscribe(void *localKey, uint32_t s
     if (subInfo->ulSmartDataSub != 0 || caps->ulSupportSmartData != 1 || !wantsSmart) {
         return VEK_ONVIF_OK;
     }
-    code = subscribeScope(kSmartScope, access, localAddr, caps, sockFd, subInfo);
+    code = subscribeScope(kScopes[kSmart], access, localAddr, caps, sockFd, subInfo);
     if (code != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelInfo, code, kFunc, "Faied to subscribe smartalarm data.");
     }
