@@ -24,7 +24,6 @@
 #include "runtime_start.h"
 #include "vek_log.h"
 #include "vek_onvif_event.h"
-#include "vek_soap_context.h"
 
 namespace vek::tls
 {
