@@ -183,24 +183,37 @@ bool parseDigestChallenge(std::string_view value, DigestChallenge &challenge)
     return true;
 }
 
+namespace
+{
+
+// The hash of an algorithm name (MD5 when none is named); session tells a
+// "-sess" variant. Null for an algorithm this side does not offer.
+const EVP_MD *digestOf(std::string_view algorithm, bool &session)
+{
+    constexpr std::string_view kSession = "-sess";
+    session = algorithm.size() > kSession.size() &&
+              equalsNoCase(algorithm.substr(algorithm.size() - kSession.size()), kSession);
+    if (session) {
+        algorithm.remove_suffix(kSession.size());
+    }
+    if (algorithm.empty() || equalsNoCase(algorithm, "MD5")) {
+        return EVP_md5();
+    }
+    if (equalsNoCase(algorithm, "SHA-256")) {
+        return EVP_sha256();
+    }
+    return nullptr;
+}
+
+} // namespace
+
 DigestOutcome answerDigestChallenge(const DigestChallenge &challenge, const char *user,
                                     const char *password, const char *method, std::string_view uri,
                                     std::string_view cnonce, std::string &authorization)
 {
-    std::string_view algorithm = challenge.algorithm;
     bool session = false;
-    constexpr std::string_view kSession = "-sess";
-    if (algorithm.size() > kSession.size() &&
-        equalsNoCase(algorithm.substr(algorithm.size() - kSession.size()), kSession)) {
-        session = true;
-        algorithm.remove_suffix(kSession.size());
-    }
-    const EVP_MD *md = nullptr;
-    if (algorithm.empty() || equalsNoCase(algorithm, "MD5")) {
-        md = EVP_md5();
-    } else if (equalsNoCase(algorithm, "SHA-256")) {
-        md = EVP_sha256();
-    } else {
+    const EVP_MD *md = digestOf(challenge.algorithm, session);
+    if (md == nullptr) {
         return DigestOutcome::UnsupportedAlgorithm;
     }
     bool withQop = !challenge.qop.empty();

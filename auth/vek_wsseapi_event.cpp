@@ -13,6 +13,7 @@
 #include "soapH.h"
 #include "vek_log.h"
 #include "vek_onvif_event.h"
+#include "zeroed_record.h"
 
 namespace
 {
@@ -26,19 +27,6 @@ constexpr uint32_t kDigestSize = 20;
 // Process-wide nonce counter; the atomic increment keeps concurrent nonces
 // distinct.
 std::atomic<uint16_t> g_nonceCounter{0xCA53};
-
-template <typename T> bool ensureRecord(struct soap *soap, T *&record)
-{
-    if (record == nullptr) {
-        void *block = soap_malloc(soap, sizeof(T));
-        if (block == nullptr) {
-            return false;
-        }
-        std::memset(block, 0, sizeof(T));
-        record = static_cast<T *>(block);
-    }
-    return true;
-}
 
 } // namespace
 
@@ -109,9 +97,10 @@ uint32_t vek::addSecurityToken(struct soap *soap, const char *user, const char *
     (void)__Onvif_CalcDigest(createdText, reinterpret_cast<const unsigned char *>(nonce),
                              kNonceSize, password, digest);
 
-    if (!ensureRecord(soap, soap->header) || !ensureRecord(soap, soap->header->wsse__Security) ||
-        !ensureRecord(soap, soap->header->wsse__Security->UsernameToken) ||
-        !ensureRecord(soap, soap->header->wsse__Security->UsernameToken->Password)) {
+    if (!vek::ensureRecord(soap, soap->header) ||
+        !vek::ensureRecord(soap, soap->header->wsse__Security) ||
+        !vek::ensureRecord(soap, soap->header->wsse__Security->UsernameToken) ||
+        !vek::ensureRecord(soap, soap->header->wsse__Security->UsernameToken->Password)) {
         OPENSSL_cleanse(digest, sizeof digest);
         return VEK_ONVIF_ERR_NOMEM;
     }

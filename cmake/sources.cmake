@@ -11,12 +11,14 @@ set(VEK_PLATFORM_SOURCES
 set(VEK_EVENT_SOURCES
     ${VEK_SOURCE_ROOT}/base/record_layout.cpp
     ${VEK_SOURCE_ROOT}/base/version.cpp
+    ${VEK_SOURCE_ROOT}/soap/action.cpp
     ${VEK_SOURCE_ROOT}/soap/addressing_header.cpp
     ${VEK_SOURCE_ROOT}/soap/context_registry.cpp
     ${VEK_SOURCE_ROOT}/soap/context_settings.cpp
     ${VEK_SOURCE_ROOT}/soap/error_description.cpp
     ${VEK_SOURCE_ROOT}/soap/event_context.cpp
     ${VEK_SOURCE_ROOT}/soap/exchange.cpp
+    ${VEK_SOURCE_ROOT}/soap/pull_point_gone.cpp
     ${VEK_SOURCE_ROOT}/soap/reference_blocks.cpp
     ${VEK_SOURCE_ROOT}/soap/reference_header.cpp
     ${VEK_SOURCE_ROOT}/soap/request_headers.cpp
@@ -39,9 +41,10 @@ set(VEK_EVENT_SOURCES
     ${VEK_SOURCE_ROOT}/alarm/xml_document.cpp
     ${VEK_SOURCE_ROOT}/subscription/date_time.cpp
     ${VEK_SOURCE_ROOT}/subscription/listener_defences.cpp
+    ${VEK_SOURCE_ROOT}/subscription/pull_messages.cpp
     ${VEK_SOURCE_ROOT}/subscription/pull_point.cpp
-    ${VEK_SOURCE_ROOT}/subscription/pull_point_family.cpp
     ${VEK_SOURCE_ROOT}/subscription/pull_point_reference.cpp
+    ${VEK_SOURCE_ROOT}/subscription/pull_point_steps.cpp
     ${VEK_SOURCE_ROOT}/subscription/recv_notify.cpp
     ${VEK_SOURCE_ROOT}/subscription/reference_compact.cpp
     ${VEK_SOURCE_ROOT}/subscription/reference_namespaces.cpp

@@ -10,7 +10,20 @@
 
 namespace
 {
+
 constexpr const char *kFunc = "VEK_Onvif_GetEventProperties";
+
+constexpr vek::RequestRow kGetEventProperties = {
+    kFunc,
+    vek::Action::GetEventProperties,
+    vek::Security::WhenUserGiven,
+    vek::ReferenceKind::None,
+    {"VEK_Onvif_EncryptHeader is failed.", vek::kHeaderEncFailed, false},
+    nullptr,
+    {"Failed to get device event information, url:%s.", vek::CallFailureLog::Form::Plain},
+    {VEK_ONVIF_ERR_SOAP, 0},
+};
+
 } // namespace
 
 extern "C" {
@@ -30,23 +43,14 @@ VEK_ONVIF_API uint32_t VEK_Onvif_GetEventProperties(const char *url, const char 
     }
 
     vek::Exchange exchange;
-    uint32_t result = exchange.addHeaders(
-        user, password, vek::Security::WhenUserGiven, VEK_ONVIF_ACTION_GET_EVENT_PROPERTIES, url,
-        {kFunc, "VEK_Onvif_EncryptHeader is failed.", "VEK_Onvif_HeaderEnc is failed.", false});
-    if (result != VEK_ONVIF_OK) {
-        return result;
-    }
-
     struct _ns1__GetEventProperties request;
     struct _ns1__GetEventPropertiesResponse response;
-    auto stub = [&](struct soap *soap) {
-        return soap_call___ns12__GetEventProperties(soap, url, nullptr, &request, &response);
-    };
-    if (exchange.call(stub,
-                      {kFunc, "Failed to get device event information, url:%s.",
-                       vek::CallFailureLog::Form::Plain},
-                      url) != SOAP_OK) {
-        return VEK_ONVIF_ERR_SOAP;
+    uint32_t result =
+        exchange.send(kGetEventProperties, {url, user, password}, [&](struct soap *soap) {
+            return soap_call___ns12__GetEventProperties(soap, url, nullptr, &request, &response);
+        });
+    if (result != VEK_ONVIF_OK) {
+        return result;
     }
     const ns8__TopicSetType *topicSet = response.ns8__TopicSet;
     if (topicSet == nullptr || topicSet->__any == nullptr) {

@@ -295,6 +295,26 @@ int main(int argc, char **argv)
     if (pullPoint != nullptr) {
         ZU_MEM_FreeEx(reinterpret_cast<void **>(&pullPoint), __FILE__, __LINE__);
     }
+
+    // The pull point with its reference parameters, each request once.
+    OnvifPullPoint family{};
+    rec.record("PullPoint_Create", VEK_Onvif_PullPoint_Create(ctx, eventUrl.c_str(), user.c_str(),
+                                                              password.c_str(), 60, &family));
+    OnvifPullResult batch{};
+    rec.record("PullPoint_Pull",
+               VEK_Onvif_PullPoint_Pull(ctx, &family, user.c_str(), password.c_str(), 64, 2,
+                                        &inputs, &cfg, &batch));
+    if (batch.pstAlarmReports != nullptr) {
+        ZU_MEM_FreeEx(reinterpret_cast<void **>(&batch.pstAlarmReports), __FILE__, __LINE__);
+    }
+    rec.record(
+        "PullPoint_SetSynchronizationPoint",
+        VEK_Onvif_PullPoint_SetSynchronizationPoint(ctx, &family, user.c_str(), password.c_str()));
+    rec.record("PullPoint_Renew",
+               VEK_Onvif_PullPoint_Renew(ctx, &family, user.c_str(), password.c_str(), 60));
+    rec.record("PullPoint_Unsubscribe",
+               VEK_Onvif_PullPoint_Unsubscribe(ctx, &family, user.c_str(), password.c_str()));
+    VEK_Onvif_PullPoint_Free(&family);
     VEK_Onvif_Event_Destroy(&ctx);
     VEK_Onvif_Event_FreePropeAlarm(&cfg);
     return 0;

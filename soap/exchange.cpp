@@ -1,9 +1,11 @@
 #include "exchange.h"
 
+#include "pull_point_gone.h"
 #include "reference_blocks.h"
 #include "soapH.h"
 #include "vek_log.h"
 #include "vek_onvif_event.h"
+#include "zeroed_record.h"
 
 namespace vek
 {
@@ -30,24 +32,39 @@ Exchange::~Exchange()
     soap_end(soap_);
 }
 
-uint32_t Exchange::addHeaders(const char *user, const char *password, Security security,
-                              uint32_t action, const char *url, const HeaderFailureLog &log)
+uint32_t Exchange::prepare(const RequestRow &row, const RequestTarget &target)
 {
+    const char *headerFunc = row.headerFailure.func != nullptr ? row.headerFailure.func : row.func;
     // The only way a frame lacks its context is an allocation that failed.
     if (soap_ == nullptr) {
-        VEK_LOG(kLevelError, VEK_ONVIF_ERR_NOMEM, log.func, "Failed to init event soap.");
+        VEK_LOG(kLevelError, VEK_ONVIF_ERR_NOMEM, headerFunc, "Failed to init event soap.");
         return VEK_ONVIF_ERR_NOMEM;
     }
-    user_ = user;
-    password_ = password;
-    secured_ = security == Security::Always || (user != nullptr && user[0] != '\0');
-    return addRequestHeaders(soap_, user, password, security, action, url, log);
+    user_ = target.user;
+    password_ = target.password;
+    secured_ = row.security == Security::Always || (user_ != nullptr && user_[0] != '\0');
+    uint32_t code = addRequestHeaders(soap_, headerFunc, target.user, target.password, row.security,
+                                      row.action, target.url, row.headerFailure);
+    if (code != VEK_ONVIF_OK || row.references == ReferenceKind::None ||
+        target.reference == nullptr) {
+        return code;
+    }
+    bool added = row.references == ReferenceKind::StoredBlock
+                     ? addReferenceParameter(target.reference)
+                     : addReferenceParameters(target.reference);
+    if (added) {
+        return VEK_ONVIF_OK;
+    }
+    if (row.referenceFailure != nullptr) {
+        VEK_LOG(kLevelError, VEK_ONVIF_ERR_NOMEM, row.func, "%s", row.referenceFailure);
+    }
+    return VEK_ONVIF_ERR_NOMEM;
 }
 
 bool Exchange::addReferenceParameter(const char *reference)
 {
     auto *header = soap_->header;
-    auto *parameters = newRecord<wsa5__EndpointReferenceType>();
+    auto *parameters = zeroedRecord<wsa5__EndpointReferenceType>(soap_);
     auto **elements = static_cast<char **>(soap_malloc(soap_, sizeof(char *)));
     if (header == nullptr || parameters == nullptr || elements == nullptr) {
         return false;
@@ -66,7 +83,7 @@ bool Exchange::addReferenceParameters(const char *references)
     if (!blocks || header == nullptr) {
         return false;
     }
-    auto *parameters = newRecord<wsa5__EndpointReferenceType>();
+    auto *parameters = zeroedRecord<wsa5__EndpointReferenceType>(soap_);
     auto **elements =
         static_cast<char **>(soap_malloc(soap_, sizeof(char *) * (blocks->size() + 1)));
     if (parameters == nullptr || elements == nullptr) {
@@ -84,18 +101,29 @@ bool Exchange::addReferenceParameters(const char *references)
     return true;
 }
 
-void Exchange::logFailure(const CallFailureLog &log, const char *url) const
+uint32_t Exchange::failed(const RequestRow &row, const char *url) const
 {
+    noteRefusal(row.func);
+    logFailure(row, url);
+    if (row.onFailure.whenGone != 0 && pullPointGone(soap_)) {
+        return row.onFailure.whenGone;
+    }
+    return row.onFailure.code;
+}
+
+void Exchange::logFailure(const RequestRow &row, const char *url) const
+{
+    const CallFailureLog &log = row.callFailure;
     switch (log.form) {
     case CallFailureLog::Form::RuntimeWithError:
-        VEK_SOAP_PUB_LogPrintImp(soap_, kEventSource, __LINE__, log.func, log.format,
+        VEK_SOAP_PUB_LogPrintImp(soap_, kEventSource, __LINE__, row.func, log.format,
                                  static_cast<long>(soap_->error), url);
         break;
     case CallFailureLog::Form::RuntimeUrlOnly:
-        VEK_SOAP_PUB_LogPrintImp(soap_, kEventSource, __LINE__, log.func, log.format, url);
+        VEK_SOAP_PUB_LogPrintImp(soap_, kEventSource, __LINE__, row.func, log.format, url);
         break;
     case CallFailureLog::Form::Plain:
-        VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, log.func, log.format, url);
+        VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, row.func, log.format, url);
         break;
     }
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "action.h"
 #include "stdsoap2.h"
 
 namespace vek
@@ -16,24 +17,29 @@ enum class Security {
     Always,        // also for an empty one
 };
 
+// The addressing step's failure line most operations log.
+constexpr const char *kHeaderEncFailed = "VEK_Onvif_HeaderEnc is failed.";
+
 // How an operation reports a failed header step.
 struct HeaderFailureLog {
-    const char *func;
     const char *securityText;
     const char *addressingText;
     // Log with the failed step's code (true) or with 112 (false).
     bool logStepCode;
+    // The name the lines carry when it is not the operation's own.
+    const char *func = nullptr;
 };
 
 // The interface's two header steps (VEK_Onvif_HeaderEnc,
 // VEK_Onvif_EncryptHeader) without the check of a caller's context, for the
-// library's own contexts; same results and log lines.
-uint32_t writeAddressingHeader(uint32_t action, const char *url, struct soap *soap);
+// library's own contexts; same results and log lines. A null actionUri is
+// refused as an invalid action, after To, ReplyTo and MessageID are set.
+uint32_t writeAddressingHeader(const char *actionUri, const char *url, struct soap *soap);
 uint32_t writeSecurityHeader(const char *user, const char *password, struct soap *soap);
 
-// 0, or the code of the header step that failed (logged at level 4).
-uint32_t addRequestHeaders(struct soap *soap, const char *user, const char *password,
-                           Security security, uint32_t action, const char *url,
+// 0, or the code of the header step that failed (logged at level 4 for func).
+uint32_t addRequestHeaders(struct soap *soap, const char *func, const char *user,
+                           const char *password, Security security, Action action, const char *url,
                            const HeaderFailureLog &log);
 
 } // namespace vek

@@ -20,10 +20,10 @@
 #include <set>
 #include <strings.h>
 
+#include "exchange.h"
 #include "runtime_start.h"
 #include "vek_log.h"
 #include "vek_onvif_event.h"
-#include "vek_soap_context.h"
 
 namespace vek::tls
 {
@@ -369,8 +369,8 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Tls_FetchFingerprint(const char *pszUrl, char s
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kFunc, "Not an https URL.");
         return VEK_ONVIF_ERR_PARAM;
     }
-    vek::EventContext context;
-    struct soap *soap = context.get();
+    vek::Exchange context;
+    struct soap *soap = context.soap();
     if (soap == nullptr) {
         return VEK_ONVIF_ERR_NOMEM;
     }

@@ -1,6 +1,7 @@
 #include "date_time.h"
 
 #include <cctype>
+#include <ctime>
 #include <string_view>
 
 #include "vek_text.h"
@@ -87,6 +88,12 @@ std::optional<int64_t> parseDateTime(const char *text)
         return std::nullopt;
     }
     return daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second - offset;
+}
+
+int64_t clockOffsetOf(const char *currentTime)
+{
+    std::optional<int64_t> camera = parseDateTime(currentTime);
+    return camera ? *camera - static_cast<int64_t>(std::time(nullptr)) : 0;
 }
 
 } // namespace vek

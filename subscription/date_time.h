@@ -13,6 +13,10 @@ namespace vek
 // the text is no such time.
 std::optional<int64_t> parseDateTime(const char *text);
 
+// The camera's clock minus ours, in seconds, from the camera's current time
+// in an answer; 0 when the text is no such time.
+int64_t clockOffsetOf(const char *currentTime);
+
 } // namespace vek
 
 #endif // VEK_DATE_TIME_H

@@ -9,6 +9,28 @@
 #include "vek_onvif_event_soap.h"
 #include "vek_subscription_internal.h"
 
+namespace
+{
+
+// Why a request could not be read as a Notify: the listener's own refusal
+// when it made one, then the runtime's report.
+void logUnreadNotify(vek::ListenerContext &context, const char *url, const char *func)
+{
+    if (context.refusal() == vek::NotifyRefusal::Oversized) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, func,
+                "Notify refused: larger than %u bytes, Url:%s",
+                static_cast<unsigned>(vek::kNotifyMaxBytes), url);
+    } else if (context.refusal() == vek::NotifyRefusal::BadLength) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, func,
+                "Notify refused: Content-Length is not a size in bytes, Url:%s", url);
+    }
+    VEK_SOAP_PUB_LogPrintImp(context.get(), vek::kEventSource, __LINE__, func,
+                             "[Soap err:%ld]LogPrint: Failed to VEK_Onvif_Recv_Notify, Url:%s",
+                             static_cast<long>(context.get()->error), url);
+}
+
+} // namespace
+
 extern "C" VEK_ONVIF_API OnvifAlarmReport *
 VEK_Onvif_Recv_Notify(int32_t sockFd, OnvifAlarmCfg *cfg, OnvifAlarmInputList *inputs,
                       const char *url, uint32_t *reportCount, uint32_t *connected)
@@ -28,9 +50,9 @@ VEK_Onvif_Recv_Notify(int32_t sockFd, OnvifAlarmCfg *cfg, OnvifAlarmInputList *i
     }
     vek::ListenerContext context(sockFd);
     struct soap *soap = context.get();
-    uint32_t code = vek::writeAddressingHeader(VEK_ONVIF_ACTION_NOTIFY, url, soap);
+    uint32_t code = vek::writeAddressingHeader(vek::actionUri(vek::Action::Notify), url, soap);
     if (code != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelError, code, kFunc, "VEK_Onvif_HeaderEnc is failed.");
+        VEK_LOG(vek::kLevelError, code, kFunc, "%s", vek::kHeaderEncFailed);
         return nullptr;
     }
     __ns15__Notify notify;
@@ -49,17 +71,7 @@ VEK_Onvif_Recv_Notify(int32_t sockFd, OnvifAlarmCfg *cfg, OnvifAlarmInputList *i
         return nullptr;
     }
     if (soap_recv___ns15__Notify(soap, &notify) != SOAP_OK) {
-        if (context.refusal() == vek::NotifyRefusal::Oversized) {
-            VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc,
-                    "Notify refused: larger than %u bytes, Url:%s",
-                    static_cast<unsigned>(vek::kNotifyMaxBytes), url);
-        } else if (context.refusal() == vek::NotifyRefusal::BadLength) {
-            VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc,
-                    "Notify refused: Content-Length is not a size in bytes, Url:%s", url);
-        }
-        VEK_SOAP_PUB_LogPrintImp(soap, vek::kEventSource, __LINE__, kFunc,
-                                 "[Soap err:%ld]LogPrint: Failed to VEK_Onvif_Recv_Notify, Url:%s",
-                                 static_cast<long>(soap->error), url);
+        logUnreadNotify(context, url, kFunc);
         context.answer(vek::NotifyAnswer::NotNotify);
         return nullptr;
     }

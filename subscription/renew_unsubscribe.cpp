@@ -11,74 +11,64 @@ namespace
 
 constexpr const char *kRenewDuration = "PT1M";
 
+enum Operation { kRenew, kUnsubscribe };
+
+constexpr vek::RequestRow kRows[] = {
+    {"VEK_Onvif_Renew",
+     vek::Action::Renew,
+     vek::Security::WhenUserGiven,
+     vek::ReferenceKind::StoredBlock,
+     {"VEK_Onvif_EncryptHeader is failed.", vek::kHeaderEncFailed, false},
+     nullptr,
+     {"[Soap err:%ld]LogPrint: Failed to Renew, Url:%s",
+      vek::CallFailureLog::Form::RuntimeWithError},
+     {VEK_ONVIF_ERR_SOAP, 0}},
+    {"__VEK_Onvif_Unsubscribe",
+     vek::Action::Unsubscribe,
+     vek::Security::WhenUserGiven,
+     vek::ReferenceKind::StoredBlock,
+     {"VEK_Onvif_EncryptHeader failed.", vek::kHeaderEncFailed, true},
+     "Failed to soap malloc wsa__sub.",
+     {"[Soap err:%ld]LogPrint: Failed to Unsubscribe, Url:%s",
+      vek::CallFailureLog::Form::RuntimeWithError},
+     {VEK_ONVIF_ERR_FAIL, 0}},
+};
+
 } // namespace
 
 uint32_t vek::unsubscribeOnce(Exchange &exchange, const char *subAddr, const char *subRef,
                               const char *user, const char *password)
 {
-    constexpr const char *kFunc = "__VEK_Onvif_Unsubscribe";
+    const RequestRow &row = kRows[kUnsubscribe];
     if (subAddr == nullptr || subAddr[0] == '\0' || !exchange.ok() || user == nullptr ||
         password == nullptr) {
-        VEK_LOG(kLevelError, VEK_ONVIF_ERR_PARAM, kFunc, "Invalid input Param.");
+        VEK_LOG(kLevelError, VEK_ONVIF_ERR_PARAM, row.func, "Invalid input Param.");
         return VEK_ONVIF_ERR_PARAM;
-    }
-    uint32_t code = exchange.addHeaders(
-        user, password, Security::WhenUserGiven, VEK_ONVIF_ACTION_UNSUBSCRIBE, subAddr,
-        {kFunc, "VEK_Onvif_EncryptHeader failed.", "VEK_Onvif_HeaderEnc is failed.", true});
-    if (code != VEK_ONVIF_OK) {
-        return code;
     }
     _ns7__Unsubscribe request;
     _ns7__UnsubscribeResponse response;
-    if (subRef != nullptr && !exchange.addReferenceParameter(subRef)) {
-        VEK_LOG(kLevelError, VEK_ONVIF_ERR_NOMEM, kFunc, "Failed to soap malloc wsa__sub.");
-        return VEK_ONVIF_ERR_NOMEM;
-    }
-    auto stub = [&](struct soap *soap) {
+    return exchange.send(row, {subAddr, user, password, subRef}, [&](struct soap *soap) {
         return soap_call___ns13__Unsubscribe(soap, subAddr, nullptr, &request, &response);
-    };
-    if (exchange.call(stub,
-                      {kFunc, "[Soap err:%ld]LogPrint: Failed to Unsubscribe, Url:%s",
-                       CallFailureLog::Form::RuntimeWithError},
-                      subAddr) != SOAP_OK) {
-        return VEK_ONVIF_ERR_FAIL;
-    }
-    return VEK_ONVIF_OK;
+    });
 }
 
 extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Renew(const char *subAddr, const char *subRef,
                                                   const char *user, const char *password)
 {
-    constexpr const char *kFunc = "VEK_Onvif_Renew";
+    const vek::RequestRow &row = kRows[kRenew];
     if (subAddr == nullptr || subAddr[0] == '\0' || user == nullptr || password == nullptr) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Invalid input Param.");
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, row.func, "Invalid input Param.");
         return VEK_ONVIF_ERR_PARAM;
     }
     vek::Exchange exchange;
-    uint32_t code = exchange.addHeaders(
-        user, password, vek::Security::WhenUserGiven, VEK_ONVIF_ACTION_RENEW, subAddr,
-        {kFunc, "VEK_Onvif_EncryptHeader is failed.", "VEK_Onvif_HeaderEnc is failed.", false});
-    if (code != VEK_ONVIF_OK) {
-        return code;
-    }
     _ns7__Renew request;
     _ns7__RenewResponse response;
-    request.TerminationTime = soap_strdup(exchange.soap(), kRenewDuration);
-    if (subRef != nullptr && !exchange.addReferenceParameter(subRef)) {
-        return VEK_ONVIF_ERR_NOMEM;
-    }
-    auto stub = [&](struct soap *soap) {
+    // Read only by the serializer; no copy in the context is needed.
+    request.TerminationTime = const_cast<char *>(kRenewDuration);
+    return exchange.send(row, {subAddr, user, password, subRef}, [&](struct soap *soap) {
         return soap_call___ns13__Renew(soap, subAddr, nullptr, &request, &response);
-    };
-    if (exchange.call(stub,
-                      {kFunc, "[Soap err:%ld]LogPrint: Failed to Renew, Url:%s",
-                       vek::CallFailureLog::Form::RuntimeWithError},
-                      subAddr) != SOAP_OK) {
-        return VEK_ONVIF_ERR_SOAP;
-    }
-    return VEK_ONVIF_OK;
+    });
 }
-
 extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Unsubscribe(int32_t *sockFd, const char *user,
                                                         const char *password, uint32_t scope,
                                                         OnvifSubInfo *subInfo)

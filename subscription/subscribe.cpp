@@ -14,6 +14,7 @@
 #include "vek_log.h"
 #include "vek_subscription_internal.h"
 #include "vek_text.h"
+#include "zeroed_record.h"
 
 namespace
 {
@@ -31,12 +32,29 @@ constexpr size_t kTopicFilterSize = 512;
 
 using SubText = char[vek::kSubTextSize];
 
+// The header lines of both scopes: Subscribe's header step logs under a
+// name of its own.
+constexpr vek::HeaderFailureLog kSubscribeHeaderFailure = {
+    "Failed to call VEK_Onvif_EncryptHeader.", "Failed to subscribe author.", true,
+    "__VEK_Onvif_SubscribeAuth"};
+
+constexpr vek::RequestRow subscribeRow(const char *func, const char *callFailed)
+{
+    return {func,
+            vek::Action::Subscribe,
+            vek::Security::WhenUserGiven,
+            vek::ReferenceKind::None,
+            kSubscribeHeaderFailure,
+            nullptr,
+            {callFailed, vek::CallFailureLog::Form::RuntimeWithError},
+            {VEK_ONVIF_ERR_FAIL, 0}};
+}
+
 // What tells the two subscriptions apart. Log texts are fixed: recorders
 // and tests search for them.
 struct ScopeSpec {
-    const char *func;
+    vek::RequestRow row;
     const char *authFailed;
-    const char *callFailed;
     const char *parseFailed;
     const char *termination;
     bool listens;  // binds the listening socket and hands it to the caller
@@ -46,31 +64,39 @@ struct ScopeSpec {
     SubText OnvifSubInfo::*reference;
 };
 
-constexpr ScopeSpec kCommonScope = {
-    "__VEK_Onvif_CommonAlarmSubscribe",
-    "Failed to common alarm subscribe author.",
-    "[Soap err:%ld]LogPrint: Failed to Subscribe ComonAlarm, Url:%s",
-    "Failed to parse common alarm subscribe response.",
-    "PT1M",
-    true,
-    false,
-    &OnvifSubInfo::ulCommonAlarmSub,
-    &OnvifSubInfo::szCommonSubAddr,
-    &OnvifSubInfo::szCommonSubRef,
+enum Scope { kCommon, kSmart };
+
+constexpr ScopeSpec kScopes[] = {
+    {
+        subscribeRow("__VEK_Onvif_CommonAlarmSubscribe",
+                     "[Soap err:%ld]LogPrint: Failed to Subscribe ComonAlarm, Url:%s"),
+        "Failed to common alarm subscribe author.",
+        "Failed to parse common alarm subscribe response.",
+        "PT1M",
+        true,
+        false,
+        &OnvifSubInfo::ulCommonAlarmSub,
+        &OnvifSubInfo::szCommonSubAddr,
+        &OnvifSubInfo::szCommonSubRef,
+    },
+    {
+        subscribeRow("__VEK_Onvif_SmartDataSubscribe",
+                     "[Soap err:%ld]LogPrint: Failed to Subscribe SmartAlarm Url:%s"),
+        "Failed to smart data subscribe author.",
+        "Failed to param smart data subscribe response.",
+        "PT30S",
+        false,
+        true,
+        &OnvifSubInfo::ulSmartDataSub,
+        &OnvifSubInfo::szSmartSubAddr,
+        &OnvifSubInfo::szSmartSubRef,
+    },
 };
 
-constexpr ScopeSpec kSmartScope = {
-    "__VEK_Onvif_SmartDataSubscribe",
-    "Failed to smart data subscribe author.",
-    "[Soap err:%ld]LogPrint: Failed to Subscribe SmartAlarm Url:%s",
-    "Failed to param smart data subscribe response.",
-    "PT30S",
-    false,
-    true,
-    &OnvifSubInfo::ulSmartDataSub,
-    &OnvifSubInfo::szSmartSubAddr,
-    &OnvifSubInfo::szSmartSubRef,
-};
+vek::RequestTarget subscribeTarget(const OnvifDevAccess *access)
+{
+    return {access->szEventUrl, access->szUserName, access->szPassword};
+}
 
 // A context copy of the consumer address "http://host:port/onvif_notify_server";
 // an IPv6 host is bracketed so that the address stays a valid URL.
@@ -128,17 +154,16 @@ uint32_t recorderPort(int *port, const char *func)
 
 // The topic filter of the smart reports the camera offers, concatenated in
 // the order of kSmartReportKinds.
-uint32_t addTopicFilter(const vek::Exchange &exchange, const OnvifSmartCaps *caps,
-                        _ns7__Subscribe *request)
+uint32_t addTopicFilter(struct soap *soap, const OnvifSmartCaps *caps, _ns7__Subscribe *request)
 {
-    request->Filter = exchange.newRecord<ns7__FilterType>();
+    request->Filter = vek::zeroedRecord<ns7__FilterType>(soap);
     if (request->Filter == nullptr) {
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_NOMEM, "__VEK_Onvif_ExplicitSubscribe",
                 "Failed to malloc stSubscribe.Filter memory.");
         return VEK_ONVIF_ERR_NOMEM;
     }
     constexpr const char *kTopicFunc = "__VEK_Onvif_SupportSmartAlarmDataSub";
-    request->Filter->TopicExpression = exchange.newRecord<ns7__TopicExpressionType>();
+    request->Filter->TopicExpression = vek::zeroedRecord<ns7__TopicExpressionType>(soap);
     if (request->Filter->TopicExpression == nullptr) {
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_NOMEM, kTopicFunc,
                 "Failed to malloc ns7__TopicExpression memory.");
@@ -159,7 +184,7 @@ uint32_t addTopicFilter(const vek::Exchange &exchange, const OnvifSmartCaps *cap
         }
         length += static_cast<size_t>(written);
     }
-    request->Filter->TopicExpression->__mixed = soap_strdup(exchange.soap(), topics);
+    request->Filter->TopicExpression->__mixed = soap_strdup(soap, topics);
     return VEK_ONVIF_OK;
 }
 
@@ -209,14 +234,14 @@ uint32_t storeSubscription(const ScopeSpec &scope, const OnvifDevAccess *access,
                            OnvifSubInfo *subInfo)
 {
     std::string reference = storedReference(response, rawAnswer);
-    uint32_t code = refuseUnstorableReference(access, response, reference, scope.func);
+    uint32_t code = refuseUnstorableReference(access, response, reference, scope.row.func);
     if (code != VEK_ONVIF_OK) {
         return code;
     }
     code =
         vek::parseSubscribeResponse(&response, subInfo->*scope.address, subInfo->*scope.reference);
     if (code != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelError, code, scope.func, "%s", scope.parseFailed);
+        VEK_LOG(vek::kLevelError, code, scope.row.func, "%s", scope.parseFailed);
         return code;
     }
     // The camera's own text, copied above, gives way to the stored form.
@@ -231,30 +256,30 @@ uint32_t subscribeScope(const ScopeSpec &scope, const OnvifDevAccess *access, co
                         const OnvifSmartCaps *caps, int32_t *sockFd, OnvifSubInfo *subInfo)
 {
     vek::Exchange exchange;
-    uint32_t code = vek::addSubscribeHeaders(exchange, access);
+    uint32_t code = exchange.prepare(scope.row, subscribeTarget(access));
     if (code != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelError, code, scope.func, "%s", scope.authFailed);
+        VEK_LOG(vek::kLevelError, code, scope.row.func, "%s", scope.authFailed);
         return code;
     }
     struct soap *soap = exchange.soap();
     int port = 0;
-    code = scope.listens ? bindListener(soap, localAddr, &port, scope.func)
-                         : recorderPort(&port, scope.func);
+    code = scope.listens ? bindListener(soap, localAddr, &port, scope.row.func)
+                         : recorderPort(&port, scope.row.func);
     if (code != VEK_ONVIF_OK) {
         return code;
     }
     _ns7__Subscribe request;
     _ns7__SubscribeResponse response;
     request.InitialTerminationTime = terminationTime(soap, scope.termination);
-    request.ConsumerReference = exchange.newRecord<wsa5__EndpointReferenceType>();
+    request.ConsumerReference = vek::zeroedRecord<wsa5__EndpointReferenceType>(soap);
     if (request.ConsumerReference == nullptr) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, scope.func,
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, scope.row.func,
                 "Fail to malloc stSubscribe.ConsumerReference memory.");
         return VEK_ONVIF_ERR_PARAM;
     }
     request.ConsumerReference->Address = consumerAddress(soap, localAddr, port);
-    if (scope.filtered && (code = addTopicFilter(exchange, caps, &request)) != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelInfo, code, scope.func, "Failed to alarm explicit subscribe.");
+    if (scope.filtered && (code = addTopicFilter(soap, caps, &request)) != VEK_ONVIF_OK) {
+        VEK_LOG(vek::kLevelInfo, code, scope.row.func, "Failed to alarm explicit subscribe.");
         return code;
     }
     const char *url = access->szEventUrl;
@@ -262,10 +287,8 @@ uint32_t subscribeScope(const ScopeSpec &scope, const OnvifDevAccess *access, co
     auto stub = [&](struct soap *s) {
         return soap_call___ns14__Subscribe(s, url, nullptr, &request, &response);
     };
-    if (exchange.call(stub,
-                      {scope.func, scope.callFailed, vek::CallFailureLog::Form::RuntimeWithError},
-                      url) != SOAP_OK) {
-        return VEK_ONVIF_ERR_FAIL;
+    if ((code = exchange.run(scope.row, url, stub)) != VEK_ONVIF_OK) {
+        return code;
     }
     code = storeSubscription(scope, access, response, capture.text(), subInfo);
     if (code == VEK_ONVIF_OK && scope.listens) {
@@ -284,6 +307,15 @@ template <size_t N> bool isTerminated(const char (&text)[N])
 }
 
 } // namespace
+
+uint32_t vek::addSubscribeHeaders(Exchange &exchange, const OnvifDevAccess *access)
+{
+    if (access == nullptr) {
+        return VEK_ONVIF_ERR_NULL;
+    }
+    // The header step is the same for both scopes.
+    return exchange.prepare(kScopes[kCommon].row, subscribeTarget(access));
+}
 
 extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Subscribe(void *localKey, uint32_t scope,
                                                       OnvifDevAccess *access, OnvifSmartCaps *caps,
@@ -308,7 +340,7 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Subscribe(void *localKey, uint32_t s
     bool wantsCommon = scope == VEK_ONVIF_SCOPE_BOTH || scope == VEK_ONVIF_SCOPE_COMMON;
     bool wantsSmart = scope == VEK_ONVIF_SCOPE_BOTH || scope == VEK_ONVIF_SCOPE_SMART;
     if (subInfo->ulCommonAlarmSub == 0 && wantsCommon) {
-        code = subscribeScope(kCommonScope, access, localAddr, caps, sockFd, subInfo);
+        code = subscribeScope(kScopes[kCommon], access, localAddr, caps, sockFd, subInfo);
         if (code != VEK_ONVIF_OK) {
             VEK_LOG(vek::kLevelInfo, code, kFunc, "Faied to subscribe CommonAlarm data.");
             return code;
@@ -317,7 +349,7 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Subscribe(void *localKey, uint32_t s
     if (subInfo->ulSmartDataSub != 0 || caps->ulSupportSmartData != 1 || !wantsSmart) {
         return VEK_ONVIF_OK;
     }
-    code = subscribeScope(kSmartScope, access, localAddr, caps, sockFd, subInfo);
+    code = subscribeScope(kScopes[kSmart], access, localAddr, caps, sockFd, subInfo);
     if (code != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelInfo, code, kFunc, "Faied to subscribe smartalarm data.");
     }

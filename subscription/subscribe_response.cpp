@@ -1,8 +1,6 @@
-// The subscription record: storing a Subscribe answer, and the headers of a
-// Subscribe request.
+// The subscription record: storing a Subscribe answer.
 #include <cstring>
 
-#include "exchange.h"
 #include "soapH.h"
 #include "vek_log.h"
 #include "vek_subscription_internal.h"
@@ -46,16 +44,4 @@ uint32_t vek::parseSubscribeResponse(struct _ns7__SubscribeResponse *rsp, char *
     }
     copyBounded(subRef, params->__any[0], std::strlen(params->__any[0]));
     return VEK_ONVIF_OK;
-}
-
-uint32_t vek::addSubscribeHeaders(Exchange &exchange, const OnvifDevAccess *access)
-{
-    if (access == nullptr) {
-        return VEK_ONVIF_ERR_NULL;
-    }
-    return exchange.addHeaders(access->szUserName, access->szPassword, Security::WhenUserGiven,
-                               VEK_ONVIF_ACTION_SUBSCRIBE, access->szEventUrl,
-                               {"__VEK_Onvif_SubscribeAuth",
-                                "Failed to call VEK_Onvif_EncryptHeader.",
-                                "Failed to subscribe author.", true});
 }

@@ -319,18 +319,23 @@ TEST_F(AuthTest, FrameTellsTheMeasuredOffset)
     for (long long offset : {-7200LL, 0LL, 5400LL}) {
         SCOPED_TRACE(offset);
         startCamera({"clock", std::chrono::seconds(offset), true, std::nullopt});
+        constexpr vek::RequestRow kRow = {"test",
+                                          vek::Action::GetEventProperties,
+                                          vek::Security::WhenUserGiven,
+                                          vek::ReferenceKind::None,
+                                          {"token", "addressing", false},
+                                          nullptr,
+                                          {"%s", vek::CallFailureLog::Form::Plain},
+                                          {VEK_ONVIF_ERR_SOAP, 0}};
         vek::Exchange exchange;
-        ASSERT_EQ(0u, exchange.addHeaders(kUser, kPassword, vek::Security::WhenUserGiven,
-                                          VEK_ONVIF_ACTION_GET_EVENT_PROPERTIES, url_.c_str(),
-                                          {"test", "token", "addressing", false}));
+        ASSERT_EQ(0u, exchange.prepare(kRow, {url_.c_str(), kUser, kPassword}));
         _ns1__GetEventProperties request;
         _ns1__GetEventPropertiesResponse response;
         auto stub = [&](struct soap *soap) {
             return soap_call___ns12__GetEventProperties(soap, url_.c_str(), nullptr, &request,
                                                         &response);
         };
-        ASSERT_EQ(SOAP_OK, exchange.call(stub, {"test", "%s", vek::CallFailureLog::Form::Plain},
-                                         url_.c_str()));
+        ASSERT_EQ(0u, exchange.run(kRow, url_.c_str(), stub));
         // Only a refusal is measured: a camera that accepts leaves it 0.
         if (offset == 0) {
             EXPECT_EQ(0, exchange.clockOffset());
