@@ -198,6 +198,12 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Create(struct soap *soap, 
     }
     std::string parameters =
         vek::pullPointReference(reference->ReferenceParameters, capture.text());
+    if (parameters.size() > vek::kMaxPullPointReference) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc,
+                "The pull point's reference is too long: %zu bytes (at most %zu).",
+                parameters.size(), vek::kMaxPullPointReference);
+        return VEK_ONVIF_ERR_FAIL;
+    }
     OnvifPullPoint created{};
     created.pszAddress = heapCopy(address);
     created.pszReference = parameters.empty() ? nullptr : heapCopy(parameters);
