@@ -847,7 +847,9 @@ std::string pullPointAnswer(const AnswerCase &c, uint16_t port)
               "<wsa5:Address>http://127.0.0.1:" +
               std::to_string(port) + "/onvif/pullpoint</wsa5:Address><wsa5:ReferenceParameters>";
     for (size_t i = 0; i < c.children; ++i) {
-        answer += "<a:Id n=\"" + std::to_string(i) + "\">" + std::to_string(i) + "</a:Id>\n";
+        // Each child a name of its own, so that no search for one ends early.
+        const std::string name = "a:Id" + std::to_string(i);
+        answer += "<" + name + " n=\"" + std::to_string(i) + "\">1</" + name + ">\n";
     }
     answer += "</wsa5:ReferenceParameters></tev:SubscriptionReference>"
               "<wsnt:CurrentTime>2026-12-10T01:02:03Z</wsnt:CurrentTime>"
