@@ -183,19 +183,15 @@ bool httpUnauthorized(const struct soap *soap)
     return soap->error == 401;
 }
 
-// The Authorization value for the first Digest challenge that can be met;
-// empty (and the reason logged) when none can.
+// The Authorization value for the strongest Digest challenge that can be
+// met; empty (and the reason logged) when none can.
 std::string answerChallenges(const std::vector<std::string> &challenges, const char *user,
                              const char *password, const char *url, const char *func)
 {
     std::string unsupported;
     bool unusable = false;
     bool seen = false;
-    for (const std::string &value : challenges) {
-        DigestChallenge challenge;
-        if (!parseDigestChallenge(value, challenge)) {
-            continue;
-        }
+    for (const DigestChallenge &challenge : strongestFirst(challenges)) {
         seen = true;
         std::string authorization;
         DigestOutcome outcome =

@@ -4,8 +4,12 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <initializer_list>
+
+#include "secret_text.h"
 
 namespace vek
 {
@@ -31,36 +35,32 @@ bool isSpace(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-void skipSeparators(std::string_view text, size_t &at)
+bool isTokenChar(char c)
 {
-    while (at < text.size() && (isSpace(text[at]) || text[at] == ',')) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
+           (c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr);
+}
+
+void skipSpaces(std::string_view text, size_t &at)
+{
+    while (at < text.size() && isSpace(text[at])) {
         ++at;
     }
 }
 
-// One auth-param "name=value" or "name=\"quoted\"" from at; false at the end.
-bool nextParameter(std::string_view text, size_t &at, std::string &name, std::string &value)
+std::string_view readToken(std::string_view text, size_t &at)
 {
-    skipSeparators(text, at);
     size_t start = at;
-    while (at < text.size() && text[at] != '=' && !isSpace(text[at]) && text[at] != ',') {
+    while (at < text.size() && isTokenChar(text[at])) {
         ++at;
     }
-    if (at == start) {
-        return false;
-    }
-    name.assign(text.substr(start, at - start));
-    while (at < text.size() && isSpace(text[at])) {
-        ++at;
-    }
-    value.clear();
-    if (at >= text.size() || text[at] != '=') {
-        return true; // a bare token: no value
-    }
-    ++at;
-    while (at < text.size() && isSpace(text[at])) {
-        ++at;
-    }
+    return text.substr(start, at - start);
+}
+
+// A parameter's value: a quoted-string (its escapes undone) or a token.
+std::string readValue(std::string_view text, size_t &at)
+{
+    std::string value;
     if (at < text.size() && text[at] == '"') {
         for (++at; at < text.size() && text[at] != '"'; ++at) {
             if (text[at] == '\\' && at + 1 < text.size()) {
@@ -69,14 +69,53 @@ bool nextParameter(std::string_view text, size_t &at, std::string &name, std::st
             value.push_back(text[at]);
         }
         ++at; // the closing quote (or past the end)
-        return true;
+        return value;
     }
-    start = at;
-    while (at < text.size() && text[at] != ',' && !isSpace(text[at])) {
-        ++at;
+    return std::string(readToken(text, at));
+}
+
+void setParameter(DigestChallenge &challenge, std::string_view name, std::string value)
+{
+    if (equalsNoCase(name, "realm")) {
+        challenge.realm = std::move(value);
+    } else if (equalsNoCase(name, "nonce")) {
+        challenge.nonce = std::move(value);
+    } else if (equalsNoCase(name, "opaque")) {
+        challenge.opaque = std::move(value);
+        challenge.hasOpaque = true;
+    } else if (equalsNoCase(name, "algorithm")) {
+        challenge.algorithm = std::move(value);
+    } else if (equalsNoCase(name, "qop")) {
+        challenge.qop = std::move(value);
     }
-    value.assign(text.substr(start, at - start));
-    return true;
+}
+
+// The algorithm of a challenge: its hash, whether it is a session variant,
+// and how strong it is (0: not supported).
+struct DigestAlgorithm {
+    const EVP_MD *md = nullptr;
+    bool session = false;
+    int strength = 0;
+};
+
+DigestAlgorithm algorithmOf(const DigestChallenge &challenge)
+{
+    std::string_view name = challenge.algorithm;
+    DigestAlgorithm algorithm;
+    constexpr std::string_view kSession = "-sess";
+    if (name.size() > kSession.size() &&
+        equalsNoCase(name.substr(name.size() - kSession.size()), kSession)) {
+        algorithm.session = true;
+        name.remove_suffix(kSession.size());
+    }
+    if (name.empty() || equalsNoCase(name, "MD5")) {
+        algorithm.md = EVP_md5();
+        algorithm.strength = 1;
+    } else if (equalsNoCase(name, "SHA-256")) {
+        algorithm.md = EVP_sha256();
+        algorithm.strength = 2;
+    }
+    return algorithm;
 }
 
 // Whether the comma-separated list holds token.
@@ -103,10 +142,10 @@ bool listHolds(std::string_view list, std::string_view token)
     return false;
 }
 
-std::string toHex(const unsigned char *bytes, size_t size)
+template <typename Text> Text toHex(const unsigned char *bytes, size_t size)
 {
     static const char kDigits[] = "0123456789abcdef";
-    std::string hex(size * 2, '0');
+    Text hex(size * 2, '0');
     for (size_t i = 0; i < size; ++i) {
         hex[2 * i] = kDigits[bytes[i] >> 4];
         hex[2 * i + 1] = kDigits[bytes[i] & 0x0f];
@@ -115,24 +154,34 @@ std::string toHex(const unsigned char *bytes, size_t size)
 }
 
 // Lower-case hex of the hash of text; empty when libcrypto fails.
-std::string hashHex(const EVP_MD *md, const std::string &text)
+template <typename Text> Text hashHex(const EVP_MD *md, std::string_view text)
 {
     unsigned char out[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     if (EVP_Digest(text.data(), text.size(), out, &size, md, nullptr) != 1) {
         return {};
     }
-    std::string hex = toHex(out, size);
+    Text hex = toHex<Text>(out, size);
     OPENSSL_cleanse(out, sizeof out);
     return hex;
 }
 
-void clear(std::string &text)
+// a:b:c..., built in place: one block of the final size.
+template <typename Text> Text joined(std::initializer_list<std::string_view> parts)
 {
-    if (!text.empty()) {
-        OPENSSL_cleanse(&text[0], text.size());
+    size_t size = 0;
+    for (std::string_view part : parts) {
+        size += part.size() + 1;
     }
-    text.clear();
+    Text text;
+    text.reserve(size);
+    for (std::string_view part : parts) {
+        if (!text.empty()) {
+            text.push_back(':');
+        }
+        text.append(part.data(), part.size());
+    }
+    return text;
 }
 
 // A quoted-string of text: quotes and backslashes escaped.
@@ -151,95 +200,103 @@ std::string quoted(std::string_view text)
 
 } // namespace
 
+std::vector<DigestChallenge> parseDigestChallenges(std::string_view value)
+{
+    // A list of challenges, each a scheme and then its parameters; a bare
+    // token after a comma starts the next challenge, one after the scheme
+    // is a token68 (credentials of another scheme), skipped.
+    std::vector<DigestChallenge> found;
+    bool inDigest = false; // the parameters read belong to found.back()
+    bool afterComma = true;
+    size_t at = 0;
+    while (at < value.size()) {
+        skipSpaces(value, at);
+        if (at < value.size() && value[at] == ',') {
+            ++at;
+            afterComma = true;
+            continue;
+        }
+        std::string_view token = readToken(value, at);
+        if (token.empty()) {
+            ++at; // no token here: a stray character (or a token68's '=')
+            continue;
+        }
+        skipSpaces(value, at);
+        if (at < value.size() && value[at] == '=') {
+            ++at;
+            skipSpaces(value, at);
+            std::string parameter = readValue(value, at);
+            if (inDigest) {
+                setParameter(found.back(), token, std::move(parameter));
+            }
+            afterComma = false;
+            continue;
+        }
+        if (afterComma) {
+            inDigest = equalsNoCase(token, "Digest");
+            if (inDigest) {
+                found.emplace_back();
+            }
+        }
+        afterComma = false;
+    }
+    return found;
+}
+
 bool parseDigestChallenge(std::string_view value, DigestChallenge &challenge)
 {
-    size_t at = 0;
-    while (at < value.size() && isSpace(value[at])) {
-        ++at;
-    }
-    constexpr std::string_view kScheme = "Digest";
-    if (value.size() - at < kScheme.size() || !equalsNoCase(value.substr(at, 6), kScheme) ||
-        (value.size() - at > kScheme.size() && !isSpace(value[at + kScheme.size()]))) {
+    std::vector<DigestChallenge> found = parseDigestChallenges(value);
+    if (found.empty()) {
         return false;
     }
-    at += kScheme.size();
-    challenge = DigestChallenge{};
-    std::string name;
-    std::string parameter;
-    while (nextParameter(value, at, name, parameter)) {
-        if (equalsNoCase(name, "realm")) {
-            challenge.realm = parameter;
-        } else if (equalsNoCase(name, "nonce")) {
-            challenge.nonce = parameter;
-        } else if (equalsNoCase(name, "opaque")) {
-            challenge.opaque = parameter;
-            challenge.hasOpaque = true;
-        } else if (equalsNoCase(name, "algorithm")) {
-            challenge.algorithm = parameter;
-        } else if (equalsNoCase(name, "qop")) {
-            challenge.qop = parameter;
-        }
-    }
+    challenge = std::move(found.front());
     return true;
 }
 
-namespace
+std::vector<DigestChallenge> strongestFirst(const std::vector<std::string> &values)
 {
-
-// The hash of an algorithm name (MD5 when none is named); session tells a
-// "-sess" variant. Null for an algorithm this side does not offer.
-const EVP_MD *digestOf(std::string_view algorithm, bool &session)
-{
-    constexpr std::string_view kSession = "-sess";
-    session = algorithm.size() > kSession.size() &&
-              equalsNoCase(algorithm.substr(algorithm.size() - kSession.size()), kSession);
-    if (session) {
-        algorithm.remove_suffix(kSession.size());
+    std::vector<DigestChallenge> all;
+    for (const std::string &value : values) {
+        for (DigestChallenge &challenge : parseDigestChallenges(value)) {
+            all.push_back(std::move(challenge));
+        }
     }
-    if (algorithm.empty() || equalsNoCase(algorithm, "MD5")) {
-        return EVP_md5();
-    }
-    if (equalsNoCase(algorithm, "SHA-256")) {
-        return EVP_sha256();
-    }
-    return nullptr;
+    std::stable_sort(all.begin(), all.end(),
+                     [](const DigestChallenge &a, const DigestChallenge &b) {
+                         return algorithmOf(a).strength > algorithmOf(b).strength;
+                     });
+    return all;
 }
-
-} // namespace
 
 DigestOutcome answerDigestChallenge(const DigestChallenge &challenge, const char *user,
                                     const char *password, const char *method, std::string_view uri,
                                     std::string_view cnonce, std::string &authorization)
 {
-    bool session = false;
-    const EVP_MD *md = digestOf(challenge.algorithm, session);
-    if (md == nullptr) {
+    DigestAlgorithm algorithm = algorithmOf(challenge);
+    if (algorithm.md == nullptr) {
         return DigestOutcome::UnsupportedAlgorithm;
     }
-    bool withQop = !challenge.qop.empty();
-    if (challenge.nonce.empty() || (withQop && !listHolds(challenge.qop, "auth"))) {
+    // Without qop the answer would be the older form without a client
+    // nonce, which the current rules no longer allow.
+    if (challenge.nonce.empty() || !listHolds(challenge.qop, "auth")) {
         return DigestOutcome::Unusable;
     }
-    constexpr const char *kCount = "00000001";
+    constexpr std::string_view kCount = "00000001";
 
-    std::string secret = std::string(user) + ":" + challenge.realm + ":" + password;
-    std::string ha1 = hashHex(md, secret);
-    clear(secret);
-    if (session) {
-        std::string sessionText = ha1 + ":" + challenge.nonce + ":" + std::string(cnonce);
-        clear(ha1);
-        ha1 = hashHex(md, sessionText);
-        clear(sessionText);
+    SecretText secret = joined<SecretText>({user, challenge.realm, password});
+    SecretText ha1 = hashHex<SecretText>(algorithm.md, secret);
+    clearSecret(secret);
+    if (algorithm.session) {
+        SecretText sessionText = joined<SecretText>({ha1, challenge.nonce, cnonce});
+        clearSecret(ha1);
+        ha1 = hashHex<SecretText>(algorithm.md, sessionText);
+        clearSecret(sessionText);
     }
-    std::string ha2 = hashHex(md, std::string(method) + ":" + std::string(uri));
-    std::string final = ha1 + ":" + challenge.nonce + ":";
-    if (withQop) {
-        final += std::string(kCount) + ":" + std::string(cnonce) + ":auth:";
-    }
-    final += ha2;
-    clear(ha1);
-    std::string response = hashHex(md, final);
-    clear(final);
+    std::string ha2 = hashHex<std::string>(algorithm.md, joined<std::string>({method, uri}));
+    SecretText final = joined<SecretText>({ha1, challenge.nonce, kCount, cnonce, "auth", ha2});
+    clearSecret(ha1);
+    SecretText response = hashHex<SecretText>(algorithm.md, final);
+    clearSecret(final);
     if (response.empty() || ha2.empty()) {
         return DigestOutcome::Unusable;
     }
@@ -249,14 +306,12 @@ DigestOutcome answerDigestChallenge(const DigestChallenge &challenge, const char
     if (!challenge.algorithm.empty()) {
         authorization += ", algorithm=" + challenge.algorithm;
     }
-    authorization += ", response=" + quoted(response);
-    if (withQop) {
-        authorization += ", qop=auth, nc=" + std::string(kCount) + ", cnonce=" + quoted(cnonce);
-    }
+    authorization += ", response=" + quoted(response) + ", qop=auth, nc=" + std::string(kCount) +
+                     ", cnonce=" + quoted(cnonce);
     if (challenge.hasOpaque) {
         authorization += ", opaque=" + quoted(challenge.opaque);
     }
-    clear(response);
+    clearSecret(response);
     return DigestOutcome::Ready;
 }
 
@@ -266,7 +321,7 @@ std::string makeClientNonce()
     if (RAND_bytes(bytes, sizeof bytes) != 1) {
         return {};
     }
-    return toHex(bytes, sizeof bytes);
+    return toHex<std::string>(bytes, sizeof bytes);
 }
 
 std::string requestTarget(std::string_view url)

@@ -1,12 +1,14 @@
 // HTTP Digest access authentication (client side): reading a camera's
 // "WWW-Authenticate: Digest ..." challenge and assembling the value of the
 // Authorization header that answers it (qop "auth"; MD5, SHA-256 and their
-// session variants). The hashes come from libcrypto.
+// session variants). The hashes come from libcrypto; the texts that hold
+// the password or HA1 are cleared before their memory is given back.
 #ifndef VEK_HTTP_DIGEST_H
 #define VEK_HTTP_DIGEST_H
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vek
 {
@@ -20,14 +22,23 @@ struct DigestChallenge {
     bool hasOpaque = false;
 };
 
-// Reads the parameters of a Digest challenge. False when value is no Digest
-// challenge at all (another scheme).
+// Every Digest challenge of one WWW-Authenticate value, in its order. The
+// value is a list of challenges (RFC 7235: a scheme, then its parameters;
+// commas inside quoted values belong to them); other schemes are left out.
+std::vector<DigestChallenge> parseDigestChallenges(std::string_view value);
+
+// The first Digest challenge of value; false when it holds none.
 bool parseDigestChallenge(std::string_view value, DigestChallenge &challenge);
+
+// The Digest challenges of all the WWW-Authenticate values of one answer,
+// strongest first: SHA-256 before MD5 (their session variants alike), then
+// the ones the library cannot answer; the camera's order among equals.
+std::vector<DigestChallenge> strongestFirst(const std::vector<std::string> &values);
 
 enum class DigestOutcome {
     Ready,                // authorization holds the header value
     UnsupportedAlgorithm, // the challenge's algorithm is none of the supported ones
-    Unusable,             // no nonce, or a qop list without "auth"
+    Unusable,             // no nonce, or no qop list holding "auth"
 };
 
 // The Authorization value answering challenge for a request of method to uri

@@ -91,10 +91,19 @@ struct Address {
     unsigned char bytes[16] = {};
 };
 
+// IPv4 is read as the resolver reads it (inet_aton: "2130706433", "127.1",
+// "0x7f.0.0.1", "127.000.000.001"), and with the root's trailing dot, so
+// that every spelling the runtime would connect to is checked.
 bool numericAddress(const std::string &host, Address &out)
 {
+    std::string v4Text = host;
+    if (!v4Text.empty() && v4Text.back() == '.') {
+        v4Text.pop_back();
+    }
     in_addr v4{};
-    if (inet_pton(AF_INET, host.c_str(), &v4) == 1) {
+    if (!v4Text.empty() &&
+        v4Text.find_first_not_of("0123456789abcdefABCDEFxX.") == std::string::npos &&
+        inet_aton(v4Text.c_str(), &v4) != 0) {
         out.bytes[10] = 0xff;
         out.bytes[11] = 0xff;
         std::memcpy(out.bytes + 12, &v4, 4);

@@ -15,12 +15,15 @@ std::string pullPointReference(const wsa5__ReferenceParametersType *parameters,
     if (parameters == nullptr || parameters->__any == nullptr) {
         return reference;
     }
+    // The declarations in scope are read once for all children: they share
+    // their parent.
+    const NamespaceScope scope = namespacesInScopeAt(rawAnswer, "ReferenceParameters");
     for (int i = 0; i < parameters->__size; ++i) {
         const char *child = parameters->__any[i];
         if (child == nullptr || trimXmlSpace(child).empty()) {
             continue;
         }
-        reference += compactReference(declareInheritedNamespaces(child, rawAnswer));
+        reference += compactReference(declareNamespaces(child, scope));
     }
     return reference;
 }

@@ -3,6 +3,7 @@
 #ifndef VEK_PULL_POINT_REFERENCE_H
 #define VEK_PULL_POINT_REFERENCE_H
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,10 @@ struct wsa5__ReferenceParametersType;
 
 namespace vek
 {
+
+// The longest reference a pull point may carry: every later request sends
+// it back whole.
+constexpr size_t kMaxPullPointReference = 64 * 1024;
 
 // Every child of parameters, in order, each with the namespace declarations
 // it inherited in rawAnswer added and in compact form. Empty when there are

@@ -79,6 +79,12 @@ uint32_t keepPullPoint(const PullPointCreation &how, const char *url,
     std::string parameters = how.keepsReference
                                  ? pullPointReference(reference->ReferenceParameters, rawAnswer)
                                  : std::string();
+    if (parameters.size() > kMaxPullPointReference) {
+        VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, func,
+                "The pull point's reference is too long: %zu bytes (at most %zu).",
+                parameters.size(), kMaxPullPointReference);
+        return VEK_ONVIF_ERR_FAIL;
+    }
     OnvifPullPoint kept{};
     kept.pszAddress = heapCopy(address);
     kept.pszReference = parameters.empty() ? nullptr : heapCopy(parameters);

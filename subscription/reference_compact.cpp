@@ -16,6 +16,7 @@ constexpr int kMaxDepth = 64;
 struct Attribute {
     std::string name;
     std::string value; // with its quotes, as written
+    bool used = false; // a declaration something in its scope relies on
 };
 
 struct Node {
@@ -231,61 +232,112 @@ class Reader
     size_t pos_ = 0;
 };
 
-// True when text holds prefix as the start of a qualified name ("p:x"), as
-// in a QName-valued attribute or element content.
-bool mentionsPrefix(std::string_view text, std::string_view prefix)
+constexpr std::string_view kSchemaInstance = "http://www.w3.org/2001/XMLSchema-instance";
+
+// Every prefix text mentions as the start of a qualified name ("p:x", as
+// in a QName-valued attribute or element content), each given to onPrefix.
+template <typename OnPrefix> void forEachMentionedPrefix(std::string_view text, OnPrefix onPrefix)
 {
-    std::string key = std::string(prefix) + ":";
-    for (size_t at = text.find(key); at != std::string_view::npos; at = text.find(key, at + 1)) {
-        if (at == 0 || !isNameChar(text[at - 1])) {
-            return true;
+    size_t at = 0;
+    while (at < text.size()) {
+        if (!isNameChar(text[at])) {
+            ++at;
+            continue;
+        }
+        size_t start = at;
+        while (at < text.size() && isNameChar(text[at])) {
+            ++at;
+        }
+        std::string_view run = text.substr(start, at - start);
+        size_t colon = run.find(':');
+        if (colon != std::string_view::npos && colon > 0) {
+            onPrefix(run.substr(0, colon));
         }
     }
-    return false;
 }
 
-bool redeclares(const Node &element, std::string_view prefix)
+// Marks, in one walk of the tree, each namespace declaration that
+// something in its scope relies on: an element or attribute name with its
+// prefix, a qualified name in an attribute value or in text, and for the
+// default namespace an unprefixed element name or xsi:type value.
+class UseMarker
 {
-    for (const Attribute &attribute : element.attributes) {
-        std::string_view declared;
-        if (declaredPrefix(attribute.name, declared) && declared == prefix) {
-            return true;
+  public:
+    void mark(std::vector<Node> &nodes)
+    {
+        for (Node &node : nodes) {
+            if (node.kind == Node::Kind::Element) {
+                markElement(node);
+            }
         }
     }
-    return false;
-}
 
-// True when the element or its content relies on the binding of prefix
-// ("" standing for the default namespace) that is in scope at the element.
-bool usesPrefix(const Node &element, std::string_view prefix)
-{
-    if (prefixOf(element.name) == prefix) {
-        return true;
+  private:
+    void use(std::string_view prefix)
+    {
+        auto found = scope_.find(prefix);
+        if (found != scope_.end() && !found->second.empty()) {
+            found->second.back()->used = true;
+        }
     }
-    if (!prefix.empty()) {
+
+    bool isSchemaInstanceType(std::string_view name)
+    {
+        std::string_view prefix = prefixOf(name);
+        if (prefix.empty() || name.substr(prefix.size() + 1) != "type") {
+            return false;
+        }
+        auto found = scope_.find(prefix);
+        if (found == scope_.end() || found->second.empty()) {
+            return prefix == "xsi";
+        }
+        return unquoted(found->second.back()->value) == kSchemaInstance;
+    }
+
+    void markAttribute(const Attribute &attribute)
+    {
+        std::string_view prefix = prefixOf(attribute.name);
+        if (!prefix.empty()) {
+            use(prefix);
+        }
+        std::string_view value = unquoted(attribute.value);
+        forEachMentionedPrefix(value, [&](std::string_view mentioned) { use(mentioned); });
+        if (isSchemaInstanceType(attribute.name) && value.find(':') == std::string_view::npos) {
+            use({}); // an unprefixed type name is in the default namespace
+        }
+    }
+
+    void markElement(Node &element)
+    {
+        std::vector<std::string_view> declared;
+        for (Attribute &attribute : element.attributes) {
+            std::string_view prefix;
+            if (declaredPrefix(attribute.name, prefix)) {
+                scope_[std::string(prefix)].push_back(&attribute);
+                declared.push_back(prefix);
+            }
+        }
+        use(prefixOf(element.name));
         for (const Attribute &attribute : element.attributes) {
-            std::string_view declared;
-            if (declaredPrefix(attribute.name, declared)) {
-                continue;
-            }
-            if (prefixOf(attribute.name) == prefix || mentionsPrefix(attribute.value, prefix)) {
-                return true;
+            std::string_view prefix;
+            if (!declaredPrefix(attribute.name, prefix)) {
+                markAttribute(attribute);
             }
         }
-    }
-    for (const Node &child : element.children) {
-        if (child.kind == Node::Kind::Element) {
-            if (!redeclares(child, prefix) && usesPrefix(child, prefix)) {
-                return true;
+        for (Node &child : element.children) {
+            if (child.kind == Node::Kind::Element) {
+                markElement(child);
+            } else {
+                forEachMentionedPrefix(child.text, [&](std::string_view prefix) { use(prefix); });
             }
-        } else if (!prefix.empty() && mentionsPrefix(child.text, prefix)) {
-            return true;
+        }
+        for (std::string_view prefix : declared) {
+            scope_.find(prefix)->second.pop_back();
         }
     }
-    return false;
-}
 
-using Scope = std::map<std::string, std::string, std::less<>>;
+    std::map<std::string, std::vector<Attribute *>, std::less<>> scope_;
+};
 
 bool preservesSpace(const Node &element, bool inherited)
 {
@@ -297,61 +349,78 @@ bool preservesSpace(const Node &element, bool inherited)
     return inherited;
 }
 
-void write(const Node &node, const Scope &outer, bool preserve, std::string &out);
-
-void writeElement(const Node &element, const Scope &outer, bool preserve, std::string &out)
+// Writes the tree, each declaration only where it is used and not already
+// in force with the same namespace.
+class Writer
 {
-    Scope scope = outer;
-    preserve = preservesSpace(element, preserve);
-    out += '<';
-    out += element.name;
-    for (const Attribute &attribute : element.attributes) {
-        std::string_view prefix;
-        if (declaredPrefix(attribute.name, prefix)) {
-            std::string_view uri = unquoted(attribute.value);
-            auto bound = scope.find(prefix);
-            bool alreadyBound = bound != scope.end() && bound->second == uri;
-            if (alreadyBound || !usesPrefix(element, prefix)) {
-                continue;
+  public:
+    explicit Writer(std::string &out) : out_(out) {}
+
+    void write(const Node &node, bool preserve)
+    {
+        switch (node.kind) {
+        case Node::Kind::Element:
+            writeElement(node, preserve);
+            break;
+        case Node::Kind::Text:
+            if (preserve || !onlySpace(node.text)) {
+                out_ += node.text;
             }
-            scope[std::string(prefix)] = std::string(uri);
+            break;
+        case Node::Kind::Verbatim:
+            out_ += node.text;
+            break;
         }
-        out += ' ';
-        out += attribute.name;
-        out += '=';
-        out += attribute.value;
     }
-    std::string content;
-    for (const Node &child : element.children) {
-        write(child, scope, preserve, content);
-    }
-    if (content.empty()) {
-        out += "/>";
-        return;
-    }
-    out += '>';
-    out += content;
-    out += "</";
-    out += element.name;
-    out += '>';
-}
 
-void write(const Node &node, const Scope &outer, bool preserve, std::string &out)
-{
-    switch (node.kind) {
-    case Node::Kind::Element:
-        writeElement(node, outer, preserve, out);
-        break;
-    case Node::Kind::Text:
-        if (preserve || !onlySpace(node.text)) {
-            out += node.text;
-        }
-        break;
-    case Node::Kind::Verbatim:
-        out += node.text;
-        break;
+  private:
+    bool inForce(std::string_view prefix, std::string_view uri) const
+    {
+        auto found = emitted_.find(prefix);
+        return found != emitted_.end() && !found->second.empty() && found->second.back() == uri;
     }
-}
+
+    void writeElement(const Node &element, bool preserve)
+    {
+        preserve = preservesSpace(element, preserve);
+        std::vector<std::string_view> declared;
+        out_ += '<';
+        out_ += element.name;
+        for (const Attribute &attribute : element.attributes) {
+            std::string_view prefix;
+            if (declaredPrefix(attribute.name, prefix)) {
+                std::string_view uri = unquoted(attribute.value);
+                if (!attribute.used || inForce(prefix, uri)) {
+                    continue;
+                }
+                emitted_[std::string(prefix)].push_back(uri);
+                declared.push_back(prefix);
+            }
+            out_ += ' ';
+            out_ += attribute.name;
+            out_ += '=';
+            out_ += attribute.value;
+        }
+        size_t startTagEnd = out_.size();
+        out_ += '>';
+        for (const Node &child : element.children) {
+            write(child, preserve);
+        }
+        if (out_.size() == startTagEnd + 1) {
+            out_.replace(startTagEnd, 1, "/>");
+        } else {
+            out_ += "</";
+            out_ += element.name;
+            out_ += '>';
+        }
+        for (std::string_view prefix : declared) {
+            emitted_.find(prefix)->second.pop_back();
+        }
+    }
+
+    std::string &out_;
+    std::map<std::string, std::vector<std::string_view>, std::less<>> emitted_;
+};
 
 } // namespace
 
@@ -361,10 +430,12 @@ std::string compactReference(std::string_view fragment)
     if (!Reader(fragment).readFragment(nodes)) {
         return std::string(fragment);
     }
+    UseMarker().mark(nodes);
     std::string out;
+    Writer writer(out);
     for (const Node &node : nodes) {
         if (node.kind != Node::Kind::Text) {
-            write(node, Scope(), false, out);
+            writer.write(node, false);
         }
     }
     return out;

@@ -1,6 +1,6 @@
 #include "reference_namespaces.h"
 
-#include <algorithm>
+#include <unordered_set>
 
 namespace vek
 {
@@ -13,110 +13,229 @@ bool isNameEnd(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '/' || c == '>' || c == '=';
 }
 
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
 std::string_view prefixOf(std::string_view qname)
 {
     size_t colon = qname.find(':');
     return colon == std::string_view::npos ? std::string_view() : qname.substr(0, colon);
 }
 
-void addUnique(std::vector<std::string> &list, std::string_view item)
+std::string_view localNameOf(std::string_view qname)
 {
-    if (std::find(list.begin(), list.end(), item) == list.end()) {
-        list.emplace_back(item);
-    }
+    size_t colon = qname.find(':');
+    return colon == std::string_view::npos ? qname : qname.substr(colon + 1);
 }
 
-// Walks the start tags of the fragment, reporting element and attribute
-// names. Attribute values are skipped whole, so '>' inside them is harmless.
-template <typename OnName> void forEachName(std::string_view xml, OnName onName)
+// A start tag as the scanner sees it: its name, then each attribute's name
+// and value (without quotes, as written).
+struct TagVisitor {
+    virtual ~TagVisitor() = default;
+    virtual void element(std::string_view name) = 0;
+    virtual void attribute(std::string_view name, std::string_view value) = 0;
+};
+
+// Reads the rest of a start tag from pos (just past its name) up to and
+// including '>'; returns whether the element closes itself ("/>").
+bool readAttributes(std::string_view xml, size_t &pos, TagVisitor &visitor)
+{
+    while (pos < xml.size() && xml[pos] != '>') {
+        char c = xml[pos];
+        if (c == '/' && pos + 1 < xml.size() && xml[pos + 1] == '>') {
+            pos += 2;
+            return true;
+        }
+        if (isNameEnd(c) || c == '"' || c == '\'') {
+            ++pos;
+            continue;
+        }
+        size_t nameStart = pos;
+        while (pos < xml.size() && !isNameEnd(xml[pos]) && xml[pos] != '"' && xml[pos] != '\'') {
+            ++pos;
+        }
+        std::string_view name = xml.substr(nameStart, pos - nameStart);
+        while (pos < xml.size() && isSpace(xml[pos])) {
+            ++pos;
+        }
+        std::string_view value;
+        if (pos < xml.size() && xml[pos] == '=') {
+            ++pos;
+            while (pos < xml.size() && isSpace(xml[pos])) {
+                ++pos;
+            }
+            if (pos < xml.size() && (xml[pos] == '"' || xml[pos] == '\'')) {
+                size_t close = xml.find(xml[pos], pos + 1);
+                size_t end = close == std::string_view::npos ? xml.size() : close;
+                value = xml.substr(pos + 1, end - pos - 1);
+                pos = end == xml.size() ? end : end + 1;
+            }
+        }
+        visitor.attribute(name, value);
+    }
+    if (pos < xml.size()) {
+        ++pos; // '>'
+    }
+    return false;
+}
+
+// Walks the markup of xml once: start tags go to the visitor (stop() ends
+// the walk), end tags to onEnd; comments, CDATA, declarations and
+// processing instructions are skipped whole.
+template <typename OnStartEnd, typename OnEnd>
+void walkTags(std::string_view xml, TagVisitor &visitor, OnStartEnd onStartEnd, OnEnd onEnd)
 {
     size_t pos = 0;
     while ((pos = xml.find('<', pos)) != std::string_view::npos) {
-        ++pos;
-        if (pos >= xml.size() || xml[pos] == '/' || xml[pos] == '!' || xml[pos] == '?') {
+        std::string_view rest = xml.substr(pos);
+        std::string_view terminator;
+        if (rest.substr(0, 4) == "<!--") {
+            terminator = "-->";
+        } else if (rest.substr(0, 9) == "<![CDATA[") {
+            terminator = "]]>";
+        } else if (rest.substr(0, 2) == "<?") {
+            terminator = "?>";
+        } else if (rest.substr(0, 2) == "<!") {
+            terminator = ">";
+        }
+        if (!terminator.empty()) {
+            size_t end = xml.find(terminator, pos + 2);
+            pos = end == std::string_view::npos ? xml.size() : end + terminator.size();
             continue;
         }
-        size_t end = pos;
-        while (end < xml.size() && !isNameEnd(xml[end])) {
-            ++end;
+        ++pos;
+        if (pos < xml.size() && xml[pos] == '/') {
+            pos = xml.find('>', pos);
+            pos = pos == std::string_view::npos ? xml.size() : pos + 1;
+            onEnd();
+            continue;
         }
-        onName(xml.substr(pos, end - pos), false);
-        pos = end;
-        while (pos < xml.size() && xml[pos] != '>') {
-            char c = xml[pos];
-            if (c == '"' || c == '\'') {
-                size_t close = xml.find(c, pos + 1);
-                pos = close == std::string_view::npos ? xml.size() : close + 1;
-            } else if (isNameEnd(c)) {
-                ++pos;
-            } else {
-                size_t nameEnd = pos;
-                while (nameEnd < xml.size() && !isNameEnd(xml[nameEnd])) {
-                    ++nameEnd;
-                }
-                onName(xml.substr(pos, nameEnd - pos), true);
-                pos = nameEnd;
-            }
+        size_t nameStart = pos;
+        while (pos < xml.size() && !isNameEnd(xml[pos])) {
+            ++pos;
+        }
+        visitor.element(xml.substr(nameStart, pos - nameStart));
+        bool selfClosed = readAttributes(xml, pos, visitor);
+        if (!onStartEnd(selfClosed)) {
+            return;
         }
     }
 }
 
-// Value of the last declaration of prefix in text before position limit.
-std::string findBinding(std::string_view text, std::string_view prefix, size_t limit)
+// The declarations of the open elements, innermost last.
+class ScopeScanner : public TagVisitor
 {
-    std::string key = "xmlns:" + std::string(prefix);
-    size_t pos = std::min(limit, text.size());
-    while (pos > 0) {
-        size_t found = text.rfind(key, pos - 1);
-        if (found == std::string_view::npos) {
-            break;
-        }
-        size_t p = found + key.size();
-        while (p < text.size() &&
-               (text[p] == ' ' || text[p] == '\t' || text[p] == '\r' || text[p] == '\n')) {
-            ++p;
-        }
-        if (p < text.size() && text[p] == '=') {
-            ++p;
-            while (p < text.size() && (text[p] == ' ' || text[p] == '\t')) {
-                ++p;
-            }
-            if (p < text.size() && (text[p] == '"' || text[p] == '\'')) {
-                size_t close = text.find(text[p], p + 1);
-                if (close != std::string_view::npos) {
-                    return std::string(text.substr(p + 1, close - p - 1));
-                }
-            }
-        }
-        pos = found;
+  public:
+    explicit ScopeScanner(std::string_view localName) : localName_(localName) {}
+
+    void element(std::string_view name) override
+    {
+        marks_.push_back(bindings_.size());
+        found_ = localNameOf(name) == localName_;
     }
-    return {};
-}
+    void attribute(std::string_view name, std::string_view value) override
+    {
+        if (name == "xmlns") {
+            bindings_.emplace_back(std::string_view(), value);
+        } else if (prefixOf(name) == "xmlns") {
+            bindings_.emplace_back(name.substr(6), value);
+        }
+    }
+    // After a start tag: false when the element sought was reached.
+    bool startEnded(bool selfClosed)
+    {
+        if (found_) {
+            return false;
+        }
+        if (selfClosed) {
+            close();
+        }
+        return true;
+    }
+    void close()
+    {
+        if (!marks_.empty()) {
+            bindings_.resize(marks_.back());
+            marks_.pop_back();
+        }
+    }
+    NamespaceScope scope() const
+    {
+        NamespaceScope scope;
+        for (const auto &[prefix, uri] : bindings_) {
+            scope[std::string(prefix)] = std::string(uri);
+        }
+        return scope;
+    }
+
+  private:
+    std::string_view localName_;
+    std::vector<std::pair<std::string_view, std::string_view>> bindings_;
+    std::vector<size_t> marks_;
+    bool found_ = false;
+};
+
+// Prefixes of element and attribute names, and the ones the fragment
+// declares.
+class PrefixCollector : public TagVisitor
+{
+  public:
+    void element(std::string_view name) override { use(prefixOf(name)); }
+    void attribute(std::string_view name, std::string_view) override
+    {
+        std::string_view prefix = prefixOf(name);
+        if (prefix == "xmlns") {
+            declared_.insert(std::string(name.substr(6)));
+        } else {
+            use(prefix);
+        }
+    }
+    std::vector<std::string> undeclared() const
+    {
+        std::vector<std::string> missing;
+        for (const std::string &prefix : used_) {
+            if (declared_.count(prefix) == 0) {
+                missing.push_back(prefix);
+            }
+        }
+        return missing;
+    }
+
+  private:
+    void use(std::string_view prefix)
+    {
+        if (!prefix.empty() && prefix != "xml" && prefix != "xmlns" &&
+            seen_.insert(std::string(prefix)).second) {
+            used_.emplace_back(prefix);
+        }
+    }
+    std::vector<std::string> used_;
+    std::unordered_set<std::string> seen_;
+    std::unordered_set<std::string> declared_;
+};
 
 } // namespace
 
-std::vector<std::string> undeclaredPrefixes(std::string_view fragment)
+NamespaceScope namespacesInScopeAt(std::string_view rawAnswer, std::string_view localName)
 {
-    std::vector<std::string> used;
-    std::vector<std::string> declared;
-    forEachName(fragment, [&](std::string_view name, bool isAttribute) {
-        std::string_view prefix = prefixOf(name);
-        if (isAttribute && prefix == "xmlns") {
-            addUnique(declared, name.substr(6));
-        } else if (!prefix.empty() && prefix != "xml" && prefix != "xmlns") {
-            addUnique(used, prefix);
-        }
-    });
-    std::vector<std::string> missing;
-    for (const std::string &prefix : used) {
-        if (std::find(declared.begin(), declared.end(), prefix) == declared.end()) {
-            missing.push_back(prefix);
-        }
-    }
-    return missing;
+    ScopeScanner scanner(localName);
+    walkTags(
+        rawAnswer, scanner, [&](bool selfClosed) { return scanner.startEnded(selfClosed); },
+        [&] { scanner.close(); });
+    return scanner.scope();
 }
 
-std::string declareInheritedNamespaces(std::string_view fragment, std::string_view rawAnswer)
+std::vector<std::string> undeclaredPrefixes(std::string_view fragment)
+{
+    PrefixCollector collector;
+    walkTags(
+        fragment, collector, [](bool) { return true; }, [] {});
+    return collector.undeclared();
+}
+
+std::string declareNamespaces(std::string_view fragment, const NamespaceScope &scope)
 {
     std::string result(fragment);
     size_t open = fragment.find('<');
@@ -127,22 +246,20 @@ std::string declareInheritedNamespaces(std::string_view fragment, std::string_vi
     while (nameEnd < fragment.size() && !isNameEnd(fragment[nameEnd])) {
         ++nameEnd;
     }
-    std::string_view rootName = fragment.substr(open + 1, nameEnd - open - 1);
-    // Where the root element stands in the answer: declarations in scope
-    // there come before it.
-    size_t rootInAnswer = rawAnswer.find("<" + std::string(rootName));
-    if (rootInAnswer == std::string_view::npos) {
-        rootInAnswer = rawAnswer.size();
-    }
     std::string declarations;
     for (const std::string &prefix : undeclaredPrefixes(fragment)) {
-        std::string uri = findBinding(rawAnswer, prefix, rootInAnswer);
-        if (!uri.empty()) {
-            declarations += " xmlns:" + prefix + "=\"" + uri + "\"";
+        auto bound = scope.find(prefix);
+        if (bound != scope.end() && !bound->second.empty()) {
+            declarations += " xmlns:" + prefix + "=\"" + bound->second + "\"";
         }
     }
     result.insert(nameEnd, declarations);
     return result;
+}
+
+std::string declareInheritedNamespaces(std::string_view fragment, std::string_view rawAnswer)
+{
+    return declareNamespaces(fragment, namespacesInScopeAt(rawAnswer, "ReferenceParameters"));
 }
 
 } // namespace vek

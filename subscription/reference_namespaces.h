@@ -2,24 +2,39 @@
 // header. A camera may declare the namespace of such an element on an
 // ancestor (often the envelope); the stored fragment then uses a prefix it
 // does not declare and would go out malformed. These helpers add the missing
-// declarations, found in the raw answer, to the fragment's start tag.
+// declarations, read from the raw answer, to the fragment's start tag.
 #ifndef VEK_REFERENCE_NAMESPACES_H
 #define VEK_REFERENCE_NAMESPACES_H
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace vek
 {
 
+// The namespace bindings in scope at one element: prefix -> the URI as
+// written ("" standing for the default namespace).
+using NamespaceScope = std::unordered_map<std::string, std::string>;
+
+// The bindings in scope at the first start tag in rawAnswer whose local name
+// is localName, its own declarations included; when there is none, those of
+// the elements still open where the text ends. One pass over the text.
+NamespaceScope namespacesInScopeAt(std::string_view rawAnswer, std::string_view localName);
+
 // Prefixes used in element or attribute names of the fragment that the
-// fragment itself does not declare ("xml" and "xmlns" excepted).
+// fragment itself does not declare ("xml" and "xmlns" excepted), in the
+// order of their first use.
 std::vector<std::string> undeclaredPrefixes(std::string_view fragment);
 
 // The fragment with a declaration added to its root start tag for every
-// undeclared prefix whose binding the raw answer gives before the fragment's
-// root element; the fragment unchanged when nothing is missing or found.
+// undeclared prefix that scope binds; the fragment unchanged when nothing
+// is missing or found.
+std::string declareNamespaces(std::string_view fragment, const NamespaceScope &scope);
+
+// declareNamespaces with the bindings in scope at the ReferenceParameters
+// element of rawAnswer.
 std::string declareInheritedNamespaces(std::string_view fragment, std::string_view rawAnswer);
 
 } // namespace vek

@@ -4,14 +4,19 @@
 // password (at most two requests), challenges that cannot be met, and no
 // secret in any log line.
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
+#include <malloc.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +28,53 @@
 #include "soapH.h"
 #include "test_support.h"
 #include "vek_onvif_event.h"
+
+// An allocator that records what is freed: while a test arms it, every
+// block handed back to operator delete is searched for one text before it
+// is released. The library's strings come and go through operator new and
+// delete, so a secret it left in a block it freed is found here.
+namespace freed_memory
+{
+std::atomic<bool> armed{false};
+char text[160];
+size_t textLength = 0;
+std::atomic<int> blocksWithText{0};
+
+void inspect(void *block)
+{
+    if (block == nullptr || !armed.load(std::memory_order_relaxed)) {
+        return;
+    }
+    if (memmem(block, malloc_usable_size(block), text, textLength) != nullptr) {
+        blocksWithText.fetch_add(1);
+    }
+}
+} // namespace freed_memory
+
+void *operator new(size_t size)
+{
+    void *block = std::malloc(size != 0 ? size : 1);
+    if (block == nullptr) {
+        throw std::bad_alloc();
+    }
+    return block;
+}
+
+// The blocks come from malloc in the operator new above; the compiler,
+// seeing new-expressions inlined here, cannot tell.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void *block) noexcept
+{
+    freed_memory::inspect(block);
+    std::free(block);
+}
+
+void operator delete(void *block, size_t) noexcept
+{
+    operator delete(block);
+}
+#pragma GCC diagnostic pop
 
 namespace
 {
@@ -292,6 +344,10 @@ TEST_F(AuthTest, UnmeetableChallengeFailsCleanly)
          "unsupported digest algorithm SHA-512-256"},
         {"qop auth-int only", "Digest realm=\"camsim\", qop=\"auth-int\", nonce=\"abc\"",
          "HTTP digest refused"},
+        // The older form without qop has no client nonce: refused, not answered.
+        {"no qop", "Digest realm=\"camsim\", algorithm=MD5, nonce=\"abc\"", "HTTP digest refused"},
+        {"session algorithm without qop",
+         "Digest realm=\"camsim\", algorithm=SHA-256-sess, nonce=\"abc\"", "HTTP digest refused"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -309,6 +365,54 @@ TEST_F(AuthTest, UnmeetableChallengeFailsCleanly)
         EXPECT_TRUE(log.hasText("The camera refused the request: NotAuthorized"));
         EXPECT_EQ(3u, log.lines().size());
         expectNoSecretLogged(log);
+        sim_.reset();
+    }
+}
+
+// A WWW-Authenticate value may list several challenges, of several schemes,
+// with commas inside quoted values: the strongest Digest challenge the
+// library supports is answered with its own realm, nonce and opaque.
+TEST_F(AuthTest, ChallengeListAnsweredWithTheStrongestDigest)
+{
+    struct Case {
+        const char *name;
+        const char *challenge;
+        const char *algorithm; // the one the camera checks the answer with
+    };
+    const char *kSha256 = "Digest realm=\"camsim\", qop=\"auth\", algorithm=SHA-256, "
+                          "nonce=\"{nonce}\", opaque=\"0b3f5a4c\"";
+    const std::string kMd5Stale = "Digest realm=\"old\", qop=\"auth\", algorithm=MD5, "
+                                  "nonce=\"n0\", opaque=\"o0\"";
+    const std::string shaThenBasic = std::string(kSha256) + ", Basic realm=\"other\"";
+    const std::string md5ThenSha = kMd5Stale + ", " + kSha256;
+    const std::string basicThenMd5 =
+        "Basic realm=\"a, b\", Digest realm=\"camsim\", qop=\"auth,auth-int\", "
+        "algorithm=MD5, nonce=\"{nonce}\", opaque=\"0b3f5a4c\"";
+    const std::string unsupportedThenMd5 =
+        "Digest realm=\"camsim\", qop=\"auth\", algorithm=SHA-512-256, nonce=\"n1\", "
+        "Digest realm=\"camsim\", algorithm=MD5, qop=\"auth\", nonce=\"{nonce}\", "
+        "opaque=\"0b3f5a4c\"";
+    const std::string token68ThenSha = "Negotiate YIIBhgYGKwYBBQUCoII==, " + std::string(kSha256);
+    const Case cases[] = {
+        {"SHA-256, then Basic", shaThenBasic.c_str(), "SHA-256"},
+        {"credentials of another scheme, then SHA-256", token68ThenSha.c_str(), "SHA-256"},
+        {"MD5 with another realm, then SHA-256", md5ThenSha.c_str(), "SHA-256"},
+        {"Basic with a comma in its realm, then MD5", basicThenMd5.c_str(), "MD5"},
+        {"an unsupported algorithm, then MD5", unsupportedThenMd5.c_str(), "MD5"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        camsim::Config config;
+        config.digestChallenge = c.challenge;
+        startCamera({c.name, 0s, false, c.algorithm}, config);
+        OnvifAlarmCfg cfg{};
+        EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_GetEventProperties(url_.c_str(), kUser, kPassword, &cfg));
+        VEK_Onvif_Event_FreePropeAlarm(&cfg);
+        std::vector<camsim::RecordedRequest> seen = sim_->requests("GetEventProperties");
+        ASSERT_EQ(2u, seen.size());
+        EXPECT_EQ(200, seen.back().responseStatus);
+        EXPECT_EQ("camsim", authParameter(seen.back().authorization, "realm"));
+        EXPECT_EQ("0b3f5a4c", authParameter(seen.back().authorization, "opaque"));
         sim_.reset();
     }
 }
@@ -384,6 +488,41 @@ TEST(HttpDigest, AnswersTheRfcExample)
     EXPECT_FALSE(vek::parseDigestChallenge("Basic realm=\"camera\"", basic));
 }
 
+// HA1 (the hash of user, realm and password) opens the camera to anyone who
+// holds it: no block the digest answer frees may still hold it.
+TEST(HttpDigest, NoPasswordHashLeftInFreedMemory)
+{
+    for (const char *algorithm : {"MD5", "MD5-sess", "SHA-256", "SHA-256-sess"}) {
+        SCOPED_TRACE(algorithm);
+        bool sha256 = std::strncmp(algorithm, "SHA-256", 7) == 0;
+        const std::string secret = std::string(kUser) + ":camsim:" + kPassword;
+        unsigned char hash[EVP_MAX_MD_SIZE];
+        unsigned int size = 0;
+        ASSERT_EQ(1, EVP_Digest(secret.data(), secret.size(), hash, &size,
+                                sha256 ? EVP_sha256() : EVP_md5(), nullptr));
+        freed_memory::textLength = 0;
+        for (unsigned int i = 0; i < size; ++i) {
+            std::snprintf(freed_memory::text + 2 * i, 3, "%02x", hash[i]);
+        }
+        freed_memory::textLength = 2 * size;
+
+        vek::DigestChallenge challenge;
+        ASSERT_TRUE(vek::parseDigestChallenge(
+            std::string("Digest realm=\"camsim\", qop=\"auth\", algorithm=") + algorithm +
+                ", nonce=\"0123456789abcdef0123456789abcdef\", opaque=\"0b3f5a4c\"",
+            challenge));
+        std::string authorization;
+        freed_memory::blocksWithText = 0;
+        freed_memory::armed = true;
+        vek::DigestOutcome outcome = vek::answerDigestChallenge(
+            challenge, kUser, kPassword, "POST", "/onvif/event_service",
+            "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ", authorization);
+        freed_memory::armed = false;
+        EXPECT_EQ(vek::DigestOutcome::Ready, outcome);
+        EXPECT_EQ(0, freed_memory::blocksWithText.load());
+    }
+}
+
 TEST(HttpDate, ReadsTheCameraClock)
 {
     struct Case {
@@ -395,7 +534,16 @@ TEST(HttpDate, ReadsTheCameraClock)
         {"Sunday, 06-Nov-94 08:49:37 GMT", 784111777},
         {"Thu, 01 Jan 1970 00:00:00 GMT", 0},
         {"Thu, 10 Dec 2026 14:30:05 GMT", 1796913005},
-        {"Sun Nov  6 08:49:37 1994", std::nullopt},
+        {"Sun Nov  6 08:49:37 1994", 784111777},
+        {"Thu Dec 10 14:30:05 2026", 1796913005},
+        {"Sun, 06 Nov 1994 08:49:37 UTC", 784111777},
+        {"Sun, 06 Nov 1994 08:49:37 +0000", 784111777},
+        {"Sun, 06 Nov 1994 08:49:37", 784111777},
+        // Another zone's time is no reading of the camera's clock in GMT.
+        {"Sun, 06 Nov 1994 08:49:37 +0800", std::nullopt},
+        {"Sun, 06 Nov 1994 08:49:37 CET", std::nullopt},
+        {"Sun Nov  6 08:49:37 94", std::nullopt},
+        {"Sun Nov 6 08:49:37 1994", 784111777},
         {"Sun, 06 Nov 1994", std::nullopt},
         {"Sun, 06 Xyz 1994 08:49:37 GMT", std::nullopt},
         {"", std::nullopt},

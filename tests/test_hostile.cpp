@@ -16,6 +16,8 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -23,6 +25,7 @@
 
 #include "camsim.h"
 #include "fixture_loopback.h"
+#include "reference_compact.h"
 #include "soapH.h"
 #include "test_support.h"
 #include "vek_onvif_event.h"
@@ -813,5 +816,133 @@ INSTANTIATE_TEST_SUITE_P(Parts, HostileNestedParts, ::testing::ValuesIn(kNestedP
                          [](const ::testing::TestParamInfo<const char *> &info) {
                              return std::string(info.param);
                          });
+
+} // namespace
+
+// ---- Hostile answers to the client ----------------------------------------------
+// A camera's answer to CreatePullPointSubscription with many reference
+// parameters: read in time linear in the answer, and a reference beyond what
+// a pull point may carry refused with its size.
+
+namespace
+{
+
+struct AnswerCase {
+    const char *name;
+    size_t children;
+    bool declaredOnEnvelope; // the children's prefix declared on the envelope, else nowhere
+    uint32_t status;
+    const char *log; // fragment of the line logged, "" for none
+};
+
+std::string pullPointAnswer(const AnswerCase &c, uint16_t port)
+{
+    std::string answer =
+        R"(<?xml version="1.0"?><s:Envelope xmlns:s="http://www.w3.org/2003/05/soap-envelope" )"
+        R"(xmlns:wsa5="http://www.w3.org/2005/08/addressing" )"
+        R"(xmlns:tev="http://www.onvif.org/ver10/events/wsdl" )"
+        R"(xmlns:wsnt="http://docs.oasis-open.org/wsn/b-2")";
+    answer += c.declaredOnEnvelope ? R"( xmlns:a="urn:example:a">)" : ">";
+    answer += "<s:Body><tev:CreatePullPointSubscriptionResponse><tev:SubscriptionReference>"
+              "<wsa5:Address>http://127.0.0.1:" +
+              std::to_string(port) + "/onvif/pullpoint</wsa5:Address><wsa5:ReferenceParameters>";
+    for (size_t i = 0; i < c.children; ++i) {
+        // Each child a name of its own, so that no search for one ends early.
+        const std::string name = "a:Id" + std::to_string(i);
+        answer += "<" + name + " n=\"" + std::to_string(i) + "\">1</" + name + ">\n";
+    }
+    answer += "</wsa5:ReferenceParameters></tev:SubscriptionReference>"
+              "<wsnt:CurrentTime>2026-12-10T01:02:03Z</wsnt:CurrentTime>"
+              "<wsnt:TerminationTime>2026-12-10T03:02:03Z</wsnt:TerminationTime>"
+              "</tev:CreatePullPointSubscriptionResponse></s:Body></s:Envelope>";
+    return answer;
+}
+
+class HostileAnswer : public ::testing::TestWithParam<AnswerCase>
+{
+  protected:
+    void SetUp() override
+    {
+        blocks_ = VEK_PLAT_GetLiveBlocks();
+        VEK_Onvif_Event_Init(&soap_);
+        ASSERT_NE(nullptr, soap_);
+    }
+    void TearDown() override
+    {
+        VEK_Onvif_PullPoint_Free(&pullPoint_);
+        sim_.reset();
+        VEK_Onvif_Event_Destroy(&soap_);
+        EXPECT_EQ(blocks_, VEK_PLAT_GetLiveBlocks());
+    }
+
+    struct soap *soap_ = nullptr;
+    std::unique_ptr<camsim::CameraSim> sim_;
+    OnvifPullPoint pullPoint_{};
+    uint32_t blocks_ = 0;
+};
+
+TEST_P(HostileAnswer, PullPointReferenceReadInTime)
+{
+    const AnswerCase &c = GetParam();
+    camsim::Config config;
+    std::string answer;
+    config.interceptor = [&](const camsim::RecordedRequest &) -> std::optional<camsim::Reply> {
+        return camsim::Reply{200, answer};
+    };
+    sim_ = std::make_unique<camsim::CameraSim>(config);
+    sim_->start();
+    answer = pullPointAnswer(c, sim_->port());
+    LogCapture log;
+    auto start = Clock::now();
+    EXPECT_EQ(c.status, VEK_Onvif_PullPoint_Create(soap_, sim_->eventServiceUrl().c_str(), "admin",
+                                                   "secret", 60, &pullPoint_));
+    EXPECT_LT(secondsSince(start), 5.0 * vektest::kSanitizerSlowdown) << answer.size() << " bytes";
+    EXPECT_TRUE(c.log[0] == '\0' || log.hasText(c.log)) << "no log line with: " << c.log << "\n"
+                                                        << logged(log);
+    if (c.status == VEK_ONVIF_OK) {
+        ASSERT_NE(nullptr, pullPoint_.pszReference);
+        // Every child declares the prefix it uses.
+        const std::string reference = pullPoint_.pszReference;
+        size_t declarations = 0;
+        for (size_t at = reference.find("xmlns:a="); at != std::string::npos;
+             at = reference.find("xmlns:a=", at + 1)) {
+            ++declarations;
+        }
+        EXPECT_EQ(c.children, declarations);
+    } else {
+        EXPECT_EQ(nullptr, pullPoint_.pszReference);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HostileAnswer,
+    ::testing::Values(AnswerCase{"FiveHundredChildren", 500, true, VEK_ONVIF_OK, ""},
+                      AnswerCase{"SixtyFourThousandChildren", 64000, true, VEK_ONVIF_ERR_FAIL,
+                                 "The pull point's reference is too long: "},
+                      AnswerCase{"SixtyFourThousandUndeclared", 64000, false, VEK_ONVIF_ERR_FAIL,
+                                 "The pull point's reference is too long: "}),
+    [](const ::testing::TestParamInfo<AnswerCase> &info) { return std::string(info.param.name); });
+
+// Compaction reads a fragment once: a root with thousands of declarations
+// over thousands of children is no longer a product of the two.
+TEST(HostileReference, CompactionIsLinear)
+{
+    std::string fragment = "<R";
+    for (int i = 0; i < 10000; ++i) {
+        fragment += " xmlns:p" + std::to_string(i) + "=\"urn:p" + std::to_string(i) + "\"";
+    }
+    fragment += ">";
+    for (int i = 0; i < 10000; ++i) {
+        fragment += "<p" + std::to_string(i) + ":C xmlns:q=\"urn:q\"><q:D/></p" +
+                    std::to_string(i) + ":C>\n";
+    }
+    fragment += "</R>";
+    auto start = Clock::now();
+    std::string compact = vek::compactReference(fragment);
+    EXPECT_LT(secondsSince(start), 2.0 * vektest::kSanitizerSlowdown)
+        << fragment.size() << " bytes";
+    EXPECT_NE(std::string::npos, compact.find("xmlns:p9999=\"urn:p9999\""));
+    EXPECT_EQ(std::string::npos, compact.find('\n'));
+}
 
 } // namespace

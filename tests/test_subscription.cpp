@@ -834,6 +834,14 @@ TEST_F(ListenerTest, OnlyTheCameraAddressMayDeliver)
         {"http://127.0.0.2:" + port + "/onvif/event_service", false, "127.0.0.2"},
         {"http://192.0.2.10/onvif/event_service", false, "192.0.2.10"},
         {"http://[::1]:" + port + "/onvif/event_service", false, "::1"},
+        // Every numeric spelling the resolver reads as an address is one.
+        {"http://2130706433:" + port + "/onvif/event_service", true, ""},
+        {"http://127.1/onvif/event_service", true, ""},
+        {"http://2130706434/onvif/event_service", false, "2130706434"},
+        {"http://127.2/onvif/event_service", false, "127.2"},
+        {"http://127.000.000.002/onvif/event_service", false, "127.000.000.002"},
+        {"http://0x7f.0.0.2/onvif/event_service", false, "0x7f.0.0.2"},
+        {"http://127.0.0.2./onvif/event_service", false, "127.0.0.2."},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.url);

@@ -139,7 +139,13 @@ bool createdInWindow(const std::string &created, const Config &config)
 std::string digestChallenge(const Config &config, const std::string &nonce)
 {
     if (config.digestChallenge) {
-        return *config.digestChallenge;
+        std::string challenge = *config.digestChallenge;
+        constexpr std::string_view kNonce = "{nonce}";
+        for (size_t at = challenge.find(kNonce); at != std::string::npos;
+             at = challenge.find(kNonce, at + nonce.size())) {
+            challenge.replace(at, kNonce.size(), nonce);
+        }
+        return challenge;
     }
     return "Digest realm=\"" + config.digestRealm +
            "\", qop=\"auth\", algorithm=" + config.digestAlgorithm + ", nonce=\"" + nonce +

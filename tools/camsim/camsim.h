@@ -159,7 +159,8 @@ struct Config {
     std::string digestAlgorithm = "MD5"; // MD5, SHA-256, MD5-sess or SHA-256-sess
     std::string digestRealm = "camsim";
     std::string digestOpaque = "0b3f5a4c";
-    std::optional<std::string> digestChallenge;  // sent verbatim instead of the generated one
+    std::optional<std::string> digestChallenge;  // sent instead of the generated one, "{nonce}"
+                                                 // standing for this run's nonce
     std::chrono::seconds defaultTermination{60}; // when InitialTerminationTime is absent
     std::chrono::seconds maxTermination{0};      // longer requested durations are cut; 0: none
     std::chrono::milliseconds maxPullWait{200};  // cap on waiting in PullMessages
