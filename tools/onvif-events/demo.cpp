@@ -8,7 +8,9 @@
 #include "camsim.h"
 #include "commands.h"
 #include "demo_camera.h"
+#include "log_capture.h"
 #include "recorder.h"
+#include "report_format.h"
 
 namespace onvif_events
 {
@@ -70,7 +72,7 @@ int pushSubscriptionId(const camsim::CameraSim &sim)
 int runDemo(const DemoOptions &options)
 {
     auto started = Clock::now();
-    LogCapture logs(options.verbose);
+    veklog::LogCapture logs(options.verbose);
     Tally tally;
 
     camsim::Config config;

@@ -12,8 +12,10 @@
 #include "commands.h"
 #include "endpoint.h"
 #include "failure.h"
+#include "log_capture.h"
 #include "recorder.h"
 #include "recovery.h"
+#include "report_format.h"
 #include "request_runner.h"
 #include "vek_platform.h"
 
@@ -76,7 +78,7 @@ int explainFailure(const char *command, const char *operation, uint32_t result,
     // Judged from what the library saw: the camera is not asked again.
     FailureReason why = failureReason(logs, logMark);
     std::string detail = why.text();
-    bool refused = logs.containsSince(logMark, "NotAuthorized") || why.notAuthorized();
+    bool refused = logs.hasText("NotAuthorized", logMark) || why.notAuthorized();
     if (refused && options.user.empty()) {
         fail(command,
              "camera requires credentials (--user/--password or ONVIF_USER/ONVIF_PASSWORD)");
@@ -293,7 +295,7 @@ int runWatch(const WatchOptions &options)
         std::fprintf(status, "pull point %s\n", camera.pullPoint().c_str());
     } else {
         if (result != VEK_ONVIF_OK || !camera.subscribed()) {
-            if (logs.containsSince(mark, "soap_bind")) {
+            if (logs.hasText("soap_bind", mark)) {
                 fail("watch", "no free port to listen on from " + std::to_string(gS32AlarmDftPort));
                 return kExitUnreachable;
             }
