@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "camsim.h"
+#include "context_fixture.h"
 #include "exchange.h"
 #include "http_date.h"
 #include "http_digest.h"
@@ -59,21 +60,18 @@ struct Camera {
     std::optional<std::string> digestAlgorithm;
 };
 
-class AuthTest : public ::testing::Test
+class AuthTest : public vektest::ContextFixture<>
 {
   protected:
     void SetUp() override
     {
         gS32AlarmDftPort = 24000 + static_cast<int32_t>(getpid() % 4000) * 2;
-        blocks_ = VEK_PLAT_GetLiveBlocks();
-        VEK_Onvif_Event_Init(&soap_);
-        ASSERT_NE(nullptr, soap_);
+        ContextFixture::SetUp();
     }
     void TearDown() override
     {
         sim_.reset();
-        VEK_Onvif_Event_Destroy(&soap_);
-        EXPECT_EQ(blocks_, VEK_PLAT_GetLiveBlocks());
+        ContextFixture::TearDown();
     }
 
     void startCamera(const Camera &camera, camsim::Config config = {})
@@ -191,10 +189,8 @@ class AuthTest : public ::testing::Test
     }
 
     std::unique_ptr<camsim::CameraSim> sim_;
-    struct soap *soap_ = nullptr;
     std::string url_;
     OnvifDevAccess access_{};
-    uint32_t blocks_ = 0;
 };
 
 // Every operation succeeds; a camera that refuses the first request gets

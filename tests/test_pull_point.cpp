@@ -6,6 +6,7 @@
 #include <string>
 
 #include "camsim.h"
+#include "context_fixture.h"
 #include "soapH.h"
 #include "test_support.h"
 #include "vek_onvif_event.h"
@@ -15,20 +16,13 @@ namespace
 
 using vektest::LogCapture;
 
-class PullPointTest : public ::testing::Test
+class PullPointTest : public vektest::ContextFixture<>
 {
   protected:
-    void SetUp() override
-    {
-        blocks_ = VEK_PLAT_GetLiveBlocks();
-        VEK_Onvif_Event_Init(&soap_);
-        ASSERT_NE(nullptr, soap_);
-    }
     void TearDown() override
     {
         sim_.reset();
-        VEK_Onvif_Event_Destroy(&soap_);
-        EXPECT_EQ(blocks_, VEK_PLAT_GetLiveBlocks());
+        ContextFixture::TearDown();
     }
 
     void startCamera(camsim::Config config = {})
@@ -56,12 +50,10 @@ class PullPointTest : public ::testing::Test
                                                                          "State", state));
     }
 
-    struct soap *soap_ = nullptr;
     std::unique_ptr<camsim::CameraSim> sim_;
     vektest::MotionConfig motion_;
     OnvifAlarmCfg &cfg_ = motion_.cfg;
     OnvifAlarmInputList &inputs_ = motion_.inputs;
-    uint32_t blocks_ = 0;
 };
 
 TEST_F(PullPointTest, CreateAndPullSeries)

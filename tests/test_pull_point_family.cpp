@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "camsim.h"
+#include "context_fixture.h"
 #include "reference_blocks.h"
 #include "soapH.h"
 #include "test_support.h"
@@ -51,21 +52,14 @@ std::string motion(const char *operation, const char *state, const char *source 
                                                                      "State", state));
 }
 
-class PullPointFamily : public ::testing::TestWithParam<Style>
+class PullPointFamily : public vektest::ContextFixture<::testing::TestWithParam<Style>>
 {
   protected:
-    void SetUp() override
-    {
-        blocks_ = VEK_PLAT_GetLiveBlocks();
-        VEK_Onvif_Event_Init(&soap_);
-        ASSERT_NE(nullptr, soap_);
-    }
     void TearDown() override
     {
         VEK_Onvif_PullPoint_Free(&pullPoint_);
         sim_.reset();
-        VEK_Onvif_Event_Destroy(&soap_);
-        EXPECT_EQ(blocks_, VEK_PLAT_GetLiveBlocks());
+        ContextFixture::TearDown();
     }
 
     camsim::Config config() const
@@ -124,11 +118,9 @@ class PullPointFamily : public ::testing::TestWithParam<Style>
         EXPECT_NE(std::string::npos, id.xml.find("IsReferenceParameter=\"true\"")) << id.xml;
     }
 
-    struct soap *soap_ = nullptr;
     std::unique_ptr<camsim::CameraSim> sim_;
     vektest::MotionConfig motion_;
     OnvifPullPoint pullPoint_{};
-    uint32_t blocks_ = 0;
 };
 
 TEST_P(PullPointFamily, CreateKeepsTheWholeReferenceAndTheCameraTimes)
@@ -346,29 +338,20 @@ INSTANTIATE_TEST_SUITE_P(Styles, PullPointFamily, ::testing::ValuesIn(kStyles),
 
 // ---- One style is enough for what follows --------------------------------
 
-class PullPointFamilyEdges : public ::testing::Test
+class PullPointFamilyEdges : public vektest::ContextFixture<>
 {
   protected:
-    void SetUp() override
-    {
-        blocks_ = VEK_PLAT_GetLiveBlocks();
-        VEK_Onvif_Event_Init(&soap_);
-        ASSERT_NE(nullptr, soap_);
-    }
     void TearDown() override
     {
         VEK_PLAT_FailAllocAfter(-1);
         VEK_Onvif_PullPoint_Free(&pullPoint_);
         sim_.reset();
-        VEK_Onvif_Event_Destroy(&soap_);
-        EXPECT_EQ(blocks_, VEK_PLAT_GetLiveBlocks());
+        ContextFixture::TearDown();
     }
 
-    struct soap *soap_ = nullptr;
     std::unique_ptr<camsim::CameraSim> sim_;
     vektest::MotionConfig motion_;
     OnvifPullPoint pullPoint_{};
-    uint32_t blocks_ = 0;
 };
 
 // A camera whose reference parameters are several elements, hundreds of
