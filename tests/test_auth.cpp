@@ -220,7 +220,7 @@ TEST_F(AuthTest, EveryOperationSucceedsWithAtMostOneExtraRequest)
         runEveryOperation(kPassword, [&](const char *operation, uint32_t code,
                                          const std::vector<camsim::RecordedRequest> &seen) {
             SCOPED_TRACE(operation);
-            EXPECT_EQ(0u, code);
+            EXPECT_EQ(VEK_ONVIF_OK, code);
             ASSERT_EQ(c.requests, seen.size());
             EXPECT_EQ(200, seen.back().responseStatus);
             if (seen.size() == 2) {
@@ -256,7 +256,7 @@ TEST_F(AuthTest, WrongPasswordCostsAtMostTwoRequests)
         runEveryOperation("wrong-password", [&](const char *operation, uint32_t code,
                                                 const std::vector<camsim::RecordedRequest> &seen) {
             SCOPED_TRACE(operation);
-            EXPECT_NE(0u, code);
+            EXPECT_NE(VEK_ONVIF_OK, code);
             EXPECT_EQ(c.requests, seen.size());
             for (const camsim::RecordedRequest &request : seen) {
                 EXPECT_NE(200, request.responseStatus);
@@ -316,9 +316,10 @@ TEST_F(AuthTest, FrameTellsTheMeasuredOffset)
         SCOPED_TRACE(offset);
         startCamera({"clock", std::chrono::seconds(offset), true, std::nullopt});
         vek::Exchange exchange;
-        ASSERT_EQ(0u, exchange.addHeaders(kUser, kPassword, vek::Security::WhenUserGiven,
-                                          VEK_ONVIF_ACTION_GET_EVENT_PROPERTIES, url_.c_str(),
-                                          {"test", "token", "addressing", false}));
+        ASSERT_EQ(VEK_ONVIF_OK,
+                  exchange.addHeaders(kUser, kPassword, vek::Security::WhenUserGiven,
+                                      VEK_ONVIF_ACTION_GET_EVENT_PROPERTIES, url_.c_str(),
+                                      {"test", "token", "addressing", false}));
         _ns1__GetEventProperties request;
         _ns1__GetEventPropertiesResponse response;
         auto stub = [&](struct soap *soap) {

@@ -180,7 +180,7 @@ TEST_F(ListenerTest, InvalidArguments)
     EXPECT_EQ(nullptr, VEK_Onvif_Recv_Notify(listenFd_, nullptr, &motion_.inputs, "http://c/",
                                              &count, &connected));
     EXPECT_EQ(5u, connected);
-    EXPECT_TRUE(log.has(4, 102, "VEK_Onvif_Recv_Notify", "Invalid input Param."));
+    EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_PARAM, "VEK_Onvif_Recv_Notify", "Invalid input Param."));
 }
 
 // Sends bytes as a camera does and reads the listener's answer, with the
@@ -307,7 +307,7 @@ TEST_F(ListenerTest, OnlyTheCameraAddressMayDeliver)
         } else {
             EXPECT_EQ(0, pushed.status); // closed unanswered
             EXPECT_TRUE(
-                log.has(4, 112, "VEK_Onvif_Recv_Notify",
+                log.has(4, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_Recv_Notify",
                         std::string("Notify refused: from 127.0.0.1, the camera is ") + c.camera));
             EXPECT_LT(seconds, 0.1); // not read
         }

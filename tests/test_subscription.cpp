@@ -84,7 +84,7 @@ class SubscriptionTest : public ::testing::Test
 
 TEST_F(SubscriptionTest, PushPathEndToEnd)
 {
-    ASSERT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_COMMON));
+    ASSERT_EQ(VEK_ONVIF_OK, subscribe(VEK_ONVIF_SCOPE_COMMON));
     ASSERT_TRUE(isOpen(fd_));
     EXPECT_EQ(1u, sub_.ulCommonAlarmSub);
     EXPECT_EQ(0u, sub_.ulSmartDataSub);
@@ -133,7 +133,8 @@ TEST_F(SubscriptionTest, PushPathEndToEnd)
     EXPECT_EQ(0xffffffffu, reports[0].Reserved);
     ZU_MEM_FreeEx(reinterpret_cast<void **>(&reports), "test", __LINE__);
 
-    EXPECT_EQ(0u, VEK_Onvif_Renew(sub_.szCommonSubAddr, sub_.szCommonSubRef, "admin", "secret"));
+    EXPECT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_Renew(sub_.szCommonSubAddr, sub_.szCommonSubRef, "admin", "secret"));
     auto renews = sim_->requests("Renew");
     ASSERT_EQ(1u, renews.size());
     EXPECT_EQ(200, renews[0].responseStatus);
@@ -142,7 +143,8 @@ TEST_F(SubscriptionTest, PushPathEndToEnd)
     EXPECT_EQ("1", renews[0].referenceParameters[0].text);
 
     int listening = fd_;
-    EXPECT_EQ(0u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_BOTH, &sub_));
+    EXPECT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_BOTH, &sub_));
     EXPECT_EQ(-1, fd_);
     EXPECT_FALSE(isOpen(listening));
     EXPECT_EQ(1u, sub_.ulCommonAlarmSub); // never cleared by the library
@@ -161,7 +163,8 @@ TEST_F(SubscriptionTest, NewCameraFromDiscoveryToReports)
     startCamera(config);
     OnvifAlarmCfg cfg{};
     OnvifAlarmInputList inputs{};
-    ASSERT_EQ(0u, VEK_Onvif_GetEventProperties(access_.szEventUrl, "admin", "secret", &cfg));
+    ASSERT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_GetEventProperties(access_.szEventUrl, "admin", "secret", &cfg));
     // VideoSource/MotionAlarm, then the RuleEngine rows in table order.
     ASSERT_GE(cfg.PropeAlarmCount, 5u);
     const uint32_t codes[] = {1, 1, 8, 3, 6};
@@ -169,7 +172,7 @@ TEST_F(SubscriptionTest, NewCameraFromDiscoveryToReports)
         EXPECT_EQ(codes[i], cfg.pstPropeAlarmInfo[i].AlarmType) << i;
     }
 
-    ASSERT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_COMMON));
+    ASSERT_EQ(VEK_ONVIF_OK, subscribe(VEK_ONVIF_SCOPE_COMMON));
     const std::string notify = vektest::fixturePath("corpus/notify/");
     std::vector<std::string> messages;
     for (const auto &[file, topic] : std::vector<std::pair<std::string, std::string>>{
@@ -210,7 +213,8 @@ TEST_F(SubscriptionTest, NewCameraFromDiscoveryToReports)
         EXPECT_EQ(1u, reports[i].Channel);
     }
     ZU_MEM_FreeEx(reinterpret_cast<void **>(&reports), "test", __LINE__);
-    EXPECT_EQ(0u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_COMMON, &sub_));
+    EXPECT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_COMMON, &sub_));
     VEK_Onvif_Event_FreePropeAlarm(&cfg);
 }
 
@@ -222,17 +226,17 @@ TEST_F(SubscriptionTest, ReferenceDeclaredOnEnvelopeGoesBackWellFormed)
         config.subscribe.padId = padded;
         startCamera(config);
         sub_ = OnvifSubInfo{};
-        ASSERT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_COMMON));
+        ASSERT_EQ(VEK_ONVIF_OK, subscribe(VEK_ONVIF_SCOPE_COMMON));
         EXPECT_NE(nullptr, std::strstr(sub_.szCommonSubRef,
                                        "xmlns:dom0=\"http://www.example.com/onvif/subscription\""))
             << sub_.szCommonSubRef;
-        ASSERT_EQ(0u,
+        ASSERT_EQ(VEK_ONVIF_OK,
                   VEK_Onvif_Renew(sub_.szCommonSubAddr, sub_.szCommonSubRef, "admin", "secret"));
         auto renew = sim_->requests("Renew").at(0);
         ASSERT_EQ(1u, renew.referenceParameters.size());
         EXPECT_EQ("http://www.example.com/onvif/subscription",
                   renew.referenceParameters[0].namespaceUri);
-        EXPECT_EQ(0u,
+        EXPECT_EQ(VEK_ONVIF_OK,
                   VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_COMMON, &sub_));
         EXPECT_EQ(200, sim_->requests("Unsubscribe").at(0).responseStatus);
     }
@@ -287,12 +291,12 @@ TEST_F(SubscriptionTest, ReferenceIsStoredWholeOrTheSubscriptionEnded)
         LogCapture log;
         uint32_t result = subscribe(c.scope);
         if (c.compactLength < sizeof sub_.szCommonSubRef) {
-            ASSERT_EQ(0u, result);
+            ASSERT_EQ(VEK_ONVIF_OK, result);
             EXPECT_EQ(1u, flag);
             EXPECT_EQ(compact, storedRef);
             // The camera takes the stored text back as the subscription's reference.
-            EXPECT_EQ(0u, VEK_Onvif_Renew(storedAddr, storedRef, "admin", "secret"));
-            EXPECT_EQ(0u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", c.scope, &sub_));
+            EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_Renew(storedAddr, storedRef, "admin", "secret"));
+            EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", c.scope, &sub_));
             EXPECT_TRUE(sim_->subscriptions().empty());
         } else {
             const char *func =
@@ -304,7 +308,7 @@ TEST_F(SubscriptionTest, ReferenceIsStoredWholeOrTheSubscriptionEnded)
             EXPECT_EQ(std::string(), storedRef);
             EXPECT_EQ(std::string(), storedAddr);
             EXPECT_EQ(-7, fd_);
-            EXPECT_TRUE(log.has(1, 112, "VEK_Onvif_Subscribe", failed));
+            EXPECT_TRUE(log.has(1, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_Subscribe", failed));
             bool logged = false;
             for (const auto &line : log.lines()) {
                 logged |= line.level == 4 && line.code == 112 && line.func == func &&
@@ -327,14 +331,15 @@ TEST_F(SubscriptionTest, RefusedAuthenticationClosesTheBoundSocket)
 {
     std::strcpy(access_.szPassword, "wrong");
     LogCapture log;
-    EXPECT_EQ(112u, subscribe(VEK_ONVIF_SCOPE_BOTH));
+    EXPECT_EQ(VEK_ONVIF_ERR_FAIL, subscribe(VEK_ONVIF_SCOPE_BOTH));
     EXPECT_EQ(-7, fd_);
     EXPECT_EQ(0u, sub_.ulCommonAlarmSub);
     EXPECT_EQ(std::string(), sub_.szCommonSubAddr);
     EXPECT_TRUE(log.hasText("[Soap err:"));
     EXPECT_TRUE(
         log.hasText("LogPrint: Failed to Subscribe ComonAlarm, Url:" + sim_->eventServiceUrl()));
-    EXPECT_TRUE(log.has(1, 112, "VEK_Onvif_Subscribe", "Faied to subscribe CommonAlarm data."));
+    EXPECT_TRUE(log.has(1, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_Subscribe",
+                        "Faied to subscribe CommonAlarm data."));
     auto requests = sim_->requests("Subscribe");
     ASSERT_EQ(1u, requests.size());
     EXPECT_EQ("ter:NotAuthorized", requests[0].faultSubcode);
@@ -347,13 +352,13 @@ TEST_F(SubscriptionTest, EmptyUserNameSendsNoSecurityHeader)
     config.subscribe.referenceParameters = false; // the path alone names the subscription
     startCamera(config);
     access_.szUserName[0] = '\0';
-    ASSERT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_COMMON));
+    ASSERT_EQ(VEK_ONVIF_OK, subscribe(VEK_ONVIF_SCOPE_COMMON));
     EXPECT_FALSE(sim_->requests("Subscribe").at(0).hasSecurity);
-    EXPECT_EQ(0u, VEK_Onvif_Renew(sub_.szCommonSubAddr, nullptr, "", "x"));
+    EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_Renew(sub_.szCommonSubAddr, nullptr, "", "x"));
     auto renew = sim_->requests("Renew").at(0);
     EXPECT_FALSE(renew.hasSecurity);
     EXPECT_TRUE(renew.referenceParameters.empty()); // null reference: no header block
-    EXPECT_EQ(0u, VEK_Onvif_Unsubscribe(&fd_, "", "x", VEK_ONVIF_SCOPE_COMMON, &sub_));
+    EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_Unsubscribe(&fd_, "", "x", VEK_ONVIF_SCOPE_COMMON, &sub_));
     EXPECT_FALSE(sim_->requests("Unsubscribe").at(0).hasSecurity);
 }
 
@@ -361,7 +366,7 @@ TEST_F(SubscriptionTest, SmartDataSubscriptionFilterAndPort)
 {
     caps_ = OnvifSmartCaps{1, 1, 1, 1, 1};
     VEK_PLAT_SetDevPort(8123, 0);
-    ASSERT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_SMART));
+    ASSERT_EQ(VEK_ONVIF_OK, subscribe(VEK_ONVIF_SCOPE_SMART));
     EXPECT_EQ(-7, fd_); // no socket bound for smart data
     EXPECT_EQ(0u, sub_.ulCommonAlarmSub);
     EXPECT_EQ(1u, sub_.ulSmartDataSub);
@@ -380,7 +385,7 @@ TEST_F(SubscriptionTest, SmartDataSubscriptionFilterAndPort)
     sub_ = OnvifSubInfo{};
     caps_ = OnvifSmartCaps{1, 2, 0, 0, 0};
     sim_->clearRequests();
-    ASSERT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_SMART));
+    ASSERT_EQ(VEK_ONVIF_OK, subscribe(VEK_ONVIF_SCOPE_SMART));
     auto bare = sim_->requests("Subscribe").at(0);
     ASSERT_EQ(1u, bare.body.count("Filter/TopicExpression"));
     EXPECT_EQ("", bare.body.at("Filter/TopicExpression"));
@@ -392,7 +397,7 @@ TEST_F(SubscriptionTest, SmartFailureStillSucceedsWithCommonSubscription)
     caps_ = OnvifSmartCaps{1, 1, 0, 0, 0};
     VEK_PLAT_SetDevPort(80, 77);
     LogCapture log;
-    EXPECT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_BOTH));
+    EXPECT_EQ(VEK_ONVIF_OK, subscribe(VEK_ONVIF_SCOPE_BOTH));
     VEK_PLAT_SetDevPort(80, 0);
     EXPECT_EQ(1u, sub_.ulCommonAlarmSub);
     EXPECT_EQ(0u, sub_.ulSmartDataSub);
@@ -400,26 +405,27 @@ TEST_F(SubscriptionTest, SmartFailureStillSucceedsWithCommonSubscription)
     EXPECT_TRUE(
         log.has(4, 77, "__VEK_Onvif_SmartDataSubscribe", "Failed to get device ports info."));
     EXPECT_TRUE(log.has(1, 77, "VEK_Onvif_Subscribe", "Faied to subscribe smartalarm data."));
-    EXPECT_EQ(0u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_BOTH, &sub_));
+    EXPECT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_BOTH, &sub_));
 }
 
 TEST_F(SubscriptionTest, ScopesAndFlagsDecideWhatIsDone)
 {
     caps_ = OnvifSmartCaps{1, 0, 0, 0, 0};
     // Scope 3: nothing is subscribed, yet the call succeeds.
-    EXPECT_EQ(0u, subscribe(3));
+    EXPECT_EQ(VEK_ONVIF_OK, subscribe(3));
     EXPECT_TRUE(sim_->requests().empty());
     EXPECT_EQ(-7, fd_);
 
     // Common subscription already made: only the smart one is added.
     sub_.ulCommonAlarmSub = 1;
-    EXPECT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_BOTH));
+    EXPECT_EQ(VEK_ONVIF_OK, subscribe(VEK_ONVIF_SCOPE_BOTH));
     EXPECT_EQ(-7, fd_);
     EXPECT_EQ(1u, sim_->requests("Subscribe").size());
     EXPECT_EQ(1u, sub_.ulSmartDataSub);
 
     // Both flags set: a second call does nothing.
-    EXPECT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_BOTH));
+    EXPECT_EQ(VEK_ONVIF_OK, subscribe(VEK_ONVIF_SCOPE_BOTH));
     EXPECT_EQ(1u, sim_->requests("Subscribe").size());
 }
 
@@ -435,13 +441,14 @@ TEST_F(SubscriptionTest, BindLoopSkipsTakenPorts)
     ASSERT_EQ(0, bind(blocker, reinterpret_cast<sockaddr *>(&addr), sizeof addr));
     ASSERT_EQ(0, listen(blocker, 1));
 
-    ASSERT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_COMMON));
+    ASSERT_EQ(VEK_ONVIF_OK, subscribe(VEK_ONVIF_SCOPE_COMMON));
     int port = boundPort(fd_);
     EXPECT_EQ(0, (port - gS32AlarmDftPort) % 2);
     EXPECT_GT(port, gS32AlarmDftPort);
     EXPECT_EQ("http://127.0.0.1:" + std::to_string(port) + "/onvif_notify_server",
               sim_->requests("Subscribe").at(0).body.at("ConsumerReference/Address"));
-    EXPECT_EQ(0u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_COMMON, &sub_));
+    EXPECT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_COMMON, &sub_));
     close(blocker);
 }
 
@@ -472,10 +479,11 @@ TEST_F(SubscriptionTest, BindLoopStaysWithinThePortRange)
             }
         }
         LogCapture log;
-        EXPECT_EQ(112u, subscribe(VEK_ONVIF_SCOPE_COMMON));
-        EXPECT_TRUE(log.has(4, 112, "__VEK_Onvif_CommonAlarmSubscribe",
+        EXPECT_EQ(VEK_ONVIF_ERR_FAIL, subscribe(VEK_ONVIF_SCOPE_COMMON));
+        EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_FAIL, "__VEK_Onvif_CommonAlarmSubscribe",
                             "Failed to soap_bind, ipaddr: 127.0.0.1."));
-        EXPECT_TRUE(log.has(1, 112, "VEK_Onvif_Subscribe", "Faied to subscribe CommonAlarm data."));
+        EXPECT_TRUE(log.has(1, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_Subscribe",
+                            "Faied to subscribe CommonAlarm data."));
         EXPECT_EQ(0u, sub_.ulCommonAlarmSub);
         EXPECT_EQ(-7, fd_);
         EXPECT_TRUE(sim_->requests("Subscribe").empty());
@@ -494,11 +502,13 @@ TEST_F(SubscriptionTest, BindLoopStaysWithinThePortRange)
 TEST_F(SubscriptionTest, InvalidArgumentsAndLocalAddressFailure)
 {
     LogCapture log;
-    EXPECT_EQ(102u, VEK_Onvif_Subscribe(nullptr, 0, &access_, &caps_, &fd_, &sub_));
-    EXPECT_EQ(102u, VEK_Onvif_Subscribe(access_.szEventUrl, 0, &access_, nullptr, &fd_, &sub_));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_Subscribe(nullptr, 0, &access_, &caps_, &fd_, &sub_));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_Subscribe(access_.szEventUrl, 0, &access_, nullptr, &fd_, &sub_));
     OnvifDevAccess empty{};
-    EXPECT_EQ(102u, VEK_Onvif_Subscribe(access_.szEventUrl, 0, &empty, &caps_, &fd_, &sub_));
-    EXPECT_TRUE(log.has(4, 102, "VEK_Onvif_Subscribe", "Invalid input Param."));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_Subscribe(access_.szEventUrl, 0, &empty, &caps_, &fd_, &sub_));
+    EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_PARAM, "VEK_Onvif_Subscribe", "Invalid input Param."));
 
     VEK_PLAT_SetLocalAddr("x", 42);
     EXPECT_EQ(42u, subscribe(VEK_ONVIF_SCOPE_COMMON));
@@ -513,10 +523,10 @@ TEST_F(SubscriptionTest, AnswerWithoutReferenceClosesSocket)
     config.subscribe.omitAddress = true;
     startCamera(config);
     LogCapture log;
-    EXPECT_EQ(112u, subscribe(VEK_ONVIF_SCOPE_COMMON));
-    EXPECT_TRUE(log.has(1, 112, "__VEK_Onvif_ParseSubscribeRsp",
+    EXPECT_EQ(VEK_ONVIF_ERR_FAIL, subscribe(VEK_ONVIF_SCOPE_COMMON));
+    EXPECT_TRUE(log.has(1, VEK_ONVIF_ERR_FAIL, "__VEK_Onvif_ParseSubscribeRsp",
                         "Succeed to get subscribe response, but the rsp is null."));
-    EXPECT_TRUE(log.has(4, 112, "__VEK_Onvif_CommonAlarmSubscribe",
+    EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_FAIL, "__VEK_Onvif_CommonAlarmSubscribe",
                         "Failed to parse common alarm subscribe response."));
     EXPECT_EQ(-7, fd_);
 }
@@ -527,31 +537,37 @@ TEST_F(SubscriptionTest, UnsubscribeSelectsParts)
     sub_.ulSmartDataSub = 1;
     std::strcpy(sub_.szSmartSubAddr, (sim_->baseUrl() + "/onvif/subscription/9").c_str());
     // Scope 1 with only smart data flagged: nothing sent, 112, descriptor kept.
-    EXPECT_EQ(112u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_COMMON, &sub_));
+    EXPECT_EQ(VEK_ONVIF_ERR_FAIL,
+              VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_COMMON, &sub_));
     EXPECT_EQ(-7, fd_);
     EXPECT_TRUE(sim_->requests().empty());
     // Scope above 2 and nothing flagged are refused.
-    EXPECT_EQ(102u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", 3, &sub_));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", 3, &sub_));
     OnvifSubInfo none{};
     none.ulCommonAlarmSub = 2; // not 1: selects nothing, but passes the check
-    EXPECT_EQ(112u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_BOTH, &none));
+    EXPECT_EQ(VEK_ONVIF_ERR_FAIL,
+              VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_BOTH, &none));
     none.ulCommonAlarmSub = 0;
-    EXPECT_EQ(102u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_BOTH, &none));
-    EXPECT_TRUE(log.has(4, 102, "VEK_Onvif_Unsubscribe", "Invalid input Param,fd[-7]"));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_BOTH, &none));
+    EXPECT_TRUE(
+        log.has(4, VEK_ONVIF_ERR_PARAM, "VEK_Onvif_Unsubscribe", "Invalid input Param,fd[-7]"));
     // The unknown smart subscription fails at the camera: 112.
-    EXPECT_EQ(112u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_SMART, &sub_));
+    EXPECT_EQ(VEK_ONVIF_ERR_FAIL,
+              VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_SMART, &sub_));
     EXPECT_TRUE(log.hasText("LogPrint: Failed to Unsubscribe, Url:"));
 }
 
 TEST_F(SubscriptionTest, BothPartsReturnTheSmartResult)
 {
     caps_ = OnvifSmartCaps{1, 1, 0, 0, 0};
-    ASSERT_EQ(0u, subscribe(VEK_ONVIF_SCOPE_BOTH));
+    ASSERT_EQ(VEK_ONVIF_OK, subscribe(VEK_ONVIF_SCOPE_BOTH));
     ASSERT_EQ(1u, sub_.ulSmartDataSub);
     // The common subscription is gone at the camera; the smart one is not.
     std::strcpy(sub_.szCommonSubAddr, (sim_->baseUrl() + "/onvif/subscription/99").c_str());
     int listening = fd_;
-    EXPECT_EQ(0u, VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_BOTH, &sub_));
+    EXPECT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_BOTH, &sub_));
     EXPECT_EQ(-1, fd_);
     EXPECT_FALSE(isOpen(listening));
     EXPECT_EQ(2u, sim_->requests("Unsubscribe").size());
@@ -560,11 +576,11 @@ TEST_F(SubscriptionTest, BothPartsReturnTheSmartResult)
 TEST_F(SubscriptionTest, RenewFailures)
 {
     LogCapture log;
-    EXPECT_EQ(102u, VEK_Onvif_Renew("", nullptr, "a", "b"));
-    EXPECT_EQ(102u, VEK_Onvif_Renew("http://x/", nullptr, nullptr, "b"));
-    EXPECT_TRUE(log.has(4, 112, "VEK_Onvif_Renew", "Invalid input Param."));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_Renew("", nullptr, "a", "b"));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_Renew("http://x/", nullptr, nullptr, "b"));
+    EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_Renew", "Invalid input Param."));
     std::string gone = sim_->baseUrl() + "/onvif/subscription/5";
-    EXPECT_EQ(100u,
+    EXPECT_EQ(VEK_ONVIF_ERR_SOAP,
               VEK_Onvif_Renew(gone.c_str(), "<a:Id xmlns:a=\"urn:a\">5</a:Id>", "admin", "secret"));
     EXPECT_TRUE(log.hasText("[Soap err:"));
     EXPECT_TRUE(log.hasText("LogPrint: Failed to Renew, Url:" + gone));
@@ -579,20 +595,21 @@ TEST(ParseSubscribeRsp, CopiesBoundedTexts)
     char ref[128];
     std::memset(ref, 'k', sizeof ref);
     ref[127] = '\0';
-    EXPECT_EQ(102u, vek::parseSubscribeResponse(nullptr, addr, ref));
-    EXPECT_TRUE(log.has(4, 102, "__VEK_Onvif_ParseSubscribeRsp", "Invalid input Param."));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, vek::parseSubscribeResponse(nullptr, addr, ref));
+    EXPECT_TRUE(
+        log.has(4, VEK_ONVIF_ERR_PARAM, "__VEK_Onvif_ParseSubscribeRsp", "Invalid input Param."));
 
     _ns7__SubscribeResponse rsp;
-    EXPECT_EQ(112u, vek::parseSubscribeResponse(&rsp, addr, ref));
+    EXPECT_EQ(VEK_ONVIF_ERR_FAIL, vek::parseSubscribeResponse(&rsp, addr, ref));
     wsa5__EndpointReferenceType reference;
     rsp.SubscriptionReference = &reference;
-    EXPECT_EQ(112u, vek::parseSubscribeResponse(&rsp, addr, ref));
-    EXPECT_TRUE(log.has(1, 112, "__VEK_Onvif_ParseSubscribeRsp",
+    EXPECT_EQ(VEK_ONVIF_ERR_FAIL, vek::parseSubscribeResponse(&rsp, addr, ref));
+    EXPECT_TRUE(log.has(1, VEK_ONVIF_ERR_FAIL, "__VEK_Onvif_ParseSubscribeRsp",
                         "Succeed to get subscribe response, but the rsp is null."));
 
     std::string exact(127, 'a');
     reference.Address = &exact[0];
-    ASSERT_EQ(0u, vek::parseSubscribeResponse(&rsp, addr, ref));
+    ASSERT_EQ(VEK_ONVIF_OK, vek::parseSubscribeResponse(&rsp, addr, ref));
     EXPECT_EQ(exact, std::string(addr));
     EXPECT_EQ(std::string(127, 'k'), std::string(ref)); // no reference parameters: untouched
 
@@ -605,7 +622,7 @@ TEST(ParseSubscribeRsp, CopiesBoundedTexts)
     params.__size = 2;
     params.__any = elements;
     reference.ReferenceParameters = &params;
-    ASSERT_EQ(0u, vek::parseSubscribeResponse(&rsp, addr, ref));
+    ASSERT_EQ(VEK_ONVIF_OK, vek::parseSubscribeResponse(&rsp, addr, ref));
     EXPECT_EQ(std::string(127, 'b'), std::string(addr));
     EXPECT_STREQ(first, ref);
 }
@@ -615,7 +632,7 @@ TEST(SubscribeAuth, MissingAccessOrContextIsRefused)
     LogCapture log;
     OnvifDevAccess access{};
     vek::Exchange withContext;
-    EXPECT_EQ(101u, vek::addSubscribeHeaders(withContext, nullptr));
+    EXPECT_EQ(VEK_ONVIF_ERR_NULL, vek::addSubscribeHeaders(withContext, nullptr));
     EXPECT_TRUE(log.lines().empty());
 
     // A frame whose context could not be allocated says so once, with 104.
@@ -623,8 +640,9 @@ TEST(SubscribeAuth, MissingAccessOrContextIsRefused)
     vek::Exchange withoutContext;
     VEK_PLAT_FailAllocAfter(-1);
     ASSERT_FALSE(withoutContext.ok());
-    EXPECT_EQ(104u, vek::addSubscribeHeaders(withoutContext, &access));
-    EXPECT_TRUE(log.has(4, 104, "__VEK_Onvif_SubscribeAuth", "Failed to init event soap."));
+    EXPECT_EQ(VEK_ONVIF_ERR_NOMEM, vek::addSubscribeHeaders(withoutContext, &access));
+    EXPECT_TRUE(
+        log.has(4, VEK_ONVIF_ERR_NOMEM, "__VEK_Onvif_SubscribeAuth", "Failed to init event soap."));
 }
 
 TEST(ReferenceNamespaces, AddsOnlyMissingDeclarations)
