@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build="${VEK_BUILD_DIR:-build-tsan}"
-tests=(test_concurrency test_subscription test_pull_point test_tls)
+tests=(test_concurrency test_subscription test_listener test_pull_point test_tls)
 
 ./scripts/setup.sh
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEK_TSAN=ON >/dev/null

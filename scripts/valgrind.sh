@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build="${VEK_BUILD_DIR:-build}"
-tests=(test_subscription test_pull_point test_discovery_wire test_tls)
+tests=(test_subscription test_listener test_pull_point test_discovery_wire test_tls)
 
 ./scripts/setup.sh
 if ! command -v valgrind >/dev/null; then

@@ -122,63 +122,70 @@ TEST(AlarmCompare, OneTemplateItem)
     const CompareCase cases[] = {
         // Index in the name.
         {"after pattern", kKeyOrData, nameIndexed("VideoSource_", "common_string", 0),
-         "VideoSource_3", "x", 1, 0, 1, 3, 0, 0, 1},
-        {"before pattern", kKeyOrData, nameIndexed("_In", "common_string", 0), "2_In", "x", 1, 0, 1,
-         2, 0, 0, 1},
-        {"empty pattern", kKeyOrData, nameIndexed("", "common_string", 0), "12", "x", 1, 0, 1, 12,
-         0, 0, 1},
-        {"pattern absent", kKeyOrData, nameIndexed("_In", "common_string", 0), "Input", "x", 1, 100,
-         0, 0, 0, 0, 1},
+         "VideoSource_3", "x", 1, VEK_ONVIF_OK, 1, 3, 0, 0, 1},
+        {"before pattern", kKeyOrData, nameIndexed("_In", "common_string", 0), "2_In", "x", 1,
+         VEK_ONVIF_OK, 1, 2, 0, 0, 1},
+        {"empty pattern", kKeyOrData, nameIndexed("", "common_string", 0), "12", "x", 1,
+         VEK_ONVIF_OK, 1, 12, 0, 0, 1},
+        {"pattern absent", kKeyOrData, nameIndexed("_In", "common_string", 0), "Input", "x", 1,
+         VEK_ONVIF_ERR_SOAP, 0, 0, 0, 0, 1},
         {"pattern cut to 30", kKeyOrData,
          nameIndexed("ABCDEFGHIJKLMNOPQRSTUVWXYZ01234", "common_string", 0),
-         "ABCDEFGHIJKLMNOPQRSTUVWXYZ01239", "x", 1, 0, 1, 9, 0, 0, 1},
-        {"other name", kKeyOrData, plain, "Stat", "x", 1, 100, 0, 0, 0, 0, 1},
+         "ABCDEFGHIJKLMNOPQRSTUVWXYZ01239", "x", 1, VEK_ONVIF_OK, 1, 9, 0, 0, 1},
+        {"other name", kKeyOrData, plain, "Stat", "x", 1, VEK_ONVIF_ERR_SOAP, 0, 0, 0, 0, 1},
         // "common_int": one digit, the last preferred.
-        {"int last digit", kKeyOrData, intIndex, "Port", "Port7", 1, 0, 0, 0, 1, 7, 1},
-        {"int first digit", kKeyOrData, intIndex, "Port", "3x", 1, 0, 0, 0, 1, 3, 1},
-        {"int two digits", kKeyOrData, intIndex, "Port", "12", 1, 0, 0, 0, 1, 2, 1},
-        {"int no digit", kKeyOrData, intIndex, "Port", "abc", 1, 0, 0, 0, 0, 0, 1},
-        {"int empty", kKeyOrData, intIndex, "Port", "", 1, 0, 0, 0, 0, 0, 1},
+        {"int last digit", kKeyOrData, intIndex, "Port", "Port7", 1, VEK_ONVIF_OK, 0, 0, 1, 7, 1},
+        {"int first digit", kKeyOrData, intIndex, "Port", "3x", 1, VEK_ONVIF_OK, 0, 0, 1, 3, 1},
+        {"int two digits", kKeyOrData, intIndex, "Port", "12", 1, VEK_ONVIF_OK, 0, 0, 1, 2, 1},
+        {"int no digit", kKeyOrData, intIndex, "Port", "abc", 1, VEK_ONVIF_OK, 0, 0, 0, 0, 1},
+        {"int empty", kKeyOrData, intIndex, "Port", "", 1, VEK_ONVIF_OK, 0, 0, 0, 0, 1},
         // Untyped indexed value: the whole number.
-        {"number", kKeyOrData, numIndex, "Port", "42", 1, 0, 0, 0, 1, 42, 1},
-        {"negative number", kKeyOrData, numIndex, "Port", "-3", 1, 0, 0, 0, 1, -3, 1},
-        {"huge number", kKeyOrData, numIndex, "Port", "99999999999999999999", 1, 0, 0, 0, 1,
-         INT32_MAX, 1},
-        {"value pattern after", kKeyOrData, valueIndexed("Port", "In_", 0), "Port", "In_5", 1, 0, 0,
-         0, 1, 5, 1},
-        {"value pattern before", kKeyOrData, valueIndexed("Port", "_In", 0), "Port", "6_In", 1, 0,
-         0, 0, 1, 6, 1},
+        {"number", kKeyOrData, numIndex, "Port", "42", 1, VEK_ONVIF_OK, 0, 0, 1, 42, 1},
+        {"negative number", kKeyOrData, numIndex, "Port", "-3", 1, VEK_ONVIF_OK, 0, 0, 1, -3, 1},
+        {"huge number", kKeyOrData, numIndex, "Port", "99999999999999999999", 1, VEK_ONVIF_OK, 0, 0,
+         1, INT32_MAX, 1},
+        {"value pattern after", kKeyOrData, valueIndexed("Port", "In_", 0), "Port", "In_5", 1,
+         VEK_ONVIF_OK, 0, 0, 1, 5, 1},
+        {"value pattern before", kKeyOrData, valueIndexed("Port", "_In", 0), "Port", "6_In", 1,
+         VEK_ONVIF_OK, 0, 0, 1, 6, 1},
         {"value pattern absent", kKeyOrData, valueIndexed("Port", "In_", 0), "Port", "Out_5", 1,
-         100, 0, 0, 0, 0, 1},
+         VEK_ONVIF_ERR_SOAP, 0, 0, 0, 0, 1},
         // "common_string" Source values number channels from 1.
-        {"string index", kSource, plain, "State", "005_abc", 1, 0, 0, 0, 1, 4, 1},
-        {"string letters", kSource, plain, "State", "abc", 1, 0, 0, 0, 1, 0, 1},
-        {"string three chars", kSource, plain, "State", "1234", 1, 0, 0, 0, 1, 122, 1},
-        {"string negative", kSource, plain, "State", "-05", 1, 0, 0, 0, 1, 0, 1},
-        {"string source no state", kSource, plain, "State", "false", 1, 0, 0, 0, 1, 0, 1},
-        // State words outside Source.
-        {"true", kKeyOrData, plain, "State", "true", 1001, 0, 0, 0, 0, 0, 1},
-        {"true inside a word", kKeyOrData, plain, "State", "untrue", 1001, 0, 0, 0, 0, 0, 1},
-        {"TRUE", kKeyOrData, plain, "State", "TRUE", 1001, 0, 0, 0, 0, 0, 1},
-        {"active", kKeyOrData, plain, "State", "active", 1001, 0, 0, 0, 0, 0, 1},
-        {"1", kKeyOrData, plain, "State", "1", 1001, 0, 0, 0, 0, 0, 1},
-        {"true stays active", kKeyOrData, plain, "State", "true", 1, 0, 0, 0, 0, 0, 1},
-        {"Active is no state", kKeyOrData, plain, "State", "Active", 1001, 0, 0, 0, 0, 0, 1001},
-        {"false", kKeyOrData, plain, "State", "false", 1, 0, 0, 0, 0, 0, 1001},
-        {"FALSE", kKeyOrData, plain, "State", "FALSE", 1, 0, 0, 0, 0, 0, 1001},
-        {"inactive", kKeyOrData, plain, "State", "inactive", 1, 0, 0, 0, 0, 0, 1001},
-        {"0", kKeyOrData, plain, "State", "0", 1, 0, 0, 0, 0, 0, 1001},
-        {"inactive only once", kKeyOrData, plain, "State", "inactive", 1001, 0, 0, 0, 0, 0, 1001},
-        {"boolean false", kKeyOrData, boolean, "State", "false", 1, 0, 0, 0, 0, 0, 1001},
-        {"boolean true", kKeyOrData, boolean, "State", "true", 1001, 0, 0, 0, 0, 0, 1},
-        {"boolean other", kKeyOrData, boolean, "State", "yes", 1, 100, 0, 0, 0, 0, 1},
-        {"boolean text", kKeyOrData, boolean, "State", "xcommon_booleanx", 1, 0, 0, 0, 0, 0, 1},
-        // Anything else: the value must contain the template's text.
-        {"contains", kKeyOrData, item("State", "Motion"), "State", "IsMotionNow", 1, 0, 0, 0, 0, 0,
+        {"string index", kSource, plain, "State", "005_abc", 1, VEK_ONVIF_OK, 0, 0, 1, 4, 1},
+        {"string letters", kSource, plain, "State", "abc", 1, VEK_ONVIF_OK, 0, 0, 1, 0, 1},
+        {"string three chars", kSource, plain, "State", "1234", 1, VEK_ONVIF_OK, 0, 0, 1, 122, 1},
+        {"string negative", kSource, plain, "State", "-05", 1, VEK_ONVIF_OK, 0, 0, 1, 0, 1},
+        {"string source no state", kSource, plain, "State", "false", 1, VEK_ONVIF_OK, 0, 0, 1, 0,
          1},
-        {"does not contain", kKeyOrData, item("State", "Motion"), "State", "abc", 1, 100, 0, 0, 0,
+        // State words outside Source.
+        {"true", kKeyOrData, plain, "State", "true", 1001, VEK_ONVIF_OK, 0, 0, 0, 0, 1},
+        {"true inside a word", kKeyOrData, plain, "State", "untrue", 1001, VEK_ONVIF_OK, 0, 0, 0, 0,
+         1},
+        {"TRUE", kKeyOrData, plain, "State", "TRUE", 1001, VEK_ONVIF_OK, 0, 0, 0, 0, 1},
+        {"active", kKeyOrData, plain, "State", "active", 1001, VEK_ONVIF_OK, 0, 0, 0, 0, 1},
+        {"1", kKeyOrData, plain, "State", "1", 1001, VEK_ONVIF_OK, 0, 0, 0, 0, 1},
+        {"true stays active", kKeyOrData, plain, "State", "true", 1, VEK_ONVIF_OK, 0, 0, 0, 0, 1},
+        {"Active is no state", kKeyOrData, plain, "State", "Active", 1001, VEK_ONVIF_OK, 0, 0, 0, 0,
+         1001},
+        {"false", kKeyOrData, plain, "State", "false", 1, VEK_ONVIF_OK, 0, 0, 0, 0, 1001},
+        {"FALSE", kKeyOrData, plain, "State", "FALSE", 1, VEK_ONVIF_OK, 0, 0, 0, 0, 1001},
+        {"inactive", kKeyOrData, plain, "State", "inactive", 1, VEK_ONVIF_OK, 0, 0, 0, 0, 1001},
+        {"0", kKeyOrData, plain, "State", "0", 1, VEK_ONVIF_OK, 0, 0, 0, 0, 1001},
+        {"inactive only once", kKeyOrData, plain, "State", "inactive", 1001, VEK_ONVIF_OK, 0, 0, 0,
+         0, 1001},
+        {"boolean false", kKeyOrData, boolean, "State", "false", 1, VEK_ONVIF_OK, 0, 0, 0, 0, 1001},
+        {"boolean true", kKeyOrData, boolean, "State", "true", 1001, VEK_ONVIF_OK, 0, 0, 0, 0, 1},
+        {"boolean other", kKeyOrData, boolean, "State", "yes", 1, VEK_ONVIF_ERR_SOAP, 0, 0, 0, 0,
+         1},
+        {"boolean text", kKeyOrData, boolean, "State", "xcommon_booleanx", 1, VEK_ONVIF_OK, 0, 0, 0,
          0, 1},
-        {"untyped accepts all", kKeyOrData, item("State", ""), "State", "abc", 1, 0, 0, 0, 0, 0, 1},
+        // Anything else: the value must contain the template's text.
+        {"contains", kKeyOrData, item("State", "Motion"), "State", "IsMotionNow", 1, VEK_ONVIF_OK,
+         0, 0, 0, 0, 1},
+        {"does not contain", kKeyOrData, item("State", "Motion"), "State", "abc", 1,
+         VEK_ONVIF_ERR_SOAP, 0, 0, 0, 0, 1},
+        {"untyped accepts all", kKeyOrData, item("State", ""), "State", "abc", 1, VEK_ONVIF_OK, 0,
+         0, 0, 0, 1},
     };
     const OnvifAlarmInputList inputs = noInputs();
     for (const CompareCase &c : cases) {
@@ -203,8 +210,8 @@ TEST(AlarmCompare, IndexFieldsComeFromTheMatchingTemplateItemOnly)
     const OnvifAlarmInputList inputs = noInputs();
     OnvifSimpleItem incoming = item("Cam_2", "x");
     uint32_t code = 1;
-    ASSERT_EQ(0u, VEK_Onvif_Event_SimpleItemCompare(kKeyOrData, 2, templ.data(), &inputs, &incoming,
-                                                    &code));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_Event_SimpleItemCompare(kKeyOrData, 2, templ.data(), &inputs,
+                                                              &incoming, &code));
     EXPECT_EQ(0u, incoming.NameHasIndex);
     EXPECT_EQ(0, incoming.NameIndex);
 }
@@ -243,7 +250,7 @@ TEST(AlarmCompare, DigitalInputTokens)
         SCOPED_TRACE(c.what);
         OnvifSimpleItem incoming = item("InputToken", c.value);
         uint32_t code = c.code;
-        EXPECT_EQ(0u,
+        EXPECT_EQ(VEK_ONVIF_OK,
                   VEK_Onvif_Event_SimpleItemCompare(kSource, static_cast<uint32_t>(c.templ.size()),
                                                     c.templ.data(), &c.inputs, &incoming, &code));
         EXPECT_EQ(c.valueHasIndex, incoming.ValueHasIndex);
@@ -258,12 +265,17 @@ TEST(AlarmCompare, RefusesNullArgumentsAndEmptyTemplates)
     const OnvifSimpleItem templ = item("A", "");
     OnvifSimpleItem incoming = item("A", "b");
     uint32_t code = 1;
-    EXPECT_EQ(102u, VEK_Onvif_Event_SimpleItemCompare(0, 1, &templ, nullptr, &incoming, &code));
-    EXPECT_EQ(102u, VEK_Onvif_Event_SimpleItemCompare(0, 1, nullptr, &inputs, &incoming, &code));
-    EXPECT_EQ(102u, VEK_Onvif_Event_SimpleItemCompare(0, 1, &templ, &inputs, nullptr, &code));
-    EXPECT_EQ(102u, VEK_Onvif_Event_SimpleItemCompare(0, 1, &templ, &inputs, &incoming, nullptr));
-    EXPECT_TRUE(log.has(4, 112, kCompareFunc, "Invalid input Param."));
-    EXPECT_EQ(100u, VEK_Onvif_Event_SimpleItemCompare(0, 0, &templ, &inputs, &incoming, &code));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_Event_SimpleItemCompare(0, 1, &templ, nullptr, &incoming, &code));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_Event_SimpleItemCompare(0, 1, nullptr, &inputs, &incoming, &code));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_Event_SimpleItemCompare(0, 1, &templ, &inputs, nullptr, &code));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_Event_SimpleItemCompare(0, 1, &templ, &inputs, &incoming, nullptr));
+    EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_FAIL, kCompareFunc, "Invalid input Param."));
+    EXPECT_EQ(VEK_ONVIF_ERR_SOAP,
+              VEK_Onvif_Event_SimpleItemCompare(0, 0, &templ, &inputs, &incoming, &code));
 }
 
 // ---- Part comparisons ---------------------------------------------------
@@ -282,7 +294,8 @@ TEST(AlarmCompareParts, SourceChannelComesFromTheFirstIndexedItem)
     const OnvifAlarmInputList inputs = noInputs();
     uint32_t found = 0;
     uint32_t channel = 0;
-    ASSERT_EQ(0u, VEK_Onvif_Event_CompareSourceItem(&templ, &inputs, &alarm, &found, &channel));
+    ASSERT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_Event_CompareSourceItem(&templ, &inputs, &alarm, &found, &channel));
     EXPECT_EQ(1u, found);
     EXPECT_EQ(1u, channel);
 
@@ -291,12 +304,14 @@ TEST(AlarmCompareParts, SourceChannelComesFromTheFirstIndexedItem)
         record(store, 1, "", {valueIndexed("X", "", 1), valueIndexed("Y", "", 0)}, {}, {});
     OnvifAlarmTemplate alarm2 = record(store, 0, "", {item("X", "3"), item("Y", "9")}, {}, {});
     found = 0;
-    ASSERT_EQ(0u, VEK_Onvif_Event_CompareSourceItem(&second, &inputs, &alarm2, &found, &channel));
+    ASSERT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_Event_CompareSourceItem(&second, &inputs, &alarm2, &found, &channel));
     EXPECT_EQ(3u, channel);
 
     // A channel already found stays.
     channel = 8;
-    ASSERT_EQ(0u, VEK_Onvif_Event_CompareSourceItem(&second, &inputs, &alarm2, &found, &channel));
+    ASSERT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_Event_CompareSourceItem(&second, &inputs, &alarm2, &found, &channel));
     EXPECT_EQ(8u, channel);
 }
 
@@ -325,7 +340,8 @@ TEST(AlarmCompareParts, IndexBeforeTheTemplatesFirstChannelIsNoChannel)
         OnvifAlarmTemplate alarm = record(store, 0, "", {item(c.name, c.value)}, {}, {});
         uint32_t found = 0;
         uint32_t channel = 77;
-        ASSERT_EQ(0u, VEK_Onvif_Event_CompareSourceItem(&templ, &inputs, &alarm, &found, &channel));
+        ASSERT_EQ(VEK_ONVIF_OK,
+                  VEK_Onvif_Event_CompareSourceItem(&templ, &inputs, &alarm, &found, &channel));
         EXPECT_EQ(1u, found);
         EXPECT_EQ(c.channel, channel);
     }
@@ -348,7 +364,7 @@ TEST(AlarmCompareParts, DigitalInputChannels)
     for (const Case &c : {Case{{1, three.data()}, 1}, Case{{3, three.data()}, 3}}) {
         uint32_t found = 0;
         uint32_t channel = 0;
-        ASSERT_EQ(0u,
+        ASSERT_EQ(VEK_ONVIF_OK,
                   VEK_Onvif_Event_CompareSourceItem(&templ, &c.inputs, &alarm, &found, &channel));
         EXPECT_EQ(c.channel, channel);
     }
@@ -367,28 +383,37 @@ TEST(AlarmCompareParts, ResultsOfThePartComparisons)
     uint32_t found = 0;
     uint32_t channel = 5;
 
-    EXPECT_EQ(101u, VEK_Onvif_Event_CompareSourceItem(nullptr, &inputs, &alarm, &found, &channel));
-    EXPECT_EQ(101u, VEK_Onvif_Event_CompareSourceItem(&templ, nullptr, &alarm, &found, &channel));
-    EXPECT_EQ(101u, VEK_Onvif_Event_CompareSourceItem(&templ, &inputs, nullptr, &found, &channel));
-    EXPECT_EQ(101u, VEK_Onvif_Event_CompareSourceItem(&templ, &inputs, &alarm, nullptr, &channel));
-    EXPECT_EQ(101u, VEK_Onvif_Event_CompareSourceItem(&templ, &inputs, &alarm, &found, nullptr));
-    EXPECT_EQ(101u,
+    EXPECT_EQ(VEK_ONVIF_ERR_NULL,
+              VEK_Onvif_Event_CompareSourceItem(nullptr, &inputs, &alarm, &found, &channel));
+    EXPECT_EQ(VEK_ONVIF_ERR_NULL,
+              VEK_Onvif_Event_CompareSourceItem(&templ, nullptr, &alarm, &found, &channel));
+    EXPECT_EQ(VEK_ONVIF_ERR_NULL,
+              VEK_Onvif_Event_CompareSourceItem(&templ, &inputs, nullptr, &found, &channel));
+    EXPECT_EQ(VEK_ONVIF_ERR_NULL,
+              VEK_Onvif_Event_CompareSourceItem(&templ, &inputs, &alarm, nullptr, &channel));
+    EXPECT_EQ(VEK_ONVIF_ERR_NULL,
+              VEK_Onvif_Event_CompareSourceItem(&templ, &inputs, &alarm, &found, nullptr));
+    EXPECT_EQ(VEK_ONVIF_ERR_NULL,
               VEK_Onvif_Event_CompareSourceItem(&noTemplItems, &inputs, &alarm, &found, &channel));
-    EXPECT_EQ(112u,
+    EXPECT_EQ(VEK_ONVIF_ERR_FAIL,
               VEK_Onvif_Event_CompareSourceItem(&templ, &inputs, &noSource, &found, &channel));
     // More items than the template describes: no match, nothing read past it.
-    EXPECT_EQ(100u, VEK_Onvif_Event_CompareSourceItem(&templ, &inputs, &wider, &found, &channel));
+    EXPECT_EQ(VEK_ONVIF_ERR_SOAP,
+              VEK_Onvif_Event_CompareSourceItem(&templ, &inputs, &wider, &found, &channel));
 
-    EXPECT_EQ(101u, VEK_Onvif_Event_CompareKeyItem(nullptr, &inputs, &alarm, &found, &channel));
-    EXPECT_EQ(101u, VEK_Onvif_Event_CompareKeyItem(&templ, &inputs, &alarm, &found, nullptr));
+    EXPECT_EQ(VEK_ONVIF_ERR_NULL,
+              VEK_Onvif_Event_CompareKeyItem(nullptr, &inputs, &alarm, &found, &channel));
+    EXPECT_EQ(VEK_ONVIF_ERR_NULL,
+              VEK_Onvif_Event_CompareKeyItem(&templ, &inputs, &alarm, &found, nullptr));
     // No Key items: nothing to compare and nothing touched.
     found = 0;
     channel = 5;
-    EXPECT_EQ(0u,
+    EXPECT_EQ(VEK_ONVIF_OK,
               VEK_Onvif_Event_CompareKeyItem(&noTemplItems, &inputs, &noSource, &found, &channel));
     EXPECT_EQ(0u, found);
     EXPECT_EQ(5u, channel);
-    EXPECT_EQ(0u, VEK_Onvif_Event_CompareKeyItem(&templ, &inputs, &alarm, &found, &channel));
+    EXPECT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_Event_CompareKeyItem(&templ, &inputs, &alarm, &found, &channel));
 }
 
 TEST(AlarmCompareParts, KeyStateShiftsTheTemplatesOwnCodeOnce)
@@ -400,11 +425,13 @@ TEST(AlarmCompareParts, KeyStateShiftsTheTemplatesOwnCodeOnce)
     OnvifAlarmTemplate on = record(store, 0, "", {}, {item("State", "active")}, {});
     uint32_t found = 0;
     uint32_t channel = 0;
-    ASSERT_EQ(0u, VEK_Onvif_Event_CompareKeyItem(&templ, &inputs, &off, &found, &channel));
+    ASSERT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_Event_CompareKeyItem(&templ, &inputs, &off, &found, &channel));
     EXPECT_EQ(1001u, templ.AlarmType);
-    ASSERT_EQ(0u, VEK_Onvif_Event_CompareKeyItem(&templ, &inputs, &off, &found, &channel));
+    ASSERT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_Event_CompareKeyItem(&templ, &inputs, &off, &found, &channel));
     EXPECT_EQ(1001u, templ.AlarmType);
-    ASSERT_EQ(0u, VEK_Onvif_Event_CompareKeyItem(&templ, &inputs, &on, &found, &channel));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_Event_CompareKeyItem(&templ, &inputs, &on, &found, &channel));
     EXPECT_EQ(1u, templ.AlarmType);
 }
 
@@ -447,7 +474,7 @@ TEST_F(AlarmMatch, LineCrossingWorkedExample)
     OnvifAlarmTemplate alarm =
         record(cam.items, 0, "tns1:RuleEngine/LineDetector/Crossed",
                lineSource("VideoSourceConfig"), {}, {item("ObjectId", "15")});
-    ASSERT_EQ(0u, match(cam, alarm));
+    ASSERT_EQ(VEK_ONVIF_OK, match(cam, alarm));
     EXPECT_EQ(6u, report_.AlarmType);
     EXPECT_EQ(1u, report_.Channel);
     EXPECT_EQ(15, report_.ObjectValue);
@@ -493,7 +520,7 @@ TEST_F(AlarmMatch, ChannelFromSourceTokenAndChannelTable)
                           c.secondary);
         }
         OnvifAlarmTemplate alarm = record(cam.items, 0, "", lineSource(c.firstValue), {}, {});
-        ASSERT_EQ(0u, match(cam, alarm));
+        ASSERT_EQ(VEK_ONVIF_OK, match(cam, alarm));
         EXPECT_EQ(c.channel, report_.Channel);
     }
 }
@@ -506,7 +533,7 @@ TEST_F(AlarmMatch, EmptyFirstSourceValueMatchesNoChannelToken)
         record(cam.items, 1, "", {item("Token", ""), valueIndexed("Port", "", 0)}, {}, {}));
     OnvifAlarmTemplate alarm =
         record(cam.items, 0, "", {item("Token", ""), item("Port", "4")}, {}, {});
-    ASSERT_EQ(0u, match(cam, alarm));
+    ASSERT_EQ(VEK_ONVIF_OK, match(cam, alarm));
     EXPECT_EQ(5u, report_.Channel);
 }
 
@@ -517,7 +544,7 @@ TEST_F(AlarmMatch, ChannelBelowOneIsReportedAsOne)
         Camera cam;
         cam.discovered.push_back(record(cam.items, 1, "", {valueIndexed("Port", "", 1)}, {}, {}));
         OnvifAlarmTemplate alarm = record(cam.items, 0, "", {item("Port", value)}, {}, {});
-        ASSERT_EQ(0u, match(cam, alarm));
+        ASSERT_EQ(VEK_ONVIF_OK, match(cam, alarm));
         EXPECT_EQ(1u, report_.Channel);
     }
 }
@@ -563,7 +590,7 @@ TEST_F(AlarmMatch, TopicRules)
         cam.discovered.push_back(
             record(cam.items, c.templateCode, "", {item("Token", "")}, {}, {}));
         OnvifAlarmTemplate alarm = record(cam.items, 0, c.topic, {item("Token", "t")}, {}, {});
-        ASSERT_EQ(0u, match(cam, alarm));
+        ASSERT_EQ(VEK_ONVIF_OK, match(cam, alarm));
         EXPECT_EQ(c.code, report_.AlarmType);
         EXPECT_EQ(c.templateCode, cam.discovered[0].AlarmType);
     }
@@ -578,11 +605,11 @@ TEST_F(AlarmMatch, RefusedTopics)
         Camera cam;
         cam.discovered.push_back(record(cam.items, 1, "", {item("Token", "")}, {}, {}));
         OnvifAlarmTemplate alarm = record(cam.items, 0, topic, {item("Token", "t")}, {}, {});
-        EXPECT_EQ(112u, match(cam, alarm));
+        EXPECT_EQ(VEK_ONVIF_ERR_FAIL, match(cam, alarm));
         EXPECT_EQ(0u, report_.AlarmType);
         EXPECT_EQ(0u, report_.Reserved);
-        EXPECT_TRUE(
-            log_.has(1, 112, kMatchFunc, "Donot to Match AccessZone LeaveZone CountAggregation"));
+        EXPECT_TRUE(log_.has(1, VEK_ONVIF_ERR_FAIL, kMatchFunc,
+                             "Donot to Match AccessZone LeaveZone CountAggregation"));
     }
 }
 
@@ -594,8 +621,8 @@ TEST_F(AlarmMatch, NothingToTryGives112)
         Camera cam;
         OnvifAlarmTemplate alarm =
             record(cam.items, 0, "tns1:VideoSource/X", {item("A", "a")}, {}, {});
-        EXPECT_EQ(112u, match(cam, alarm));
-        EXPECT_TRUE(log_.has(1, 112, kMatchFunc, failed));
+        EXPECT_EQ(VEK_ONVIF_ERR_FAIL, match(cam, alarm));
+        EXPECT_TRUE(log_.has(1, VEK_ONVIF_ERR_FAIL, kMatchFunc, failed));
     }
     {
         // Every template describes fewer items than the message holds.
@@ -604,7 +631,7 @@ TEST_F(AlarmMatch, NothingToTryGives112)
         cam.placed.push_back(record(cam.items, 1, "", {item("A", ""), item("B", "")}, {}, {}));
         OnvifAlarmTemplate alarm = record(cam.items, 0, "tns1:VideoSource/X",
                                           {item("A", "a"), item("B", "b")}, {item("K", "k")}, {});
-        EXPECT_EQ(112u, match(cam, alarm));
+        EXPECT_EQ(VEK_ONVIF_ERR_FAIL, match(cam, alarm));
         EXPECT_EQ(0u, report_.Reserved);
     }
 }
@@ -618,7 +645,7 @@ TEST_F(AlarmMatch, ResultOfTheLastTemplateTried)
     cam.placed.push_back(record(cam.items, 1, "", {item("A", "")}, {}, {}));
     OnvifAlarmTemplate alarm = record(cam.items, 0, "tns1:VideoSource/X", {item("A", "a")}, {},
                                       {item("IsMotion", "maybe")});
-    EXPECT_EQ(100u, match(cam, alarm));
+    EXPECT_EQ(VEK_ONVIF_ERR_SOAP, match(cam, alarm));
     EXPECT_TRUE(log_.has(
         1, 100, kMatchFunc,
         "Failed to match alarm report on alram template, alarm topic is: tns1:VideoSource/X."));
@@ -628,7 +655,7 @@ TEST_F(AlarmMatch, ResultOfTheLastTemplateTried)
     broken.discovered.push_back(record(broken.items, 1, "", {}, {}, {}));
     broken.discovered[0].SourceCount = 1;
     OnvifAlarmTemplate alarm2 = record(broken.items, 0, "", {item("A", "a")}, {}, {});
-    EXPECT_EQ(101u, match(broken, alarm2));
+    EXPECT_EQ(VEK_ONVIF_ERR_NULL, match(broken, alarm2));
 }
 
 TEST_F(AlarmMatch, DiscoveredTemplatesComeFirst)
@@ -637,12 +664,12 @@ TEST_F(AlarmMatch, DiscoveredTemplatesComeFirst)
     cam.placed.push_back(record(cam.items, 22, "", {item("A", "")}, {}, {}));
     cam.discovered.push_back(record(cam.items, 5, "", {item("A", "")}, {}, {}));
     OnvifAlarmTemplate alarm = record(cam.items, 0, "", {item("A", "a")}, {}, {});
-    ASSERT_EQ(0u, match(cam, alarm));
+    ASSERT_EQ(VEK_ONVIF_OK, match(cam, alarm));
     EXPECT_EQ(5u, report_.AlarmType);
 
     // A discovered template that does not fit leaves the placed one.
     cam.discovered[0].SourceItems[0] = item("B", "");
-    ASSERT_EQ(0u, match(cam, alarm));
+    ASSERT_EQ(VEK_ONVIF_OK, match(cam, alarm));
     EXPECT_EQ(22u, report_.AlarmType);
 }
 
@@ -706,7 +733,7 @@ TEST_F(AlarmMatch, ObjectValueAndAttributeFlags)
         cam.discovered.push_back(
             record(cam.items, c.code, "", {item("A", "")}, templKey, templData));
         OnvifAlarmTemplate alarm = record(cam.items, 0, "", {item("A", "a")}, c.key, c.data);
-        ASSERT_EQ(0u, match(cam, alarm));
+        ASSERT_EQ(VEK_ONVIF_OK, match(cam, alarm));
         EXPECT_EQ(c.code, report_.AlarmType);
         EXPECT_EQ(c.objectValue, report_.ObjectValue);
         EXPECT_EQ(c.flags, report_.AttributeFlags);
@@ -728,13 +755,13 @@ TEST_F(AlarmMatch, DataValuesAreReadOnlyForItemsTheTemplateKnows)
     OnvifAlarmTemplate tamper =
         record(cam.items, 0, "tns1:RuleEngine/TamperDetector/Tamper",
                lineSource("VideoSourceConfig"), {}, {item("IsTamper", "true")});
-    ASSERT_EQ(0u, match(cam, tamper));
+    ASSERT_EQ(VEK_ONVIF_OK, match(cam, tamper));
     EXPECT_EQ(3u, report_.AlarmType);
 
     OnvifAlarmTemplate inside = record(cam.items, 0, "tns1:RuleEngine/FieldDetector/ObjectsInside",
                                        lineSource("VideoSourceConfig"), {item("ObjectId", "5")},
                                        {item("IsInside", "true")});
-    ASSERT_EQ(0u, match(cam, inside));
+    ASSERT_EQ(VEK_ONVIF_OK, match(cam, inside));
     EXPECT_EQ(8u, report_.AlarmType);
     EXPECT_EQ(5, report_.ObjectValue);
 }
@@ -785,11 +812,11 @@ TEST_F(AlarmMatch, AFailedTemplateLeavesNothingInTheReport)
         OnvifAlarmTemplate alarm = record(cam.items, 0, "", {item("A", "a")}, {}, c.data);
         const uint32_t result = match(cam, alarm);
         if (c.laterMatches) {
-            ASSERT_EQ(0u, result);
+            ASSERT_EQ(VEK_ONVIF_OK, result);
             EXPECT_EQ(1u, report_.AlarmType);
             EXPECT_EQ(0xFFFFFFFFu, report_.Reserved);
         } else {
-            EXPECT_EQ(100u, result);
+            EXPECT_EQ(VEK_ONVIF_ERR_SOAP, result);
             EXPECT_EQ(0u, report_.AlarmType);
         }
         EXPECT_EQ(0, report_.ObjectValue);
@@ -809,7 +836,7 @@ TEST_F(AlarmMatch, DataStateGivesTheInactiveForm)
         SCOPED_TRACE(value);
         OnvifAlarmTemplate alarm = record(cam.items, 0, "tns1:VideoSource/MotionAlarm",
                                           {item("A", "a")}, {}, {item("IsMotion", value)});
-        ASSERT_EQ(0u, match(cam, alarm));
+        ASSERT_EQ(VEK_ONVIF_OK, match(cam, alarm));
         EXPECT_EQ(code, report_.AlarmType);
         EXPECT_EQ(1u, cam.discovered[0].AlarmType);
     }
@@ -820,11 +847,15 @@ TEST_F(AlarmMatch, NullArguments)
     Camera cam;
     OnvifAlarmTemplate alarm{};
     OnvifAlarmReport report{};
-    EXPECT_EQ(102u, VEK_Onvif_Event_MatchAlarmType(nullptr, &cam.inputs, &alarm, &report));
-    EXPECT_EQ(102u, VEK_Onvif_Event_MatchAlarmType(cam.config(), nullptr, &alarm, &report));
-    EXPECT_EQ(102u, VEK_Onvif_Event_MatchAlarmType(cam.config(), &cam.inputs, nullptr, &report));
-    EXPECT_EQ(102u, VEK_Onvif_Event_MatchAlarmType(cam.config(), &cam.inputs, &alarm, nullptr));
-    EXPECT_TRUE(log_.has(4, 102, kMatchFunc, "Invalid input Param."));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_Event_MatchAlarmType(nullptr, &cam.inputs, &alarm, &report));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_Event_MatchAlarmType(cam.config(), nullptr, &alarm, &report));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_Event_MatchAlarmType(cam.config(), &cam.inputs, nullptr, &report));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_Event_MatchAlarmType(cam.config(), &cam.inputs, &alarm, nullptr));
+    EXPECT_TRUE(log_.has(4, VEK_ONVIF_ERR_PARAM, kMatchFunc, "Invalid input Param."));
 }
 
 TEST(AlarmChannel, TokenTableLookup)
@@ -832,22 +863,23 @@ TEST(AlarmChannel, TokenTableLookup)
     Camera cam;
     uint32_t channel = 9;
     OnvifAlarmTemplate alarm = record(cam.items, 0, "", {item("A", "tok")}, {}, {});
-    EXPECT_EQ(102u, VEK_Onvif_Event_GetAlarmChl(nullptr, cam.cfg.get(), 16, &channel));
-    EXPECT_EQ(102u, VEK_Onvif_Event_GetAlarmChl(&alarm, nullptr, 16, &channel));
-    EXPECT_EQ(102u, VEK_Onvif_Event_GetAlarmChl(&alarm, cam.cfg.get(), 16, nullptr));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_Event_GetAlarmChl(nullptr, cam.cfg.get(), 16, &channel));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_Event_GetAlarmChl(&alarm, nullptr, 16, &channel));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_Event_GetAlarmChl(&alarm, cam.cfg.get(), 16, nullptr));
 
     // Searching beyond the table's 16 entries reads nothing past it.
-    EXPECT_EQ(0u, VEK_Onvif_Event_GetAlarmChl(&alarm, cam.cfg.get(), 1000, &channel));
+    EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_Event_GetAlarmChl(&alarm, cam.cfg.get(), 1000, &channel));
     EXPECT_EQ(9u, channel);
     std::snprintf(cam.cfg->ChannelTokens[15].SecondaryToken, 128, "%s", "tok");
-    EXPECT_EQ(0u, VEK_Onvif_Event_GetAlarmChl(&alarm, cam.cfg.get(), 15, &channel));
+    EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_Event_GetAlarmChl(&alarm, cam.cfg.get(), 15, &channel));
     EXPECT_EQ(9u, channel);
-    EXPECT_EQ(0u, VEK_Onvif_Event_GetAlarmChl(&alarm, cam.cfg.get(), 16, &channel));
+    EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_Event_GetAlarmChl(&alarm, cam.cfg.get(), 16, &channel));
     EXPECT_EQ(16u, channel);
 
     OnvifAlarmTemplate noSource = record(cam.items, 0, "", {}, {}, {});
     channel = 9;
-    EXPECT_EQ(0u, VEK_Onvif_Event_GetAlarmChl(&noSource, cam.cfg.get(), 16, &channel));
+    EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_Event_GetAlarmChl(&noSource, cam.cfg.get(), 16, &channel));
     EXPECT_EQ(9u, channel);
 }
 

@@ -95,12 +95,12 @@ TEST_F(AlarmParse, OnlyAnExactInitializedOperationIsRefused)
         uint32_t status;
     };
     const Case cases[] = {
-        {R"(PropertyOperation="Changed")", 0},
-        {R"(PropertyOperation="Deleted")", 0},
-        {R"(UtcTime="2024-01-01T00:00:00Z")", 0},
-        {R"(PropertyOperation="initialized")", 0},
-        {R"(PropertyOperation="Initialized2")", 0},
-        {R"(UtcTime="x" PropertyOperation="Initialized")", 102},
+        {R"(PropertyOperation="Changed")", VEK_ONVIF_OK},
+        {R"(PropertyOperation="Deleted")", VEK_ONVIF_OK},
+        {R"(UtcTime="2024-01-01T00:00:00Z")", VEK_ONVIF_OK},
+        {R"(PropertyOperation="initialized")", VEK_ONVIF_OK},
+        {R"(PropertyOperation="Initialized2")", VEK_ONVIF_OK},
+        {R"(UtcTime="x" PropertyOperation="Initialized")", VEK_ONVIF_ERR_PARAM},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.attributes);
@@ -110,12 +110,13 @@ TEST_F(AlarmParse, OnlyAnExactInitializedOperationIsRefused)
                   R"(><Source><SimpleItem Name="a" Value="b"/></Source></Message>)",
               out);
         EXPECT_EQ(c.status, out.status);
-        if (c.status == 0) {
+        if (c.status == VEK_ONVIF_OK) {
             EXPECT_EQ((Pairs{{"a", "b"}}), out.part(kSource));
         } else {
             EXPECT_EQ(0xdeadu, out.counts[kSource]) << "outputs written on failure";
             EXPECT_EQ(nullptr, out.arrays[kSource]);
-            EXPECT_TRUE(log_.has(1, 102, kParseFunc, "alarm PropertyOperation is:Initialized"));
+            EXPECT_TRUE(log_.has(1, VEK_ONVIF_ERR_PARAM, kParseFunc,
+                                 "alarm PropertyOperation is:Initialized"));
         }
     }
 }
@@ -126,7 +127,7 @@ TEST_F(AlarmParse, PartsWithoutItemsGiveZeroCountsAndNullArrays)
     parse(R"(<Message><Source><SimpleItem Name="A" Value="1"/><SimpleItem Name="B" Value="2"/>)"
           R"(</Source><Key></Key><Data/></Message>)",
           out);
-    ASSERT_EQ(0u, out.status);
+    ASSERT_EQ(VEK_ONVIF_OK, out.status);
     EXPECT_EQ((Pairs{{"A", "1"}, {"B", "2"}}), out.part(kSource));
     for (int part : {kKey, kData, kExtension}) {
         EXPECT_EQ(0u, out.counts[part]);
@@ -151,7 +152,7 @@ TEST_F(AlarmParse, MessagesWithoutUsableItemsEndWith100)
         SCOPED_TRACE(text);
         Parsed out;
         parse(text, out);
-        EXPECT_EQ(100u, out.status);
+        EXPECT_EQ(VEK_ONVIF_ERR_SOAP, out.status);
         EXPECT_EQ(0xdeadu, out.counts[kSource]);
     }
     EXPECT_TRUE(log_.lines().empty());
@@ -168,8 +169,8 @@ TEST_F(AlarmParse, TextThatIsNotXmlIsLogged)
         log_.clear();
         Parsed out;
         parse(text, out);
-        EXPECT_EQ(100u, out.status);
-        EXPECT_TRUE(log_.has(4, 112, kParseFunc, "load alarm string fail."));
+        EXPECT_EQ(VEK_ONVIF_ERR_SOAP, out.status);
+        EXPECT_TRUE(log_.has(4, VEK_ONVIF_ERR_FAIL, kParseFunc, "load alarm string fail."));
     }
     // Mini-XML's own explanation goes to the log as well.
     EXPECT_TRUE(log_.hasText("Duplicate attribute"));
@@ -187,7 +188,7 @@ TEST_F(AlarmParse, AttributesAreReadWhateverTheirOrderAndCutTo31Characters)
           R"(<SimpleItem Name="VideoAnalyticsConfigurationToken" Value=")" +
               forty + R"("/></Data></Message>)",
           out);
-    ASSERT_EQ(0u, out.status);
+    ASSERT_EQ(VEK_ONVIF_OK, out.status);
     EXPECT_EQ((Pairs{{"ValueFirst", "1"},
                      {"OnlyName", ""},
                      {"", "only value"},
@@ -203,7 +204,7 @@ TEST_F(AlarmParse, RecurringPartKeepsOnlyTheLastElementsItems)
           R"(<Key><SimpleItem Name="new" Value="2"/><SimpleItem Name="new2" Value="3"/></Key>)"
           R"(</Message>)",
           out);
-    ASSERT_EQ(0u, out.status);
+    ASSERT_EQ(VEK_ONVIF_OK, out.status);
     EXPECT_EQ((Pairs{{"new", "2"}, {"new2", "3"}}), out.part(kKey));
 }
 
@@ -219,7 +220,7 @@ TEST_F(AlarmParse, NestedPartsAreDecidedByTheLastElementOfTheirName)
           R"(<Data><Extension/></Data></Data></Message>)"
           R"(<Extension><Group><SimpleItem Name="e" Value="5"/></Group></Extension></Root>)",
           out);
-    ASSERT_EQ(0u, out.status);
+    ASSERT_EQ(VEK_ONVIF_OK, out.status);
     EXPECT_EQ((Pairs{{"s2", "2"}}), out.part(kSource));
     EXPECT_EQ((Pairs{{"k", "4"}}), out.part(kKey));
     EXPECT_EQ(0u, out.counts[kData]);
@@ -235,27 +236,29 @@ TEST_F(AlarmParse, FailedThirdAllocationReleasesTheFirstTwo)
     VEK_PLAT_FailAllocAfter(2);
     Parsed out;
     parse(text, out);
-    EXPECT_EQ(104u, out.status);
+    EXPECT_EQ(VEK_ONVIF_ERR_NOMEM, out.status);
     EXPECT_EQ(nullptr, out.arrays[kSource]);
-    EXPECT_TRUE(log_.has(4, 112, kParseFunc, "Failed to alloc memory."));
+    EXPECT_TRUE(log_.has(4, VEK_ONVIF_ERR_FAIL, kParseFunc, "Failed to alloc memory."));
 }
 
 TEST_F(AlarmParse, NullArgumentsAreRefused)
 {
     uint32_t count = 0;
     OnvifSimpleItem *array = nullptr;
-    EXPECT_EQ(102u, VEK_Onvif_Event_ParseAlarmMsg(nullptr, &count, &count, &count, &count, &array,
-                                                  &array, &array, &array));
-    EXPECT_EQ(102u, VEK_Onvif_Event_ParseAlarmMsg("<Message/>", &count, &count, &count, &count,
-                                                  &array, &array, nullptr, &array));
-    EXPECT_TRUE(log_.has(4, 112, kParseFunc, "Invalid input Param."));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_Event_ParseAlarmMsg(nullptr, &count, &count, &count, &count, &array, &array,
+                                            &array, &array));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_Event_ParseAlarmMsg("<Message/>", &count, &count, &count, &count, &array,
+                                            &array, nullptr, &array));
+    EXPECT_TRUE(log_.has(4, VEK_ONVIF_ERR_FAIL, kParseFunc, "Invalid input Param."));
 }
 
 TEST_F(AlarmParse, ChildDataNeedsAnElementWithSimpleItems)
 {
     OnvifSimpleItem items[2] = {};
-    EXPECT_EQ(102u, VEK_Onvif_Event_GetChildXMLNodeData(nullptr, items));
-    EXPECT_TRUE(log_.has(4, 112, kChildFunc, "Input para is NULL"));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_Event_GetChildXMLNodeData(nullptr, items));
+    EXPECT_TRUE(log_.has(4, VEK_ONVIF_ERR_FAIL, kChildFunc, "Input para is NULL"));
 
     mxml_node_t *doc = mxmlNewXML("1.0");
     ASSERT_NE(nullptr, mxmlLoadString(doc,
@@ -264,11 +267,11 @@ TEST_F(AlarmParse, ChildDataNeedsAnElementWithSimpleItems)
                                       MXML_NO_CALLBACK));
     mxml_node_t *source = mxmlFindElement(doc, doc, "Source", nullptr, nullptr, MXML_DESCEND);
     mxml_node_t *other = mxmlFindElement(doc, doc, "Other", nullptr, nullptr, MXML_DESCEND);
-    EXPECT_EQ(102u, VEK_Onvif_Event_GetChildXMLNodeData(source, nullptr));
-    EXPECT_EQ(102u, VEK_Onvif_Event_GetChildXMLNodeData(other, items));
-    EXPECT_TRUE(log_.has(4, 112, kChildFunc, "can not find simpleitem."));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_Event_GetChildXMLNodeData(source, nullptr));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_Event_GetChildXMLNodeData(other, items));
+    EXPECT_TRUE(log_.has(4, VEK_ONVIF_ERR_FAIL, kChildFunc, "can not find simpleitem."));
     // Items at any depth below the part, in document order.
-    EXPECT_EQ(0u, VEK_Onvif_Event_GetChildXMLNodeData(source, items));
+    EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_Event_GetChildXMLNodeData(source, items));
     EXPECT_STREQ("n", items[0].Name);
     EXPECT_STREQ("v", items[0].Value);
     EXPECT_STREQ("m", items[1].Name);
@@ -289,19 +292,19 @@ TEST_F(AlarmParse, CorpusMessages)
     const Case cases[] = {
         {"line-crossed-01.xml",
          0,
-         0,
+         VEK_ONVIF_OK,
          {{"VideoSource", "1"}, {"AnalyticsConfiguration", "2"}, {"Rule", "MyImportantFence1"}},
          {},
          {{"ObjectId", "15"}}},
         {"line-crossed-01.xml",
          1,
-         0,
+         VEK_ONVIF_OK,
          {{"VideoSource", "1"}, {"AnalyticsConfiguration", "2"}, {"Rule", "MyImportantFence2"}},
          {},
          {{"ObjectId", "19"}}},
         {"objects-inside-02.xml",
          0,
-         0,
+         VEK_ONVIF_OK,
          {{"VideoSourceConfigurationToken", "1"},
           {"VideoAnalyticsConfigurationToke", "1"},
           {"Rule", "myImportantField"}},
@@ -309,42 +312,42 @@ TEST_F(AlarmParse, CorpusMessages)
          {{"IsInside", "true"}}},
         {"objects-inside-03.xml",
          0,
-         0,
+         VEK_ONVIF_OK,
          {{"VideoSourceConfigurationToken", "1"},
           {"VideoAnalyticsConfigurationToke", "1"},
           {"Rule", "myImportantField"}},
          {{"ObjectId", "5"}},
          {}},
-        {"objects-inside-01.xml", 0, 102, {}, {}, {}},
-        {"digital-input-01.xml", 0, 102, {}, {}, {}},
-        {"motion-vendor-app-01.xml", 0, 0, {}, {}, {{"active", "1"}}},
+        {"objects-inside-01.xml", 0, VEK_ONVIF_ERR_PARAM, {}, {}, {}},
+        {"digital-input-01.xml", 0, VEK_ONVIF_ERR_PARAM, {}, {}, {}},
+        {"motion-vendor-app-01.xml", 0, VEK_ONVIF_OK, {}, {}, {{"active", "1"}}},
         {"object-analytics-01.xml",
          0,
-         0,
+         VEK_ONVIF_OK,
          {},
          {},
          {{"classTypes", "human"}, {"active", "1"}, {"objectId", "234232"}}},
         {"line-crossing-element-item-01.xml",
          0,
-         0,
+         VEK_ONVIF_OK,
          {{"VideoSourceToken", "9c756e1c82d0-0"}, {"Rule", "9c756e1c82d0-0-dk2t3c"}},
          {},
          {}},
         {"ptz-preset-reached-01.xml",
          0,
-         0,
+         VEK_ONVIF_OK,
          {{"PTZConfigurationToken", "PTZConfig1"}},
          {},
          {{"PresetToken", "Preset5"}, {"PresetName", "ParkingLot"}}},
         {"object-class-01.xml",
          0,
-         0,
+         VEK_ONVIF_OK,
          {{"VideoSourceToken", "9c756e1c82d0-0"}, {"Rule", "9c756e1c82d0-0-dk2t3b"}},
          {},
          {{"ClassTypes", "Human Animal"}}},
         {"motion-changed-01.xml",
          1,
-         0,
+         VEK_ONVIF_OK,
          {{"VideoSourceConfigurationToken", "VideoSourceConfigToken"}},
          {},
          {{"IsMotion", "true"}}},
@@ -357,7 +360,7 @@ TEST_F(AlarmParse, CorpusMessages)
         Parsed out;
         parse(messages[c.message], out);
         ASSERT_EQ(c.status, out.status);
-        if (c.status != 0) {
+        if (c.status != VEK_ONVIF_OK) {
             continue;
         }
         EXPECT_EQ(c.source, out.part(kSource));
@@ -375,7 +378,7 @@ TEST_F(AlarmParse, EveryInitialStateMessageOfAPullIsRefused)
     for (const std::string &message : messages) {
         Parsed out;
         parse(message, out);
-        EXPECT_EQ(102u, out.status) << message;
+        EXPECT_EQ(VEK_ONVIF_ERR_PARAM, out.status) << message;
     }
 }
 

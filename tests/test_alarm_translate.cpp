@@ -195,19 +195,20 @@ TEST_F(AlarmTranslate, MessagesThatAllFailGiveNoArray)
     translate(cam, notify, out);
     EXPECT_EQ(nullptr, out.array);
     EXPECT_EQ(0u, out.count);
-    EXPECT_TRUE(log_.has(1, 112, kTransFunc,
+    EXPECT_TRUE(log_.has(1, VEK_ONVIF_ERR_FAIL, kTransFunc,
                          "Failed to trans alarm message[<tt:Message><tt:Source] to xml."));
     EXPECT_TRUE(
-        log_.has(1, 102, kTransFunc,
+        log_.has(1, VEK_ONVIF_ERR_PARAM, kTransFunc,
                  R"(Failed to parse alarm message[<Message PropertyOperation="Initialized">)"
                  R"(<Source><SimpleItem Name="Rule" Value="r"/></Source></Message>] info.)"));
-    EXPECT_TRUE(log_.has(1, 100, kTransFunc,
+    EXPECT_TRUE(log_.has(1, VEK_ONVIF_ERR_SOAP, kTransFunc,
                          "Failed to parse alarm message[<Message><Source/></Message>] info."));
     std::string stripped = lineMessage("1", "2");
     for (size_t at = stripped.find("tt:"); at != std::string::npos; at = stripped.find("tt:")) {
         stripped.erase(at, 3);
     }
-    EXPECT_TRUE(log_.has(1, 112, kTransFunc, "Do not find Alarm[" + stripped + "] on alarmcfg."));
+    EXPECT_TRUE(log_.has(1, VEK_ONVIF_ERR_FAIL, kTransFunc,
+                         "Do not find Alarm[" + stripped + "] on alarmcfg."));
     EXPECT_EQ(4u, transLines());
 }
 
@@ -238,7 +239,7 @@ TEST_F(AlarmTranslate, NoMessagesAndInvalidArguments)
               VEK_Onvif_TransAlarmType(cam.cfg.get(), &cam.inputs, &withoutHolders, &count));
     EXPECT_EQ(nullptr, VEK_Onvif_TransAlarmType(cam.cfg.get(), &cam.inputs, notify.get(), nullptr));
     EXPECT_EQ(7u, count);
-    EXPECT_TRUE(log_.has(4, 101, kTransFunc, "Invalid input Param."));
+    EXPECT_TRUE(log_.has(4, VEK_ONVIF_ERR_NULL, kTransFunc, "Invalid input Param."));
     EXPECT_EQ(5u, transLines());
 }
 
@@ -253,7 +254,7 @@ TEST_F(AlarmTranslate, ReportArrayAllocationFailure)
     translate(cam, notify, out);
     EXPECT_EQ(nullptr, out.array);
     EXPECT_EQ(0u, out.count);
-    EXPECT_TRUE(log_.has(4, 104, kTransFunc, "Fail to malloc pstAlmOut memory."));
+    EXPECT_TRUE(log_.has(4, VEK_ONVIF_ERR_NOMEM, kTransFunc, "Fail to malloc pstAlmOut memory."));
 }
 
 // ---- Face attributes --------------------------------------------------
@@ -343,7 +344,7 @@ TEST_F(AlarmTranslate, FailedGrowthDropsOnlyThatReport)
     EXPECT_EQ(23u, out[0].AlarmType);
     EXPECT_EQ(7, out[0].ObjectValue);
     EXPECT_TRUE(
-        log_.has(4, 104, kTransFunc,
+        log_.has(4, VEK_ONVIF_ERR_NOMEM, kTransFunc,
                  "Faile to realloc Memory size =" + std::to_string(2 * sizeof(OnvifAlarmReport))));
 }
 
@@ -399,7 +400,8 @@ TEST_F(AlarmTranslate, LongTopicIsMatchedOnItsFirst255Characters)
     EXPECT_EQ(6u, out[0].AlarmType);
     EXPECT_EQ(4, out[0].ObjectValue);
     EXPECT_EQ(6u, out[1].AlarmType);
-    EXPECT_TRUE(log_.has(1, 102, kTransFunc, "The alarm topic[" + topic + "] is too long."));
+    EXPECT_TRUE(log_.has(1, VEK_ONVIF_ERR_PARAM, kTransFunc,
+                         "The alarm topic[" + topic + "] is too long."));
     EXPECT_EQ(1u, transLines());
 }
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "camsim.h"
+#include "context_fixture.h"
 #include "exchange.h"
 #include "http_date.h"
 #include "http_digest.h"
@@ -111,21 +112,18 @@ struct Camera {
     std::optional<std::string> digestAlgorithm;
 };
 
-class AuthTest : public ::testing::Test
+class AuthTest : public vektest::ContextFixture<>
 {
   protected:
     void SetUp() override
     {
         gS32AlarmDftPort = 24000 + static_cast<int32_t>(getpid() % 4000) * 2;
-        blocks_ = VEK_PLAT_GetLiveBlocks();
-        VEK_Onvif_Event_Init(&soap_);
-        ASSERT_NE(nullptr, soap_);
+        ContextFixture::SetUp();
     }
     void TearDown() override
     {
         sim_.reset();
-        VEK_Onvif_Event_Destroy(&soap_);
-        EXPECT_EQ(blocks_, VEK_PLAT_GetLiveBlocks());
+        ContextFixture::TearDown();
     }
 
     void startCamera(const Camera &camera, camsim::Config config = {})
@@ -243,10 +241,8 @@ class AuthTest : public ::testing::Test
     }
 
     std::unique_ptr<camsim::CameraSim> sim_;
-    struct soap *soap_ = nullptr;
     std::string url_;
     OnvifDevAccess access_{};
-    uint32_t blocks_ = 0;
 };
 
 // Every operation succeeds; a camera that refuses the first request gets
@@ -276,7 +272,7 @@ TEST_F(AuthTest, EveryOperationSucceedsWithAtMostOneExtraRequest)
         runEveryOperation(kPassword, [&](const char *operation, uint32_t code,
                                          const std::vector<camsim::RecordedRequest> &seen) {
             SCOPED_TRACE(operation);
-            EXPECT_EQ(0u, code);
+            EXPECT_EQ(VEK_ONVIF_OK, code);
             ASSERT_EQ(c.requests, seen.size());
             EXPECT_EQ(200, seen.back().responseStatus);
             if (seen.size() == 2) {
@@ -312,7 +308,7 @@ TEST_F(AuthTest, WrongPasswordCostsAtMostTwoRequests)
         runEveryOperation("wrong-password", [&](const char *operation, uint32_t code,
                                                 const std::vector<camsim::RecordedRequest> &seen) {
             SCOPED_TRACE(operation);
-            EXPECT_NE(0u, code);
+            EXPECT_NE(VEK_ONVIF_OK, code);
             EXPECT_EQ(c.requests, seen.size());
             for (const camsim::RecordedRequest &request : seen) {
                 EXPECT_NE(200, request.responseStatus);
@@ -432,7 +428,7 @@ TEST_F(AuthTest, FrameTellsTheMeasuredOffset)
                                           {"%s", vek::CallFailureLog::Form::Plain},
                                           {VEK_ONVIF_ERR_SOAP, 0}};
         vek::Exchange exchange;
-        ASSERT_EQ(0u, exchange.prepare(kRow, {url_.c_str(), kUser, kPassword}));
+        ASSERT_EQ(VEK_ONVIF_OK, exchange.prepare(kRow, {url_.c_str(), kUser, kPassword}));
         _ns1__GetEventProperties request;
         _ns1__GetEventPropertiesResponse response;
         auto stub = [&](struct soap *soap) {

@@ -76,12 +76,12 @@ TEST_P(TopicWalk, BuildsTheTemplatesOfTheTableInOrder)
     mxml_node_t *doc = mxmlLoadString(nullptr, text.c_str(), MXML_NO_CALLBACK);
     ASSERT_NE(nullptr, doc);
     uint32_t counted = 99;
-    EXPECT_EQ(0u, VEK_Onvif_GetAlarmNum(doc, &counted));
+    EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_GetAlarmNum(doc, &counted));
     mxmlDelete(doc);
     EXPECT_EQ(c.counted, counted);
 
     Cfg cfg;
-    ASSERT_EQ(0u, VEK_Onvif_Event_ParsePropeMsg(text.c_str(), &cfg.cfg));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_Event_ParsePropeMsg(text.c_str(), &cfg.cfg));
     ASSERT_EQ(c.codes.size(), cfg.cfg.PropeAlarmCount);
     for (size_t i = 0; i < c.codes.size(); ++i) {
         EXPECT_EQ(c.codes[i], cfg.cfg.pstPropeAlarmInfo[i].AlarmType) << "template " << i;
@@ -187,7 +187,7 @@ TEST(TopicWalkLog, UnknownRootsAndEmptySets)
     std::string text = "<Message>\n  <!-- c --><Monitoring><MotionAlarm>" + md() +
                        "</MotionAlarm></Monitoring> x <VideoSource><MotionAlarm>" + md() +
                        "</MotionAlarm></VideoSource></Message>";
-    ASSERT_EQ(0u, VEK_Onvif_Event_ParsePropeMsg(text.c_str(), &cfg.cfg));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_Event_ParsePropeMsg(text.c_str(), &cfg.cfg));
     EXPECT_TRUE(log.has(kLevelInfo, 102, "VEK_Onvif_GetAlarmNum",
                         "The node[Monitoring] do not be concerned."));
     EXPECT_TRUE(log.has(kLevelInfo, 102, "VEK_Onvif_Event_ParsePropeMsg",
@@ -196,15 +196,16 @@ TEST(TopicWalkLog, UnknownRootsAndEmptySets)
 
     // Only roots outside the table: counted as nothing, no array.
     log.clear();
-    ASSERT_EQ(0u, VEK_Onvif_Event_ParsePropeMsg(
-                      "<Message><Monitoring><MotionAlarm/></Monitoring></Message>", &cfg.cfg));
+    ASSERT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_Event_ParsePropeMsg(
+                  "<Message><Monitoring><MotionAlarm/></Monitoring></Message>", &cfg.cfg));
     EXPECT_TRUE(log.has(kLevelInfo, 102, "VEK_Onvif_GetAlarmNum",
                         "The node[Monitoring] do not be concerned."));
     EXPECT_TRUE(log.has(kLevelInfo, 0, "VEK_Onvif_Event_ParsePropeMsg", "Find no alarm on XML."));
     expectTemplates({}, cfg.cfg);
 
     log.clear();
-    ASSERT_EQ(0u, VEK_Onvif_Event_ParsePropeMsg("<Message/>", &cfg.cfg));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_Event_ParsePropeMsg("<Message/>", &cfg.cfg));
     EXPECT_TRUE(log.has(kLevelInfo, 0, "VEK_Onvif_Event_ParsePropeMsg", "Find no alarm on XML."));
     expectTemplates({}, cfg.cfg);
 }
@@ -214,8 +215,9 @@ TEST(TopicWalkLog, KnownTopicWithoutUsableDescriptionFreesTheArray)
     vektest::LogCapture log;
     uint32_t before = VEK_PLAT_GetLiveBlocks();
     Cfg cfg;
-    ASSERT_EQ(0u, VEK_Onvif_Event_ParsePropeMsg(
-                      "<Message><VideoSource><MotionAlarm/></VideoSource></Message>", &cfg.cfg));
+    ASSERT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_Event_ParsePropeMsg(
+                  "<Message><VideoSource><MotionAlarm/></VideoSource></Message>", &cfg.cfg));
     EXPECT_TRUE(log.has(kLevelError, 112, "VEK_Onvif_GetPropeAlarm", "can not find message node."));
     expectTemplates({}, cfg.cfg);
     EXPECT_EQ(before, VEK_PLAT_GetLiveBlocks());
@@ -247,23 +249,26 @@ TEST_P(TopicWalkFailure, LeavesTheConfigurationEmpty)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TopicWalkFailure,
-    ::testing::Values(
-        ParseFailure{"NullText", nullptr, false, kLevelError, 102, "Invalid input Param.", 102},
-        ParseFailure{"NullCfg", "<Message/>", true, kLevelError, 102, "Invalid input Param.", 102},
-        ParseFailure{"NotXml", "<Message><VideoSource></Message>", false, kLevelError, 112,
-                     "Failed to load alarm string.", 112},
-        ParseFailure{"NoMessage", "<TopicSet><VideoSource/></TopicSet>", false, kLevelError, 112,
-                     "Find no node[Message].", 112}),
+    ::testing::Values(ParseFailure{"NullText", nullptr, false, kLevelError, VEK_ONVIF_ERR_PARAM,
+                                   "Invalid input Param.", VEK_ONVIF_ERR_PARAM},
+                      ParseFailure{"NullCfg", "<Message/>", true, kLevelError, VEK_ONVIF_ERR_PARAM,
+                                   "Invalid input Param.", VEK_ONVIF_ERR_PARAM},
+                      ParseFailure{"NotXml", "<Message><VideoSource></Message>", false, kLevelError,
+                                   VEK_ONVIF_ERR_FAIL, "Failed to load alarm string.",
+                                   VEK_ONVIF_ERR_FAIL},
+                      ParseFailure{"NoMessage", "<TopicSet><VideoSource/></TopicSet>", false,
+                                   kLevelError, VEK_ONVIF_ERR_FAIL, "Find no node[Message].",
+                                   VEK_ONVIF_ERR_FAIL}),
     [](const ::testing::TestParamInfo<ParseFailure> &info) { return info.param.name; });
 
 TEST(AlarmNum, NullArguments)
 {
     vektest::LogCapture log;
     uint32_t count = 7;
-    EXPECT_EQ(102u, VEK_Onvif_GetAlarmNum(nullptr, &count));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_GetAlarmNum(nullptr, &count));
     EXPECT_EQ(7u, count);
     mxml_node_t *doc = mxmlLoadString(nullptr, "<Message/>", MXML_NO_CALLBACK);
-    EXPECT_EQ(102u, VEK_Onvif_GetAlarmNum(doc, nullptr));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_GetAlarmNum(doc, nullptr));
     mxmlDelete(doc);
     EXPECT_TRUE(log.has(kLevelError, 102, "VEK_Onvif_GetAlarmNum", "Invalid input Param."));
 }
@@ -278,7 +283,7 @@ TEST(TopicWalkMemory, TemplateArrayNotAllocated)
     VEK_PLAT_FailAllocAfter(0);
     uint32_t result = VEK_Onvif_Event_ParsePropeMsg(text.c_str(), &cfg.cfg);
     VEK_PLAT_FailAllocAfter(-1);
-    EXPECT_EQ(104u, result);
+    EXPECT_EQ(VEK_ONVIF_ERR_NOMEM, result);
     EXPECT_TRUE(log.has(kLevelError, 104, "VEK_Onvif_Event_ParsePropeMsg",
                         "Failed to malloc pstPropeAlarmInfo memory."));
     expectTemplates({}, cfg.cfg);
@@ -295,7 +300,7 @@ TEST(TopicWalkMemory, WalkingAgainReplacesTheTemplates)
     {
         Cfg cfg;
         for (int round = 0; round < 3; ++round) {
-            ASSERT_EQ(0u, VEK_Onvif_Event_ParsePropeMsg(text.c_str(), &cfg.cfg));
+            ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_Event_ParsePropeMsg(text.c_str(), &cfg.cfg));
             expectTemplates({{8, {kStr("Src")}, {kInt("ObjectId")}, {kBool("State")}}}, cfg.cfg);
         }
         // Array and three item arrays.
@@ -337,7 +342,8 @@ TEST(SmartReportCaps, SetByUserAlarmAndOtherwiseLeftAlone)
         SCOPED_TRACE(c.name);
         Cfg cfg;
         cfg.cfg.stSmartCaps = preset;
-        ASSERT_EQ(0u, VEK_Onvif_Event_ParsePropeMsg(topicSet(c.userAlarm).c_str(), &cfg.cfg));
+        ASSERT_EQ(VEK_ONVIF_OK,
+                  VEK_Onvif_Event_ParsePropeMsg(topicSet(c.userAlarm).c_str(), &cfg.cfg));
         EXPECT_EQ(0, std::memcmp(&c.expected, &cfg.cfg.stSmartCaps, sizeof c.expected));
     }
 }
@@ -384,7 +390,7 @@ TEST_P(Description, BuildsItemsAndValueTypes)
 {
     const DescriptionCase &c = GetParam();
     RoomyCfg cfg;
-    ASSERT_EQ(0u, buildOne(c.description, c.code, &cfg.cfg));
+    ASSERT_EQ(VEK_ONVIF_OK, buildOne(c.description, c.code, &cfg.cfg));
     expectTemplates({c.expected}, cfg.cfg);
 }
 
@@ -477,10 +483,10 @@ TEST(DescriptionLog, OneSourceWithoutItemsIsSkipped)
 {
     vektest::LogCapture log;
     RoomyCfg cfg;
-    ASSERT_EQ(0u, buildOne("<MessageDescription><Source/><Source>" + sid("A", "xs:int") +
-                               "</Source><Data>" + sid("On", "xs:boolean") +
-                               "</Data></MessageDescription>",
-                           1, &cfg.cfg));
+    ASSERT_EQ(VEK_ONVIF_OK, buildOne("<MessageDescription><Source/><Source>" + sid("A", "xs:int") +
+                                         "</Source><Data>" + sid("On", "xs:boolean") +
+                                         "</Data></MessageDescription>",
+                                     1, &cfg.cfg));
     EXPECT_TRUE(log.has(kLevelError, 112, "VEK_Onvif_Event_GetPropeData",
                         "can not find SimpleItemDescription."));
     EXPECT_TRUE(
@@ -504,7 +510,7 @@ TEST_P(DescriptionRejected, AppendsNothing)
     vektest::LogCapture log;
     RoomyCfg cfg;
     uint32_t before = VEK_PLAT_GetLiveBlocks();
-    EXPECT_EQ(102u, buildOne(c.description, 1, &cfg.cfg));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, buildOne(c.description, 1, &cfg.cfg));
     EXPECT_TRUE(log.has(kLevelError, 112, "VEK_Onvif_GetPropeAlarm", c.log));
     EXPECT_EQ(0u, cfg.cfg.PropeAlarmCount);
     EXPECT_EQ(0u, cfg.cfg.pstPropeAlarmInfo[0].AlarmType);
@@ -538,31 +544,31 @@ TEST(DescriptionSteps, AbsentTopicAndNullArguments)
 {
     vektest::LogCapture log;
     RoomyCfg cfg;
-    EXPECT_EQ(102u, buildOne(md(), 1, nullptr));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, buildOne(md(), 1, nullptr));
     EXPECT_TRUE(log.has(kLevelError, 112, "VEK_Onvif_GetAlarmNode", "Invalid input Param."));
 
     log.clear();
     mxml_node_t *doc = mxmlLoadString(nullptr, "<Start><U/></Start>", MXML_NO_CALLBACK);
-    EXPECT_EQ(0u, VEK_Onvif_GetAlarmNode(doc, "T", 1, &cfg.cfg));
+    EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_GetAlarmNode(doc, "T", 1, &cfg.cfg));
     EXPECT_TRUE(log.lines().empty());
     EXPECT_EQ(0u, cfg.cfg.PropeAlarmCount);
 
     OnvifAlarmTemplate templ{};
-    EXPECT_EQ(102u, VEK_Onvif_GetPropeAlarm(doc, nullptr, &templ));
-    EXPECT_EQ(102u, VEK_Onvif_GetPropeAlarm(doc, &cfg.cfg, nullptr));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_GetPropeAlarm(doc, nullptr, &templ));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_GetPropeAlarm(doc, &cfg.cfg, nullptr));
     EXPECT_TRUE(log.has(kLevelError, 112, "VEK_Onvif_GetPropeAlarm", "Invalid input Param."));
 
     uint32_t count = 5;
     OnvifSimpleItem item{};
-    EXPECT_EQ(102u, VEK_Onvif_Event_GetPropeData(nullptr, 0, 1, &count, &item));
-    EXPECT_EQ(102u, VEK_Onvif_Event_GetPropeData(doc, 0, 1, nullptr, &item));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_Event_GetPropeData(nullptr, 0, 1, &count, &item));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_Event_GetPropeData(doc, 0, 1, nullptr, &item));
     EXPECT_TRUE(log.has(kLevelError, 112, "VEK_Onvif_Event_GetPropeData", "Input para is NULL"));
     // A part without items: refused, count not written.
-    EXPECT_EQ(102u, VEK_Onvif_Event_GetPropeData(doc, 0, 1, &count, &item));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_Event_GetPropeData(doc, 0, 1, &count, &item));
     EXPECT_EQ(5u, count);
 
-    EXPECT_EQ(102u, VEK_Onvif_AddToCFGAlarm(nullptr, &cfg.cfg));
-    EXPECT_EQ(102u, VEK_Onvif_AddToCFGAlarm(&templ, nullptr));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_AddToCFGAlarm(nullptr, &cfg.cfg));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_AddToCFGAlarm(&templ, nullptr));
     EXPECT_TRUE(log.has(kLevelError, 112, "VEK_Onvif_AddToCFGAlarm", "Invalid input Param."));
     mxmlDelete(doc);
 }
@@ -574,7 +580,7 @@ TEST(DescriptionSteps, AppendNeedsATemplateArray)
     vektest::LogCapture log;
     Cfg cfg;
     uint32_t before = VEK_PLAT_GetLiveBlocks();
-    EXPECT_EQ(102u, buildOne(md(), 1, &cfg.cfg));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, buildOne(md(), 1, &cfg.cfg));
     EXPECT_TRUE(log.has(kLevelError, 112, "VEK_Onvif_AddToCFGAlarm", "Invalid input Param."));
     EXPECT_EQ(0u, cfg.cfg.PropeAlarmCount);
     EXPECT_EQ(before, VEK_PLAT_GetLiveBlocks());
@@ -602,7 +608,7 @@ TEST(DescriptionSteps, AllocationFailuresAppendNothingAndLeakNothing)
         VEK_PLAT_FailAllocAfter(c.allowed);
         uint32_t result = buildOne(description, 1, &cfg.cfg);
         VEK_PLAT_FailAllocAfter(-1);
-        EXPECT_EQ(104u, result);
+        EXPECT_EQ(VEK_ONVIF_ERR_NOMEM, result);
         EXPECT_TRUE(log.has(kLevelError, 112, c.func, c.log));
         EXPECT_EQ(0u, cfg.cfg.PropeAlarmCount);
         EXPECT_EQ(before, VEK_PLAT_GetLiveBlocks());
@@ -619,7 +625,7 @@ TEST(FreePropeAlarm, ReleasesTemplatesAndLeavesPresetsAlone)
     cfg.PresetAlarms = &preset;
     std::string text = topicSet("<VideoSource><MotionAlarm>" + md() + "</MotionAlarm><Tampering>" +
                                 md() + "</Tampering></VideoSource>");
-    ASSERT_EQ(0u, VEK_Onvif_Event_ParsePropeMsg(text.c_str(), &cfg));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_Event_ParsePropeMsg(text.c_str(), &cfg));
     ASSERT_EQ(2u, cfg.PropeAlarmCount);
     EXPECT_EQ(before + 5, VEK_PLAT_GetLiveBlocks());
 

@@ -113,7 +113,7 @@ TEST_P(Corpus, YieldsTheTemplatesTheTableImplies)
     std::string body = vektest::readFixture(std::string("corpus/properties/") + c.file);
     vektest::LoopbackPeer peer(c.fragment ? fragmentEnvelope(body) : body);
     Cfg cfg;
-    ASSERT_EQ(0u, VEK_Onvif_GetEventProperties(peer.url().c_str(), "", "", &cfg.cfg));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_GetEventProperties(peer.url().c_str(), "", "", &cfg.cfg));
     expectTemplates(c.expected, cfg.cfg);
 }
 
@@ -150,7 +150,7 @@ TEST(CorpusMalformed, TopicSetThatIsNotWellFormedGivesNothing)
     vektest::LoopbackPeer peer(vektest::readFixture("corpus/properties/topicset-03.xml"));
     vektest::LogCapture log;
     Cfg cfg;
-    EXPECT_EQ(0u, VEK_Onvif_GetEventProperties(peer.url().c_str(), "", "", &cfg.cfg));
+    EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_GetEventProperties(peer.url().c_str(), "", "", &cfg.cfg));
     expectTemplates({}, cfg.cfg);
     EXPECT_TRUE(
         log.has(kLevelError, 112, kFunc,
@@ -166,7 +166,8 @@ TEST(Request, AddressingAndSecurityHeaders)
         vektest::LoopbackPeer peer(withTopicSet(kMotion));
         Cfg cfg;
         // An empty password still gives a token when a user is named.
-        ASSERT_EQ(0u, VEK_Onvif_GetEventProperties(peer.url().c_str(), user, "", &cfg.cfg));
+        ASSERT_EQ(VEK_ONVIF_OK,
+                  VEK_Onvif_GetEventProperties(peer.url().c_str(), user, "", &cfg.cfg));
         std::string body = peer.lastBody();
         EXPECT_EQ("http://www.onvif.org/ver10/events/wsdl/EventPortType/GetEventPropertiesRequest",
                   vektest::elementText(body, "Action"));
@@ -187,14 +188,15 @@ TEST(Request, AddressingAndSecurityHeaders)
 void discoverOne(OnvifAlarmCfg *cfg)
 {
     vektest::LoopbackPeer peer(withTopicSet(kMotion));
-    ASSERT_EQ(0u, VEK_Onvif_GetEventProperties(peer.url().c_str(), "", "", cfg));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_GetEventProperties(peer.url().c_str(), "", "", cfg));
     ASSERT_EQ(1u, cfg->PropeAlarmCount);
 }
 
 TEST(Failures, BadArgumentsEmptyTheConfiguration)
 {
     vektest::LogCapture log;
-    EXPECT_EQ(102u, VEK_Onvif_GetEventProperties("http://127.0.0.1:1/", "", "", nullptr));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_GetEventProperties("http://127.0.0.1:1/", "", "", nullptr));
     EXPECT_TRUE(log.has(kLevelError, 112, kFunc, "Invalid input Param."));
 
     uint32_t before = VEK_PLAT_GetLiveBlocks();
@@ -208,7 +210,8 @@ TEST(Failures, BadArgumentsEmptyTheConfiguration)
         Cfg cfg;
         discoverOne(&cfg.cfg);
         log.clear();
-        EXPECT_EQ(102u, VEK_Onvif_GetEventProperties(c.url, c.user, c.password, &cfg.cfg));
+        EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+                  VEK_Onvif_GetEventProperties(c.url, c.user, c.password, &cfg.cfg));
         EXPECT_TRUE(log.has(kLevelError, 112, kFunc, "Invalid input Param."));
         EXPECT_EQ(0u, cfg.cfg.PropeAlarmCount);
         EXPECT_EQ(nullptr, cfg.cfg.pstPropeAlarmInfo);
@@ -246,7 +249,7 @@ TEST(Failures, ExchangeFailures)
         vektest::LogCapture log;
         Cfg cfg;
         discoverOne(&cfg.cfg);
-        EXPECT_EQ(100u, VEK_Onvif_GetEventProperties(url.c_str(), "", "", &cfg.cfg));
+        EXPECT_EQ(VEK_ONVIF_ERR_SOAP, VEK_Onvif_GetEventProperties(url.c_str(), "", "", &cfg.cfg));
         EXPECT_TRUE(log.has(kLevelError, 112, kFunc,
                             "Failed to get device event information, url:" + url + "."));
         expectTemplates({}, cfg.cfg);
@@ -274,7 +277,7 @@ TEST(Failures, AnswersWithoutUsableTopics)
         vektest::LogCapture log;
         Cfg cfg;
         discoverOne(&cfg.cfg);
-        EXPECT_EQ(0u, VEK_Onvif_GetEventProperties(peer.url().c_str(), "", "", &cfg.cfg));
+        EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_GetEventProperties(peer.url().c_str(), "", "", &cfg.cfg));
         EXPECT_TRUE(log.hasText(c.log));
         expectTemplates({}, cfg.cfg);
     }
@@ -290,7 +293,7 @@ TEST(Failures, ElementThatCannotBeCleanedIsLeftOut)
         std::string(kMotion)));
     vektest::LogCapture log;
     Cfg cfg;
-    EXPECT_EQ(0u, VEK_Onvif_GetEventProperties(peer.url().c_str(), "", "", &cfg.cfg));
+    EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_GetEventProperties(peer.url().c_str(), "", "", &cfg.cfg));
     EXPECT_TRUE(log.has(kLevelError, 112, kFunc,
                         "VEK_PUB_DeleteNodeProperty fail , ulIndex:0, errorcode is 112."));
     expectTemplates({{1, {S("Source")}, {}, {B("State")}}}, cfg.cfg);
@@ -305,18 +308,18 @@ TEST(TopicSetText, CleansJoinsAndSkips)
     std::vector<char *> elements = {&a[0], nullptr, &bad[0], &c[0]};
     char *text = nullptr;
     uint32_t before = VEK_PLAT_GetLiveBlocks();
-    ASSERT_EQ(0u, vek::assembleTopicSetText(4, elements.data(), &text));
+    ASSERT_EQ(VEK_ONVIF_OK, vek::assembleTopicSetText(4, elements.data(), &text));
     EXPECT_STREQ("<Message><VideoSource><MotionAlarm/></VideoSource><Device/></Message>", text);
     EXPECT_TRUE(log.has(kLevelError, 112, kFunc,
                         "VEK_PUB_DeleteNodeProperty fail , ulIndex:2, errorcode is 112."));
     ZU_MEM_FreeEx(reinterpret_cast<void **>(&text), __FILE__, __LINE__);
 
-    ASSERT_EQ(0u, vek::assembleTopicSetText(0, nullptr, &text));
+    ASSERT_EQ(VEK_ONVIF_OK, vek::assembleTopicSetText(0, nullptr, &text));
     EXPECT_STREQ("<Message></Message>", text);
     ZU_MEM_FreeEx(reinterpret_cast<void **>(&text), __FILE__, __LINE__);
 
     VEK_PLAT_FailAllocAfter(0);
-    EXPECT_EQ(104u, vek::assembleTopicSetText(0, nullptr, &text));
+    EXPECT_EQ(VEK_ONVIF_ERR_NOMEM, vek::assembleTopicSetText(0, nullptr, &text));
     VEK_PLAT_FailAllocAfter(-1);
     EXPECT_TRUE(log.has(kLevelError, 112, kFunc, "Failed to alloc memory."));
     EXPECT_EQ(nullptr, text);
@@ -331,7 +334,8 @@ TEST(Memory, RepeatedDiscoveriesLeakNothing)
     uint32_t before = VEK_PLAT_GetLiveBlocks();
     OnvifAlarmCfg cfg{};
     for (int round = 0; round < 4; ++round) {
-        ASSERT_EQ(0u, VEK_Onvif_GetEventProperties(peer.url().c_str(), "admin", "pw", &cfg));
+        ASSERT_EQ(VEK_ONVIF_OK,
+                  VEK_Onvif_GetEventProperties(peer.url().c_str(), "admin", "pw", &cfg));
         expectTemplates(kFullCamera, cfg);
         // The array and the item arrays of five templates, one with a Key.
         EXPECT_EQ(before + 1 + 11, VEK_PLAT_GetLiveBlocks());

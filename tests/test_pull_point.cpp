@@ -6,6 +6,7 @@
 #include <string>
 
 #include "camsim.h"
+#include "context_fixture.h"
 #include "soapH.h"
 #include "test_support.h"
 #include "vek_onvif_event.h"
@@ -15,20 +16,13 @@ namespace
 
 using vektest::LogCapture;
 
-class PullPointTest : public ::testing::Test
+class PullPointTest : public vektest::ContextFixture<>
 {
   protected:
-    void SetUp() override
-    {
-        blocks_ = VEK_PLAT_GetLiveBlocks();
-        VEK_Onvif_Event_Init(&soap_);
-        ASSERT_NE(nullptr, soap_);
-    }
     void TearDown() override
     {
         sim_.reset();
-        VEK_Onvif_Event_Destroy(&soap_);
-        EXPECT_EQ(blocks_, VEK_PLAT_GetLiveBlocks());
+        ContextFixture::TearDown();
     }
 
     void startCamera(camsim::Config config = {})
@@ -41,8 +35,9 @@ class PullPointTest : public ::testing::Test
     std::string create(const char *user = "admin", const char *password = "secret")
     {
         char *address = nullptr;
-        EXPECT_EQ(0u, VEK_Onvif_CreatePullPointSubscription(soap_, sim_->eventServiceUrl().c_str(),
-                                                            user, password, &address));
+        EXPECT_EQ(VEK_ONVIF_OK,
+                  VEK_Onvif_CreatePullPointSubscription(soap_, sim_->eventServiceUrl().c_str(),
+                                                        user, password, &address));
         std::string text = address != nullptr ? address : "";
         ZU_MEM_FreeEx(reinterpret_cast<void **>(&address), "test", __LINE__);
         return text;
@@ -56,12 +51,10 @@ class PullPointTest : public ::testing::Test
                                                                          "State", state));
     }
 
-    struct soap *soap_ = nullptr;
     std::unique_ptr<camsim::CameraSim> sim_;
     vektest::MotionConfig motion_;
     OnvifAlarmCfg &cfg_ = motion_.cfg;
     OnvifAlarmInputList &inputs_ = motion_.inputs;
-    uint32_t blocks_ = 0;
 };
 
 TEST_F(PullPointTest, CreateAndPullSeries)
@@ -84,8 +77,8 @@ TEST_F(PullPointTest, CreateAndPullSeries)
     // One context for the whole series; each pull asks for one message.
     for (int expectedType : expected) {
         OnvifPullResult result{};
-        ASSERT_EQ(0u, VEK_Onvif_PullMessages(soap_, address.c_str(), "admin", "secret", &inputs_,
-                                             &cfg_, &result));
+        ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_PullMessages(soap_, address.c_str(), "admin", "secret",
+                                                       &inputs_, &cfg_, &result));
         ASSERT_EQ(1u, result.ulAlarmCount);
         ASSERT_NE(nullptr, result.pstAlarmReports);
         EXPECT_EQ(expectedType, result.pstAlarmReports[0].AlarmType);
@@ -93,8 +86,8 @@ TEST_F(PullPointTest, CreateAndPullSeries)
     }
     // Nothing left: success without reports.
     OnvifPullResult empty{reinterpret_cast<OnvifAlarmReport *>(&cfg_), 9};
-    ASSERT_EQ(0u, VEK_Onvif_PullMessages(soap_, address.c_str(), "admin", "secret", &inputs_, &cfg_,
-                                         &empty));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_PullMessages(soap_, address.c_str(), "admin", "secret",
+                                                   &inputs_, &cfg_, &empty));
     EXPECT_EQ(nullptr, empty.pstAlarmReports);
     EXPECT_EQ(0u, empty.ulAlarmCount);
 
@@ -118,7 +111,8 @@ TEST_F(PullPointTest, EmptyUserNameStillCarriesAToken)
     EXPECT_TRUE(create.hasSecurity);
     EXPECT_EQ("", create.username);
     OnvifPullResult result{};
-    ASSERT_EQ(0u, VEK_Onvif_PullMessages(soap_, address.c_str(), "", "", &inputs_, &cfg_, &result));
+    ASSERT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_PullMessages(soap_, address.c_str(), "", "", &inputs_, &cfg_, &result));
     EXPECT_TRUE(sim_->requests("PullMessages").at(0).hasSecurity);
 }
 
@@ -131,8 +125,8 @@ TEST_F(PullPointTest, LongAddressIsCopiedWhole)
     EXPECT_GT(address.size(), 300u);
     EXPECT_EQ(0u, address.rfind(sim_->baseUrl() + "/onvif/pullpoint/1", 0));
     OnvifPullResult result{};
-    EXPECT_EQ(0u, VEK_Onvif_PullMessages(soap_, address.c_str(), "admin", "secret", &inputs_, &cfg_,
-                                         &result));
+    EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_PullMessages(soap_, address.c_str(), "admin", "secret",
+                                                   &inputs_, &cfg_, &result));
     EXPECT_EQ(address, sim_->requests("PullMessages").at(0).wsaTo);
 }
 
@@ -143,34 +137,38 @@ TEST_F(PullPointTest, FailuresLeaveOutValuesAlone)
     startCamera(config);
     LogCapture log;
     char *address = reinterpret_cast<char *>(&cfg_);
-    EXPECT_EQ(100u, VEK_Onvif_CreatePullPointSubscription(soap_, sim_->eventServiceUrl().c_str(),
-                                                          "admin", "secret", &address));
+    EXPECT_EQ(VEK_ONVIF_ERR_SOAP,
+              VEK_Onvif_CreatePullPointSubscription(soap_, sim_->eventServiceUrl().c_str(), "admin",
+                                                    "secret", &address));
     EXPECT_EQ(reinterpret_cast<char *>(&cfg_), address);
-    EXPECT_TRUE(log.has(4, 112, "VEK_Onvif_CreatePullPointSubscription",
+    EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_CreatePullPointSubscription",
                         "fail to get stCreatePullPointSubscriptionResponse."));
 
-    EXPECT_EQ(100u, VEK_Onvif_CreatePullPointSubscription(soap_, sim_->eventServiceUrl().c_str(),
-                                                          "admin", "wrong", &address));
+    EXPECT_EQ(VEK_ONVIF_ERR_SOAP,
+              VEK_Onvif_CreatePullPointSubscription(soap_, sim_->eventServiceUrl().c_str(), "admin",
+                                                    "wrong", &address));
     EXPECT_TRUE(
-        log.has(4, 112, "VEK_Onvif_CreatePullPointSubscription",
+        log.has(4, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_CreatePullPointSubscription",
                 "Failed to create pull point subscription, url:" + sim_->eventServiceUrl() + "."));
 
     OnvifPullResult result{};
     std::string gone = sim_->baseUrl() + "/onvif/pullpoint/42";
-    EXPECT_EQ(100u, VEK_Onvif_PullMessages(soap_, gone.c_str(), "admin", "secret", &inputs_, &cfg_,
-                                           &result));
+    EXPECT_EQ(VEK_ONVIF_ERR_SOAP, VEK_Onvif_PullMessages(soap_, gone.c_str(), "admin", "secret",
+                                                         &inputs_, &cfg_, &result));
     EXPECT_TRUE(log.hasText("Failed to VEK_Onvif_PullMessages, url:" + gone + "."));
     EXPECT_EQ(nullptr, result.pstAlarmReports);
 
     log.clear();
-    EXPECT_EQ(102u, VEK_Onvif_CreatePullPointSubscription(soap_, "", "a", "b", &address));
-    EXPECT_EQ(102u,
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_CreatePullPointSubscription(soap_, "", "a", "b", &address));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
               VEK_Onvif_CreatePullPointSubscription(nullptr, "http://x/", "a", "b", &address));
-    EXPECT_EQ(102u, VEK_Onvif_PullMessages(soap_, "http://x/", "a", "b", &inputs_, &cfg_, nullptr));
-    EXPECT_EQ(102u,
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_PullMessages(soap_, "http://x/", "a", "b", &inputs_, &cfg_, nullptr));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
               VEK_Onvif_PullMessages(soap_, "http://x/", nullptr, "b", &inputs_, &cfg_, &result));
     EXPECT_EQ(4u, log.lines().size());
-    EXPECT_TRUE(log.has(4, 112, "VEK_Onvif_PullMessages", "Invalid input Param."));
+    EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_PullMessages", "Invalid input Param."));
 }
 
 // A caller keeps one result record for all its pulls and frees what each
@@ -193,15 +191,16 @@ TEST_F(PullPointTest, FailedPullLeavesNoReportsInAReusedRecord)
     for (const Failure &failure : failures) {
         SCOPED_TRACE(failure.what);
         sim_->queueMessage(motion("true"));
-        ASSERT_EQ(0u, VEK_Onvif_PullMessages(soap_, address.c_str(), "admin", "secret", &inputs_,
-                                             &cfg_, &result));
+        ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_PullMessages(soap_, address.c_str(), "admin", "secret",
+                                                       &inputs_, &cfg_, &result));
         ASSERT_EQ(1u, result.ulAlarmCount);
         OnvifAlarmReport *handedOver = result.pstAlarmReports;
         ASSERT_NE(nullptr, handedOver);
         ZU_MEM_FreeEx(reinterpret_cast<void **>(&handedOver), "test", __LINE__);
 
-        EXPECT_EQ(100u, VEK_Onvif_PullMessages(soap_, failure.address.c_str(), "admin",
-                                               failure.password, &inputs_, &cfg_, &result));
+        EXPECT_EQ(VEK_ONVIF_ERR_SOAP,
+                  VEK_Onvif_PullMessages(soap_, failure.address.c_str(), "admin", failure.password,
+                                         &inputs_, &cfg_, &result));
         EXPECT_EQ(nullptr, result.pstAlarmReports);
         EXPECT_EQ(0u, result.ulAlarmCount);
     }
@@ -258,8 +257,8 @@ TEST_F(PullPointTest, RealMessagesFromTheCorpus)
     std::vector<int> reported;
     for (size_t i = 0; i < queued; ++i) {
         OnvifPullResult result{};
-        ASSERT_EQ(0u, VEK_Onvif_PullMessages(soap_, address.c_str(), "admin", "secret", &inputs_,
-                                             &cfg_, &result));
+        ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_PullMessages(soap_, address.c_str(), "admin", "secret",
+                                                       &inputs_, &cfg_, &result));
         for (uint32_t r = 0; r < result.ulAlarmCount; ++r) {
             reported.push_back(result.pstAlarmReports[r].AlarmType);
         }

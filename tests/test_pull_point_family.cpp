@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "camsim.h"
+#include "context_fixture.h"
 #include "reference_blocks.h"
 #include "soapH.h"
 #include "test_support.h"
@@ -51,21 +52,14 @@ std::string motion(const char *operation, const char *state, const char *source 
                                                                      "State", state));
 }
 
-class PullPointFamily : public ::testing::TestWithParam<Style>
+class PullPointFamily : public vektest::ContextFixture<::testing::TestWithParam<Style>>
 {
   protected:
-    void SetUp() override
-    {
-        blocks_ = VEK_PLAT_GetLiveBlocks();
-        VEK_Onvif_Event_Init(&soap_);
-        ASSERT_NE(nullptr, soap_);
-    }
     void TearDown() override
     {
         VEK_Onvif_PullPoint_Free(&pullPoint_);
         sim_.reset();
-        VEK_Onvif_Event_Destroy(&soap_);
-        EXPECT_EQ(blocks_, VEK_PLAT_GetLiveBlocks());
+        ContextFixture::TearDown();
     }
 
     camsim::Config config() const
@@ -124,11 +118,9 @@ class PullPointFamily : public ::testing::TestWithParam<Style>
         EXPECT_NE(std::string::npos, id.xml.find("IsReferenceParameter=\"true\"")) << id.xml;
     }
 
-    struct soap *soap_ = nullptr;
     std::unique_ptr<camsim::CameraSim> sim_;
     vektest::MotionConfig motion_;
     OnvifPullPoint pullPoint_{};
-    uint32_t blocks_ = 0;
 };
 
 TEST_P(PullPointFamily, CreateKeepsTheWholeReferenceAndTheCameraTimes)
@@ -137,7 +129,7 @@ TEST_P(PullPointFamily, CreateKeepsTheWholeReferenceAndTheCameraTimes)
     cfg.clockOffset = 3600s;
     startCamera(cfg);
     pullPoint_.ulFlags = VEK_ONVIF_PULL_INITIAL_STATES;
-    ASSERT_EQ(0u, create(90));
+    ASSERT_EQ(VEK_ONVIF_OK, create(90));
     EXPECT_EQ(sim_->baseUrl() + (GetParam().shared ? "/onvif/services" : "/onvif/pullpoint/1"),
               pullPoint_.pszAddress);
     if (GetParam().shared) {
@@ -165,8 +157,8 @@ TEST_P(PullPointFamily, CreateKeepsTheWholeReferenceAndTheCameraTimes)
 
     // No termination asked for: none sent, the camera's default applies.
     OnvifPullPoint second{};
-    ASSERT_EQ(0u, VEK_Onvif_PullPoint_Create(soap_, sim_->eventServiceUrl().c_str(), "admin",
-                                             "secret", 0, &second));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_PullPoint_Create(soap_, sim_->eventServiceUrl().c_str(),
+                                                       "admin", "secret", 0, &second));
     EXPECT_EQ(
         0u, sim_->requests("CreatePullPointSubscription")[1].body.count("InitialTerminationTime"));
     VEK_Onvif_PullPoint_Free(&second);
@@ -176,19 +168,19 @@ TEST_P(PullPointFamily, CreateKeepsTheWholeReferenceAndTheCameraTimes)
 TEST_P(PullPointFamily, BurstComesInBatchesOfTheMessageLimit)
 {
     startCamera(config());
-    ASSERT_EQ(0u, create());
+    ASSERT_EQ(VEK_ONVIF_OK, create());
     for (int i = 0; i < 50; ++i) {
         sim_->queueMessage(motion("Changed", i % 2 == 0 ? "true" : "false"));
     }
     std::vector<int> first, second, third;
-    ASSERT_EQ(0u, pull(first, 30));
-    ASSERT_EQ(0u, pull(second, 30));
+    ASSERT_EQ(VEK_ONVIF_OK, pull(first, 30));
+    ASSERT_EQ(VEK_ONVIF_OK, pull(second, 30));
     EXPECT_EQ(30u, first.size());
     EXPECT_EQ(20u, second.size());
     EXPECT_EQ(1, first.front());
     EXPECT_EQ(1001, second.back());
     // Nothing left: success without reports.
-    ASSERT_EQ(0u, pull(third, 30));
+    ASSERT_EQ(VEK_ONVIF_OK, pull(third, 30));
     EXPECT_TRUE(third.empty());
 
     auto pulls = sim_->requests("PullMessages");
@@ -208,7 +200,7 @@ TEST_P(PullPointFamily, LongPollAnswersAsSoonAsAnEventIsQueued)
     camsim::Config cfg = config();
     cfg.maxPullWait = 20s;
     startCamera(cfg);
-    ASSERT_EQ(0u, create());
+    ASSERT_EQ(VEK_ONVIF_OK, create());
     // The caller's receive time-out is shorter than the wait: the call
     // raises it for itself and gives it back.
     soap_->recv_timeout = 1;
@@ -216,7 +208,7 @@ TEST_P(PullPointFamily, LongPollAnswersAsSoonAsAnEventIsQueued)
     // Idle camera: the whole wait, then success without reports.
     std::vector<int> codes;
     auto started = Clock::now();
-    ASSERT_EQ(0u, pull(codes, 64, 2));
+    ASSERT_EQ(VEK_ONVIF_OK, pull(codes, 64, 2));
     EXPECT_GE(Clock::now() - started, 1900ms);
     EXPECT_TRUE(codes.empty());
     EXPECT_EQ(1, soap_->recv_timeout);
@@ -237,9 +229,9 @@ TEST_P(PullPointFamily, LongPollAnswersAsSoonAsAnEventIsQueued)
 TEST_P(PullPointFamily, RenewExtendsAndUnsubscribeEnds)
 {
     startCamera(config());
-    ASSERT_EQ(0u, create(30));
+    ASSERT_EQ(VEK_ONVIF_OK, create(30));
     const int64_t created = pullPoint_.s64TerminationTime;
-    ASSERT_EQ(0u, VEK_Onvif_PullPoint_Renew(soap_, &pullPoint_, "admin", "secret", 600));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_PullPoint_Renew(soap_, &pullPoint_, "admin", "secret", 600));
     EXPECT_NEAR(created + 570, pullPoint_.s64TerminationTime, 2);
     auto renews = sim_->requests("Renew");
     ASSERT_EQ(1u, renews.size());
@@ -250,7 +242,7 @@ TEST_P(PullPointFamily, RenewExtendsAndUnsubscribeEnds)
     ASSERT_EQ(1u, sim_->subscriptions().size());
     EXPECT_EQ(1, sim_->subscriptions()[0].renewCount);
 
-    ASSERT_EQ(0u, VEK_Onvif_PullPoint_Unsubscribe(soap_, &pullPoint_, "admin", "secret"));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_PullPoint_Unsubscribe(soap_, &pullPoint_, "admin", "secret"));
     auto unsubscribes = sim_->requests("Unsubscribe");
     ASSERT_EQ(1u, unsubscribes.size());
     EXPECT_EQ("http://docs.oasis-open.org/wsn/bw-2/SubscriptionManager/UnsubscribeRequest",
@@ -260,23 +252,24 @@ TEST_P(PullPointFamily, RenewExtendsAndUnsubscribeEnds)
     // The record stays until freed; the camera no longer knows it.
     ASSERT_NE(nullptr, pullPoint_.pszAddress);
     std::vector<int> codes;
-    EXPECT_EQ(112u, pull(codes));
+    EXPECT_EQ(VEK_ONVIF_ERR_FAIL, pull(codes));
 }
 
 TEST_P(PullPointFamily, ExpiredPullPointIsReportedGoneAndReplaced)
 {
     startCamera(config());
-    ASSERT_EQ(0u, create(1));
+    ASSERT_EQ(VEK_ONVIF_OK, create(1));
     std::this_thread::sleep_for(1200ms);
     std::vector<int> codes;
-    EXPECT_EQ(112u, pull(codes));
-    EXPECT_EQ(112u, VEK_Onvif_PullPoint_Renew(soap_, &pullPoint_, "admin", "secret", 60));
+    EXPECT_EQ(VEK_ONVIF_ERR_FAIL, pull(codes));
+    EXPECT_EQ(VEK_ONVIF_ERR_FAIL,
+              VEK_Onvif_PullPoint_Renew(soap_, &pullPoint_, "admin", "secret", 60));
     EXPECT_TRUE(sim_->subscriptions().empty());
 
     VEK_Onvif_PullPoint_Free(&pullPoint_);
-    ASSERT_EQ(0u, create());
+    ASSERT_EQ(VEK_ONVIF_OK, create());
     sim_->queueMessage(motion("Changed", "true"));
-    ASSERT_EQ(0u, pull(codes));
+    ASSERT_EQ(VEK_ONVIF_OK, pull(codes));
     EXPECT_EQ(std::vector<int>{1}, codes);
 }
 
@@ -308,14 +301,14 @@ TEST_P(PullPointFamily, InitialStatesOnlyWithTheFlag)
                                camsim::makeSimpleMessage("2026-12-10T01:00:00Z", "Changed",
                                                          "Source", "vs2", "State", "false"));
         pullPoint_.ulFlags = c.flags;
-        ASSERT_EQ(0u, create());
+        ASSERT_EQ(VEK_ONVIF_OK, create());
         std::vector<int> codes;
-        ASSERT_EQ(0u, pull(codes));
+        ASSERT_EQ(VEK_ONVIF_OK, pull(codes));
         EXPECT_EQ(c.atStart, codes);
 
         // A change to vs2 is always reported, and becomes its state.
         sim_->queueMessage(motion("Changed", "true", "vs2"));
-        ASSERT_EQ(0u, pull(codes));
+        ASSERT_EQ(VEK_ONVIF_OK, pull(codes));
         EXPECT_EQ(std::vector<int>{1}, codes);
 
         ASSERT_EQ(
@@ -328,7 +321,7 @@ TEST_P(PullPointFamily, InitialStatesOnlyWithTheFlag)
         EXPECT_EQ(syncs[0].wsaAction, syncs[0].httpAction);
         expectReferenceHeader(syncs[0]);
         EXPECT_EQ(2u, sim_->queuedMessages());
-        ASSERT_EQ(0u, pull(codes));
+        ASSERT_EQ(VEK_ONVIF_OK, pull(codes));
         std::vector<int> expected = c.afterSynchronization;
         if (!expected.empty()) {
             expected = {1, 1}; // vs1 still active, vs2 now active
@@ -346,29 +339,20 @@ INSTANTIATE_TEST_SUITE_P(Styles, PullPointFamily, ::testing::ValuesIn(kStyles),
 
 // ---- One style is enough for what follows --------------------------------
 
-class PullPointFamilyEdges : public ::testing::Test
+class PullPointFamilyEdges : public vektest::ContextFixture<>
 {
   protected:
-    void SetUp() override
-    {
-        blocks_ = VEK_PLAT_GetLiveBlocks();
-        VEK_Onvif_Event_Init(&soap_);
-        ASSERT_NE(nullptr, soap_);
-    }
     void TearDown() override
     {
         VEK_PLAT_FailAllocAfter(-1);
         VEK_Onvif_PullPoint_Free(&pullPoint_);
         sim_.reset();
-        VEK_Onvif_Event_Destroy(&soap_);
-        EXPECT_EQ(blocks_, VEK_PLAT_GetLiveBlocks());
+        ContextFixture::TearDown();
     }
 
-    struct soap *soap_ = nullptr;
     std::unique_ptr<camsim::CameraSim> sim_;
     vektest::MotionConfig motion_;
     OnvifPullPoint pullPoint_{};
-    uint32_t blocks_ = 0;
 };
 
 // A camera whose reference parameters are several elements, hundreds of
@@ -405,8 +389,8 @@ TEST_F(PullPointFamilyEdges, SeveralLongReferenceParametersGoBackAsBlocks)
     };
     sim_ = std::make_unique<camsim::CameraSim>(config);
     sim_->start();
-    ASSERT_EQ(0u, VEK_Onvif_PullPoint_Create(soap_, sim_->eventServiceUrl().c_str(), "admin",
-                                             "secret", 60, &pullPoint_));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_PullPoint_Create(soap_, sim_->eventServiceUrl().c_str(),
+                                                       "admin", "secret", 60, &pullPoint_));
     EXPECT_EQ(sim_->baseUrl() + "/onvif/services", pullPoint_.pszAddress);
     ASSERT_NE(nullptr, pullPoint_.pszReference);
     EXPECT_GT(std::strlen(pullPoint_.pszReference), 400u);
@@ -416,8 +400,8 @@ TEST_F(PullPointFamilyEdges, SeveralLongReferenceParametersGoBackAsBlocks)
                 2);
 
     OnvifPullResult result{};
-    ASSERT_EQ(0u, VEK_Onvif_PullPoint_Pull(soap_, &pullPoint_, "admin", "secret", 1, 0,
-                                           &motion_.inputs, &motion_.cfg, &result));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_PullPoint_Pull(soap_, &pullPoint_, "admin", "secret", 1, 0,
+                                                     &motion_.inputs, &motion_.cfg, &result));
     EXPECT_EQ(nullptr, result.pstAlarmReports);
     auto pulls = sim_->requests("PullMessages");
     ASSERT_EQ(1u, pulls.size());
@@ -440,8 +424,8 @@ TEST_F(PullPointFamilyEdges, InvalidArgumentsAndFailuresTellApart)
 {
     sim_ = std::make_unique<camsim::CameraSim>();
     sim_->start();
-    ASSERT_EQ(0u, VEK_Onvif_PullPoint_Create(soap_, sim_->eventServiceUrl().c_str(), "admin",
-                                             "secret", 60, &pullPoint_));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_PullPoint_Create(soap_, sim_->eventServiceUrl().c_str(),
+                                                       "admin", "secret", 60, &pullPoint_));
     struct Case {
         const char *what;
         uint32_t limit;
@@ -457,19 +441,23 @@ TEST_F(PullPointFamilyEdges, InvalidArgumentsAndFailuresTellApart)
     for (const Case &c : invalid) {
         SCOPED_TRACE(c.what);
         OnvifPullResult result{reinterpret_cast<OnvifAlarmReport *>(&pullPoint_), 7};
-        EXPECT_EQ(102u, VEK_Onvif_PullPoint_Pull(soap_, &pullPoint_, "admin", "secret", c.limit,
-                                                 c.timeout, &motion_.inputs, &motion_.cfg,
-                                                 c.nullResult ? nullptr : &result));
+        EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+                  VEK_Onvif_PullPoint_Pull(soap_, &pullPoint_, "admin", "secret", c.limit,
+                                           c.timeout, &motion_.inputs, &motion_.cfg,
+                                           c.nullResult ? nullptr : &result));
         if (!c.nullResult) {
             EXPECT_EQ(nullptr, result.pstAlarmReports);
             EXPECT_EQ(0u, result.ulAlarmCount);
         }
     }
     OnvifPullPoint empty{};
-    EXPECT_EQ(102u, VEK_Onvif_PullPoint_Renew(soap_, &empty, "admin", "secret", 60));
-    EXPECT_EQ(102u, VEK_Onvif_PullPoint_Unsubscribe(soap_, nullptr, "admin", "secret"));
-    EXPECT_EQ(102u, VEK_Onvif_PullPoint_SetSynchronizationPoint(nullptr, &pullPoint_, "a", "b"));
-    EXPECT_EQ(102u, VEK_Onvif_PullPoint_Create(soap_, "", "admin", "secret", 60, &empty));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_PullPoint_Renew(soap_, &empty, "admin", "secret", 60));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_PullPoint_Unsubscribe(soap_, nullptr, "admin", "secret"));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_PullPoint_SetSynchronizationPoint(nullptr, &pullPoint_, "a", "b"));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM,
+              VEK_Onvif_PullPoint_Create(soap_, "", "admin", "secret", 60, &empty));
     VEK_Onvif_PullPoint_Free(nullptr);
     VEK_Onvif_PullPoint_Free(&empty);
 
@@ -481,9 +469,10 @@ TEST_F(PullPointFamilyEdges, InvalidArgumentsAndFailuresTellApart)
         uint32_t expected;
     };
     const Failure failures[] = {
-        {"unknown pull point", sim_->baseUrl() + "/onvif/pullpoint/42", "secret", 112},
-        {"HTTP 404", sim_->baseUrl() + "/no/such/path", "secret", 112},
-        {"refused credentials", pullPoint_.pszAddress, "wrong", 100},
+        {"unknown pull point", sim_->baseUrl() + "/onvif/pullpoint/42", "secret",
+         VEK_ONVIF_ERR_FAIL},
+        {"HTTP 404", sim_->baseUrl() + "/no/such/path", "secret", VEK_ONVIF_ERR_FAIL},
+        {"refused credentials", pullPoint_.pszAddress, "wrong", VEK_ONVIF_ERR_SOAP},
     };
     for (const Failure &f : failures) {
         SCOPED_TRACE(f.what);
@@ -495,8 +484,9 @@ TEST_F(PullPointFamilyEdges, InvalidArgumentsAndFailuresTellApart)
     }
     sim_->stop();
     OnvifPullResult result{};
-    EXPECT_EQ(100u, VEK_Onvif_PullPoint_Pull(soap_, &pullPoint_, "admin", "secret", 1, 0,
-                                             &motion_.inputs, &motion_.cfg, &result));
+    EXPECT_EQ(VEK_ONVIF_ERR_SOAP,
+              VEK_Onvif_PullPoint_Pull(soap_, &pullPoint_, "admin", "secret", 1, 0, &motion_.inputs,
+                                       &motion_.cfg, &result));
 }
 
 // How the stored reference is cut into marked header blocks: only
@@ -546,7 +536,7 @@ TEST_F(PullPointFamilyEdges, AllocationFailureAtEachStepLeavesNothing)
         VEK_PLAT_FailAllocAfter(-1);
         created = code == VEK_ONVIF_OK;
         if (!created) {
-            EXPECT_EQ(104u, code);
+            EXPECT_EQ(VEK_ONVIF_ERR_NOMEM, code);
             EXPECT_EQ(before, VEK_PLAT_GetLiveBlocks());
             EXPECT_EQ(nullptr, pullPoint_.pszAddress);
         }
@@ -564,7 +554,7 @@ TEST_F(PullPointFamilyEdges, AllocationFailureAtEachStepLeavesNothing)
         uint32_t code = VEK_Onvif_PullPoint_Pull(soap_, &pullPoint_, "admin", "secret", 8, 0,
                                                  &motion_.inputs, &motion_.cfg, &result);
         VEK_PLAT_FailAllocAfter(-1);
-        EXPECT_EQ(0u, code);
+        EXPECT_EQ(VEK_ONVIF_OK, code);
         reported = result.ulAlarmCount == 1;
         if (reported) {
             ZU_MEM_FreeEx(reinterpret_cast<void **>(&result.pstAlarmReports), "test", __LINE__);
@@ -577,10 +567,10 @@ TEST_F(PullPointFamilyEdges, AllocationFailureAtEachStepLeavesNothing)
     // The other steps allocate nothing on the platform heap: with every
     // allocation failing they still work.
     VEK_PLAT_FailAllocAfter(0);
-    EXPECT_EQ(0u, VEK_Onvif_PullPoint_Renew(soap_, &pullPoint_, "admin", "secret", 60));
-    EXPECT_EQ(0u,
+    EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_PullPoint_Renew(soap_, &pullPoint_, "admin", "secret", 60));
+    EXPECT_EQ(VEK_ONVIF_OK,
               VEK_Onvif_PullPoint_SetSynchronizationPoint(soap_, &pullPoint_, "admin", "secret"));
-    EXPECT_EQ(0u, VEK_Onvif_PullPoint_Unsubscribe(soap_, &pullPoint_, "admin", "secret"));
+    EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_PullPoint_Unsubscribe(soap_, &pullPoint_, "admin", "secret"));
     VEK_PLAT_FailAllocAfter(-1);
 }
 

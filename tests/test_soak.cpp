@@ -136,8 +136,8 @@ TEST(Soak, RecorderLoopAgainstTheSimulator)
     std::string consumer;
     auto subscribe = [&] {
         sub = OnvifSubInfo{};
-        ASSERT_EQ(0u, VEK_Onvif_Subscribe(access.szEventUrl, VEK_ONVIF_SCOPE_COMMON, &access, &caps,
-                                          &listenFd, &sub));
+        ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_Subscribe(access.szEventUrl, VEK_ONVIF_SCOPE_COMMON,
+                                                    &access, &caps, &listenFd, &sub));
         auto subscriptions = sim.subscriptions();
         ASSERT_FALSE(subscriptions.empty());
         consumer = subscriptions.back().consumerAddress;
@@ -170,20 +170,21 @@ TEST(Soak, RecorderLoopAgainstTheSimulator)
     while (Clock::now() < end && !HasFatalFailure()) {
         const auto now = Clock::now();
         if (now >= nextDiscovery) {
-            ASSERT_EQ(0u, VEK_Onvif_GetEventProperties(eventUrl.c_str(), "admin", "secret", &cfg));
+            ASSERT_EQ(VEK_ONVIF_OK,
+                      VEK_Onvif_GetEventProperties(eventUrl.c_str(), "admin", "secret", &cfg));
             ASSERT_GT(cfg.PropeAlarmCount, 0u);
             ++discoveries;
             nextDiscovery = now + std::chrono::seconds(10);
         }
         if (now >= nextRenew) {
-            EXPECT_EQ(0u,
+            EXPECT_EQ(VEK_ONVIF_OK,
                       VEK_Onvif_Renew(sub.szCommonSubAddr, sub.szCommonSubRef, "admin", "secret"));
             ++renewals;
             nextRenew = now + std::chrono::seconds(3);
         }
         if (now >= nextResubscribe) {
-            ASSERT_EQ(0u, VEK_Onvif_Unsubscribe(&listenFd, "admin", "secret",
-                                                VEK_ONVIF_SCOPE_COMMON, &sub));
+            ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_Unsubscribe(&listenFd, "admin", "secret",
+                                                          VEK_ONVIF_SCOPE_COMMON, &sub));
             subscribe();
             ++resubscriptions;
             nextResubscribe = now + std::chrono::seconds(15);
@@ -230,7 +231,7 @@ TEST(Soak, RecorderLoopAgainstTheSimulator)
     const int descriptorsEnd = vektest::openDescriptorCount();
     const long residentEnd = residentKiB();
 
-    EXPECT_EQ(0u,
+    EXPECT_EQ(VEK_ONVIF_OK,
               VEK_Onvif_Unsubscribe(&listenFd, "admin", "secret", VEK_ONVIF_SCOPE_COMMON, &sub));
     VEK_Onvif_Event_FreePropeAlarm(&cfg);
     sim.stop();

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "soapH.h"
@@ -58,6 +59,20 @@ struct DigestCase {
     std::string message;
     const char *digest;
 };
+
+// The status numbers are part of the interface: recorders store them and compare them as
+// numbers, so a renumbering must be a deliberate change of this test.
+TEST(StatusCodes, NumbersAreFixed)
+{
+    const std::pair<uint32_t, uint32_t> codes[] = {
+        {VEK_ONVIF_OK, 0},         {VEK_ONVIF_ERR_SHA1, 1},    {VEK_ONVIF_ERR_SOAP, 100},
+        {VEK_ONVIF_ERR_NULL, 101}, {VEK_ONVIF_ERR_PARAM, 102}, {VEK_ONVIF_ERR_NOMEM, 104},
+        {VEK_ONVIF_ERR_FAIL, 112},
+    };
+    for (const auto &[named, number] : codes) {
+        EXPECT_EQ(number, named);
+    }
+}
 
 TEST(Sha1, StandardVectors)
 {
@@ -137,14 +152,14 @@ TEST(EventContext, FailuresAreLogged)
 {
     vektest::LogCapture log;
     VEK_Onvif_Event_Init(nullptr);
-    EXPECT_TRUE(log.has(4, 112, "VEK_Onvif_Event_Init", "Invalid input Param."));
+    EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_Event_Init", "Invalid input Param."));
 
     struct soap *soap = nullptr;
     VEK_PLAT_FailAllocAfter(0);
     VEK_Onvif_Event_Init(&soap);
     VEK_PLAT_FailAllocAfter(-1);
     EXPECT_EQ(nullptr, soap);
-    EXPECT_TRUE(log.has(4, 112, "VEK_Onvif_Event_Init", "Fail to malloc memory"));
+    EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_Event_Init", "Fail to malloc memory"));
 }
 
 TEST(EventContext, DestroyClosesListeningSocketUnlessTakenOut)
@@ -300,7 +315,7 @@ TEST(EventContext, DescribeErrorOfTheLastFailure)
     VEK_Onvif_Event_Init(&soap);
     ASSERT_NE(nullptr, soap);
     char text[640];
-    ASSERT_EQ(0u, VEK_Onvif_Event_DescribeError(soap, text, sizeof text));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_Event_DescribeError(soap, text, sizeof text));
     EXPECT_STREQ("", text);
 
     // Through an operation: the platform's line carries the details with
@@ -328,7 +343,7 @@ TEST(EventContext, DescribeErrorOfTheLastFailure)
     _ns7__RenewResponse response;
     request.TerminationTime = soap_strdup(soap, "PT1M");
     ASSERT_EQ(SOAP_FAULT, soap_call___ns13__Renew(soap, url.c_str(), nullptr, &request, &response));
-    ASSERT_EQ(0u, VEK_Onvif_Event_DescribeError(soap, text, sizeof text));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_Event_DescribeError(soap, text, sizeof text));
     std::string described = text;
     EXPECT_EQ(0u, described.find("error " + std::to_string(SOAP_FAULT) + " | ")) << described;
     EXPECT_NE(std::string::npos, described.find("Busy]")) << described;
@@ -337,7 +352,7 @@ TEST(EventContext, DescribeErrorOfTheLastFailure)
     EXPECT_EQ(described.size() - 11, described.rfind(" | HTTP 500")) << described;
 
     char small[9];
-    ASSERT_EQ(0u, VEK_Onvif_Event_DescribeError(soap, small, sizeof small));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_Event_DescribeError(soap, small, sizeof small));
     EXPECT_EQ(described.substr(0, 8), small);
 
     vektest::LogCapture log;
@@ -403,9 +418,9 @@ std::string sendRenew(const char *user, const char *password, uint32_t action = 
     EXPECT_NE(nullptr, soap);
     std::string url = peer.url("/onvif/subscription/1");
     if (user != nullptr) {
-        EXPECT_EQ(0u, VEK_Onvif_EncryptHeader(user, password, soap));
+        EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_EncryptHeader(user, password, soap));
     }
-    EXPECT_EQ(0u, VEK_Onvif_HeaderEnc(action, url.c_str(), soap));
+    EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_HeaderEnc(action, url.c_str(), soap));
     _ns7__Renew request;
     _ns7__RenewResponse response;
     request.TerminationTime = soap_strdup(soap, "PT1M");
@@ -457,7 +472,7 @@ TEST(Headers, EmptyPasswordDigestsNonceAndCreatedAlone)
 {
     unsigned char nonce[16] = {'a', 'b'};
     unsigned char withEmpty[20];
-    ASSERT_EQ(0u, __Onvif_CalcDigest("2026-01-01T00:00:00Z", nonce, 16, "", withEmpty));
+    ASSERT_EQ(VEK_ONVIF_OK, __Onvif_CalcDigest("2026-01-01T00:00:00Z", nonce, 16, "", withEmpty));
     SHA1State state;
     SHA1Reset(&state);
     SHA1Input(nonce, 16, &state);
@@ -465,16 +480,16 @@ TEST(Headers, EmptyPasswordDigestsNonceAndCreatedAlone)
     unsigned char expected[20];
     SHA1ResultOut(&state, expected);
     EXPECT_EQ(0, std::memcmp(expected, withEmpty, 20));
-    EXPECT_EQ(102u, __Onvif_CalcDigest(nullptr, nonce, 16, "", withEmpty));
-    EXPECT_EQ(102u, __Onvif_CalcDigest("x", nonce, 16, nullptr, withEmpty));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, __Onvif_CalcDigest(nullptr, nonce, 16, "", withEmpty));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, __Onvif_CalcDigest("x", nonce, 16, nullptr, withEmpty));
 }
 
 TEST(Headers, NonceCounterPart)
 {
     char a[16];
     char b[16];
-    ASSERT_EQ(0u, __Onvif_CalcNonce(a));
-    ASSERT_EQ(0u, __Onvif_CalcNonce(b));
+    ASSERT_EQ(VEK_ONVIF_OK, __Onvif_CalcNonce(a));
+    ASSERT_EQ(VEK_ONVIF_OK, __Onvif_CalcNonce(b));
     EXPECT_EQ(15u, std::strlen(a));
     for (char c : std::string(a)) {
         EXPECT_TRUE(std::isxdigit(static_cast<unsigned char>(c)) && !std::isupper(c)) << a;
@@ -487,21 +502,21 @@ TEST(Headers, NonceCounterPart)
         __Onvif_CalcNonce(b);
     }
     EXPECT_EQ(std::string(a + 8, 4), std::string(b + 8, 4)); // wrapped around
-    EXPECT_EQ(102u, __Onvif_CalcNonce(nullptr));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, __Onvif_CalcNonce(nullptr));
 }
 
 TEST(Headers, SecondCallReusesRecordsAndReplacesTexts)
 {
     struct soap *soap = nullptr;
     VEK_Onvif_Event_Init(&soap);
-    ASSERT_EQ(0u, VEK_Onvif_EncryptHeader("one", "p1", soap));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_EncryptHeader("one", "p1", soap));
     SOAP_ENV__Header *header = soap->header;
     _wsse__UsernameToken *token = header->wsse__Security->UsernameToken;
     std::string firstNonce = token->Nonce;
-    ASSERT_EQ(0u, VEK_Onvif_HeaderEnc(0, "http://a/", soap));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_HeaderEnc(0, "http://a/", soap));
     wsa5__EndpointReferenceType *replyTo = header->wsa5__ReplyTo;
-    ASSERT_EQ(0u, VEK_Onvif_EncryptHeader("two", "p2", soap));
-    ASSERT_EQ(0u, VEK_Onvif_HeaderEnc(6, "http://b/", soap));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_EncryptHeader("two", "p2", soap));
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_HeaderEnc(6, "http://b/", soap));
     EXPECT_EQ(header, soap->header);
     EXPECT_EQ(token, header->wsse__Security->UsernameToken);
     EXPECT_EQ(replyTo, header->wsa5__ReplyTo);
@@ -519,29 +534,29 @@ TEST(Headers, FailureRows)
     struct soap *soap = nullptr;
     VEK_Onvif_Event_Init(&soap);
 
-    EXPECT_EQ(102u, VEK_Onvif_HeaderEnc(1, "", soap));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_HeaderEnc(1, "", soap));
     EXPECT_EQ(nullptr, soap->header); // nothing allocated for an empty URL
-    EXPECT_EQ(102u, VEK_Onvif_HeaderEnc(1, nullptr, soap));
-    EXPECT_EQ(102u, VEK_Onvif_HeaderEnc(1, "http://a/", nullptr));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_HeaderEnc(1, nullptr, soap));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_HeaderEnc(1, "http://a/", nullptr));
     EXPECT_EQ(3u, log.lines().size());
-    EXPECT_TRUE(log.has(4, 112, "VEK_Onvif_HeaderEnc", "Invalid input Param."));
+    EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_HeaderEnc", "Invalid input Param."));
 
     log.clear();
-    EXPECT_EQ(102u, VEK_Onvif_HeaderEnc(7, "http://a/", soap));
-    EXPECT_TRUE(log.has(4, 112, "VEK_Onvif_HeaderEnc", "Invalid input Param."));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_HeaderEnc(7, "http://a/", soap));
+    EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_HeaderEnc", "Invalid input Param."));
     ASSERT_NE(nullptr, soap->header);
     EXPECT_STREQ("http://a/", soap->header->wsa5__To); // set before the index check
     EXPECT_NE(nullptr, soap->header->wsa5__MessageID);
     EXPECT_EQ(nullptr, soap->header->wsa5__Action);
 
     log.clear();
-    EXPECT_EQ(102u, VEK_Onvif_EncryptHeader(nullptr, "p", soap));
-    EXPECT_EQ(102u, VEK_Onvif_EncryptHeader("u", nullptr, soap));
-    EXPECT_EQ(102u, VEK_Onvif_EncryptHeader("u", "p", nullptr));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_EncryptHeader(nullptr, "p", soap));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_EncryptHeader("u", nullptr, soap));
+    EXPECT_EQ(VEK_ONVIF_ERR_PARAM, VEK_Onvif_EncryptHeader("u", "p", nullptr));
     ASSERT_EQ(3u, log.lines().size());
     EXPECT_EQ("vek_wsseapi_event", log.lines()[0].file);
-    EXPECT_TRUE(log.has(4, 112, "VEK_Onvif_EncryptHeader", "Invalid input Param."));
-    EXPECT_EQ(0u, VEK_Onvif_EncryptHeader("", "", soap)); // empty texts are accepted
+    EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_EncryptHeader", "Invalid input Param."));
+    EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_EncryptHeader("", "", soap)); // empty texts are accepted
     VEK_Onvif_Event_Destroy(&soap);
 }
 

@@ -17,57 +17,6 @@
 namespace vektest
 {
 
-LogCapture::LogCapture()
-{
-    VEK_PLAT_SetLogSink(&LogCapture::sink, this);
-}
-
-LogCapture::~LogCapture()
-{
-    VEK_PLAT_SetLogSink(nullptr, nullptr);
-}
-
-void LogCapture::sink(int32_t level, uint32_t code, const char *file, const char *func,
-                      const char *text, void *user)
-{
-    auto *self = static_cast<LogCapture *>(user);
-    std::lock_guard<std::mutex> guard(self->lock_);
-    self->lines_.push_back({level, code, file, func, text});
-}
-
-std::vector<LogLine> LogCapture::lines() const
-{
-    std::lock_guard<std::mutex> guard(lock_);
-    return lines_;
-}
-
-bool LogCapture::has(int32_t level, uint32_t code, const std::string &func,
-                     const std::string &text) const
-{
-    for (const LogLine &line : lines()) {
-        if (line.level == level && line.code == code && line.func == func && line.text == text) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool LogCapture::hasText(const std::string &fragment) const
-{
-    for (const LogLine &line : lines()) {
-        if (line.text.find(fragment) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
-void LogCapture::clear()
-{
-    std::lock_guard<std::mutex> guard(lock_);
-    lines_.clear();
-}
-
 int openDescriptorCount()
 {
     int count = 0;

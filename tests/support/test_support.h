@@ -11,6 +11,7 @@
 
 #include "fixture_files.h"
 #include "fixture_motion.h"
+#include "log_capture.h"
 #include "vek_onvif_event.h"
 #include "vek_platform_ctl.h"
 
@@ -34,37 +35,9 @@ constexpr double kSanitizerSlowdown = 4.0;
 constexpr double kSanitizerSlowdown = 1.0;
 #endif
 
-struct LogLine {
-    int32_t level;
-    uint32_t code;
-    std::string file;
-    std::string func;
-    std::string text;
-};
-
-// Captures every log line while it lives; restores stderr afterwards.
-class LogCapture
-{
-  public:
-    LogCapture();
-    ~LogCapture();
-    LogCapture(const LogCapture &) = delete;
-    LogCapture &operator=(const LogCapture &) = delete;
-
-    std::vector<LogLine> lines() const;
-    // True when a line with exactly these level, code, function and text
-    // was logged.
-    bool has(int32_t level, uint32_t code, const std::string &func, const std::string &text) const;
-    // True when some line's text contains the fragment.
-    bool hasText(const std::string &fragment) const;
-    void clear();
-
-  private:
-    static void sink(int32_t level, uint32_t code, const char *file, const char *func,
-                     const char *text, void *user);
-    mutable std::mutex lock_;
-    std::vector<LogLine> lines_;
-};
+// The log capture is the tools' own (tools/log_capture), shared with onvif-events.
+using veklog::LogCapture;
+using veklog::LogLine;
 
 // Fixture files and the motion configuration come from the fixtures library.
 using vekfix::fixturePath;

@@ -77,6 +77,50 @@ std::string fingerprintOf(X509 *cert)
     return text;
 }
 
+// A random positive serial number and the validity window (already over when expired).
+void setSerialAndValidity(X509 *cert, bool expired)
+{
+    unsigned char serial[8];
+    require(RAND_bytes(serial, sizeof serial) == 1, "serial");
+    serial[0] &= 0x7f;
+    uint64_t number = 0;
+    for (unsigned char byte : serial) {
+        number = (number << 8) | byte;
+    }
+    ASN1_INTEGER_set_uint64(X509_get_serialNumber(cert), number);
+    long day = 24L * 3600;
+    X509_gmtime_adj(X509_getm_notBefore(cert), expired ? -2 * day : -3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert), expired ? -day : 2 * day);
+}
+
+// The subjectAltName value: IP: for addresses, DNS: for every other name.
+std::string alternativeNames(const std::vector<std::string> &names)
+{
+    std::string alternatives;
+    for (const std::string &entry : names) {
+        alternatives += (alternatives.empty() ? "" : ",");
+        alternatives += (isIpAddress(entry) ? "IP:" : "DNS:") + entry;
+    }
+    return alternatives;
+}
+
+void addExtensions(X509 *cert, X509 *signer, const CertOptions &options)
+{
+    X509V3_CTX context;
+    X509V3_set_ctx(&context, signer, cert, nullptr, nullptr, 0);
+    addExtension(cert, &context, NID_subject_key_identifier, "hash");
+    if (options.authority) {
+        addExtension(cert, &context, NID_basic_constraints, "critical,CA:TRUE");
+        addExtension(cert, &context, NID_key_usage, "critical,keyCertSign,cRLSign");
+    } else {
+        addExtension(cert, &context, NID_basic_constraints, "CA:FALSE");
+    }
+    std::string alternatives = alternativeNames(options.names);
+    if (!alternatives.empty()) {
+        addExtension(cert, &context, NID_subject_alt_name, alternatives);
+    }
+}
+
 } // namespace
 
 Identity makeIdentity(const CertOptions &options, const Identity *issuer)
@@ -86,17 +130,7 @@ Identity makeIdentity(const CertOptions &options, const Identity *issuer)
     CertPtr cert(X509_new());
     require(cert != nullptr, "new");
     X509_set_version(cert.get(), 2);
-    unsigned char serial[8];
-    require(RAND_bytes(serial, sizeof serial) == 1, "serial");
-    serial[0] &= 0x7f;
-    uint64_t number = 0;
-    for (unsigned char byte : serial) {
-        number = (number << 8) | byte;
-    }
-    ASN1_INTEGER_set_uint64(X509_get_serialNumber(cert.get()), number);
-    long day = 24L * 3600;
-    X509_gmtime_adj(X509_getm_notBefore(cert.get()), options.expired ? -2 * day : -3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert.get()), options.expired ? -day : 2 * day);
+    setSerialAndValidity(cert.get(), options.expired);
     require(X509_set_pubkey(cert.get(), key.get()) == 1, "public key");
     X509_NAME *name = X509_get_subject_name(cert.get());
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
@@ -114,24 +148,7 @@ Identity makeIdentity(const CertOptions &options, const Identity *issuer)
     }
     X509 *signer = issuerCert ? issuerCert.get() : cert.get();
     X509_set_issuer_name(cert.get(), X509_get_subject_name(signer));
-
-    X509V3_CTX context;
-    X509V3_set_ctx(&context, signer, cert.get(), nullptr, nullptr, 0);
-    addExtension(cert.get(), &context, NID_subject_key_identifier, "hash");
-    if (options.authority) {
-        addExtension(cert.get(), &context, NID_basic_constraints, "critical,CA:TRUE");
-        addExtension(cert.get(), &context, NID_key_usage, "critical,keyCertSign,cRLSign");
-    } else {
-        addExtension(cert.get(), &context, NID_basic_constraints, "CA:FALSE");
-    }
-    std::string alternatives;
-    for (const std::string &entry : options.names) {
-        alternatives += (alternatives.empty() ? "" : ",");
-        alternatives += (isIpAddress(entry) ? "IP:" : "DNS:") + entry;
-    }
-    if (!alternatives.empty()) {
-        addExtension(cert.get(), &context, NID_subject_alt_name, alternatives);
-    }
+    addExtensions(cert.get(), signer, options);
     EVP_PKEY *signingKey = issuerKey ? issuerKey.get() : key.get();
     require(X509_sign(cert.get(), signingKey, EVP_sha256()) > 0, "sign");
 

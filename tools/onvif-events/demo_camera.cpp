@@ -131,6 +131,119 @@ Items rule(const char *channel, const char *ruleName)
             {"Rule", ruleName}};
 }
 
+// One scripted event: what the camera sends (the key part is always empty) and the reports the
+// recorder should make of it.
+struct ScriptedEvent {
+    const char *description;
+    const char *topic;
+    const char *operation;
+    Items source;
+    Items data;
+    std::vector<ExpectedReport> expected;
+};
+
+constexpr uint32_t kBothFlags = VEK_ALARM_FLAG_NO_MASK | VEK_ALARM_FLAG_ABNORMAL_TEMPERATURE;
+
+// The demonstration's events, in the order the camera sends them.
+const ScriptedEvent kScript[] = {
+    {"motion starts on VideoSource_1",
+     "tns1:VideoSource/MotionAlarm",
+     "Changed",
+     {{"Source", "VideoSource_1"}},
+     {{"State", "true"}},
+     {{VEK_ALARM_MOTION, 1, 0, 0}}},
+    {"initial state of motion (Initialized, dropped)",
+     "tns1:VideoSource/MotionAlarm",
+     "Initialized",
+     {{"Source", "VideoSource_2"}},
+     {{"State", "false"}},
+     {}},
+    {"tampering (global scene change) on VideoSource_1",
+     "tns1:VideoSource/GlobalSceneChange/ImagingService",
+     "Changed",
+     {{"Source", "VideoSource_1"}},
+     {{"State", "true"}},
+     {{VEK_ALARM_TAMPER, 1, 0, 0}}},
+    {"line crossed on channel 2 by object 42",
+     "tns1:RuleEngine/LineDetector/Crossed",
+     "Changed",
+     rule("2", "MyLineDetectorRule"),
+     {{"ObjectId", "42"}},
+     {{VEK_ALARM_LINE_CROSSED, 2, 42, 0}}},
+    {"digital input 2 closes",
+     "tns1:Device/Trigger/DigitalInput",
+     "Changed",
+     {{"InputToken", "DigitalInput_2"}},
+     {{"LogicalState", "true"}},
+     {{VEK_ALARM_DIGITAL_INPUT, 2, 0, 0}}},
+    {"face without mask and with abnormal temperature (object 7)",
+     "tns1:RuleEngine/FaceRecognitionDetector/ObjectAttribute",
+     "Changed",
+     rule("1", "MyFaceRule"),
+     {{"ObjectId", "7"}, {"HasMask", "NoMask"}, {"TemperatureState", "AbNormal"}},
+     {{VEK_ALARM_NO_MASK, 1, 7, kBothFlags}, {VEK_ALARM_ABNORMAL_TEMPERATURE, 1, 7, kBothFlags}}},
+    {"face with mask and normal temperature (no report)",
+     "tns1:RuleEngine/FaceRecognitionDetector/ObjectAttribute",
+     "Changed",
+     rule("2", "MyFaceRule"),
+     {{"ObjectId", "8"}, {"HasMask", "Mask"}, {"TemperatureState", "Normal"}},
+     {}},
+    {"processor usage (no template matches)",
+     "tns1:Monitoring/ProcessorUsage",
+     "Changed",
+     {{"Token", "Processor"}},
+     {{"Value", "37.5"}},
+     {}},
+    {"intrusion on channel 1 (cell motion detector)",
+     "tns1:RuleEngine/CellMotionDetector/Intrusion",
+     "Changed",
+     rule("1", "MyIntrusionRule"),
+     {{"IsIntrusion", "true"}},
+     {{VEK_ALARM_OBJECTS_INSIDE, 1, 0, 0}}},
+    {"intrusion over on channel 1",
+     "tns1:RuleEngine/CellMotionDetector/Intrusion",
+     "Changed",
+     rule("1", "MyIntrusionRule"),
+     {{"IsIntrusion", "false"}},
+     {{VEK_ALARM_OBJECTS_INSIDE + VEK_ALARM_INACTIVE_OFFSET, 1, 0, 0}}},
+    {"line crossed on channel 2 (cell motion detector)",
+     "tns1:RuleEngine/CellMotionDetector/LineCross",
+     "Changed",
+     rule("2", "MyLineCrossRule"),
+     {{"IsLineCross", "true"}},
+     {{VEK_ALARM_LINE_CROSSED, 2, 0, 0}}},
+    {"people on channel 2",
+     "tns1:RuleEngine/PeopleDetector/People",
+     "Changed",
+     rule("2", "MyPeopleRule"),
+     {{"IsPeople", "true"}},
+     {{VEK_ALARM_HUMAN_SHAPE, 2, 0, 0}}},
+    {"image too blurry on VideoSource_2 (imaging service)",
+     "tns1:VideoSource/ImageTooBlurry/ImagingService",
+     "Changed",
+     {{"Source", "VideoSource_2"}},
+     {{"State", "true"}},
+     {{VEK_ALARM_IMAGE_BLURRY, 2, 0, 0}}},
+    {"motion starts on VideoSource_2",
+     "tns1:VideoSource/MotionAlarm",
+     "Changed",
+     {{"Source", "VideoSource_2"}},
+     {{"State", "true"}},
+     {{VEK_ALARM_MOTION, 2, 0, 0}}},
+    {"tampering over on VideoSource_1",
+     "tns1:VideoSource/GlobalSceneChange/ImagingService",
+     "Changed",
+     {{"Source", "VideoSource_1"}},
+     {{"State", "false"}},
+     {{VEK_ALARM_TAMPER + VEK_ALARM_INACTIVE_OFFSET, 1, 0, 0}}},
+    {"motion ends on VideoSource_1",
+     "tns1:VideoSource/MotionAlarm",
+     "Changed",
+     {{"Source", "VideoSource_1"}},
+     {{"State", "false"}},
+     {{VEK_ALARM_MOTION + VEK_ALARM_INACTIVE_OFFSET, 1, 0, 0}}},
+};
+
 } // namespace
 
 const std::string &demoTopicSet()
@@ -150,79 +263,15 @@ CameraTables demoTables()
 
 std::vector<DemoEvent> demoEvents(const std::string &t)
 {
-    auto nm = [](const char *topicText, const std::string &messageXml) {
-        return camsim::makeNotificationMessage(topicText, messageXml);
-    };
-    const uint32_t bothFlags = VEK_ALARM_FLAG_NO_MASK | VEK_ALARM_FLAG_ABNORMAL_TEMPERATURE;
-    return {
-        {"motion starts on VideoSource_1",
-         nm("tns1:VideoSource/MotionAlarm",
-            message(t, "Changed", {{"Source", "VideoSource_1"}}, {}, {{"State", "true"}})),
-         {{VEK_ALARM_MOTION, 1, 0, 0}}},
-        {"initial state of motion (Initialized, dropped)",
-         nm("tns1:VideoSource/MotionAlarm",
-            message(t, "Initialized", {{"Source", "VideoSource_2"}}, {}, {{"State", "false"}})),
-         {}},
-        {"tampering (global scene change) on VideoSource_1",
-         nm("tns1:VideoSource/GlobalSceneChange/ImagingService",
-            message(t, "Changed", {{"Source", "VideoSource_1"}}, {}, {{"State", "true"}})),
-         {{VEK_ALARM_TAMPER, 1, 0, 0}}},
-        {"line crossed on channel 2 by object 42",
-         nm("tns1:RuleEngine/LineDetector/Crossed",
-            message(t, "Changed", rule("2", "MyLineDetectorRule"), {}, {{"ObjectId", "42"}})),
-         {{VEK_ALARM_LINE_CROSSED, 2, 42, 0}}},
-        {"digital input 2 closes",
-         nm("tns1:Device/Trigger/DigitalInput",
-            message(t, "Changed", {{"InputToken", "DigitalInput_2"}}, {},
-                    {{"LogicalState", "true"}})),
-         {{VEK_ALARM_DIGITAL_INPUT, 2, 0, 0}}},
-        {"face without mask and with abnormal temperature (object 7)",
-         nm("tns1:RuleEngine/FaceRecognitionDetector/ObjectAttribute",
-            message(t, "Changed", rule("1", "MyFaceRule"), {},
-                    {{"ObjectId", "7"}, {"HasMask", "NoMask"}, {"TemperatureState", "AbNormal"}})),
-         {{VEK_ALARM_NO_MASK, 1, 7, bothFlags}, {VEK_ALARM_ABNORMAL_TEMPERATURE, 1, 7, bothFlags}}},
-        {"face with mask and normal temperature (no report)",
-         nm("tns1:RuleEngine/FaceRecognitionDetector/ObjectAttribute",
-            message(t, "Changed", rule("2", "MyFaceRule"), {},
-                    {{"ObjectId", "8"}, {"HasMask", "Mask"}, {"TemperatureState", "Normal"}})),
-         {}},
-        {"processor usage (no template matches)",
-         nm("tns1:Monitoring/ProcessorUsage",
-            message(t, "Changed", {{"Token", "Processor"}}, {}, {{"Value", "37.5"}})),
-         {}},
-        {"intrusion on channel 1 (cell motion detector)",
-         nm("tns1:RuleEngine/CellMotionDetector/Intrusion",
-            message(t, "Changed", rule("1", "MyIntrusionRule"), {}, {{"IsIntrusion", "true"}})),
-         {{VEK_ALARM_OBJECTS_INSIDE, 1, 0, 0}}},
-        {"intrusion over on channel 1",
-         nm("tns1:RuleEngine/CellMotionDetector/Intrusion",
-            message(t, "Changed", rule("1", "MyIntrusionRule"), {}, {{"IsIntrusion", "false"}})),
-         {{VEK_ALARM_OBJECTS_INSIDE + VEK_ALARM_INACTIVE_OFFSET, 1, 0, 0}}},
-        {"line crossed on channel 2 (cell motion detector)",
-         nm("tns1:RuleEngine/CellMotionDetector/LineCross",
-            message(t, "Changed", rule("2", "MyLineCrossRule"), {}, {{"IsLineCross", "true"}})),
-         {{VEK_ALARM_LINE_CROSSED, 2, 0, 0}}},
-        {"people on channel 2",
-         nm("tns1:RuleEngine/PeopleDetector/People",
-            message(t, "Changed", rule("2", "MyPeopleRule"), {}, {{"IsPeople", "true"}})),
-         {{VEK_ALARM_HUMAN_SHAPE, 2, 0, 0}}},
-        {"image too blurry on VideoSource_2 (imaging service)",
-         nm("tns1:VideoSource/ImageTooBlurry/ImagingService",
-            message(t, "Changed", {{"Source", "VideoSource_2"}}, {}, {{"State", "true"}})),
-         {{VEK_ALARM_IMAGE_BLURRY, 2, 0, 0}}},
-        {"motion starts on VideoSource_2",
-         nm("tns1:VideoSource/MotionAlarm",
-            message(t, "Changed", {{"Source", "VideoSource_2"}}, {}, {{"State", "true"}})),
-         {{VEK_ALARM_MOTION, 2, 0, 0}}},
-        {"tampering over on VideoSource_1",
-         nm("tns1:VideoSource/GlobalSceneChange/ImagingService",
-            message(t, "Changed", {{"Source", "VideoSource_1"}}, {}, {{"State", "false"}})),
-         {{VEK_ALARM_TAMPER + VEK_ALARM_INACTIVE_OFFSET, 1, 0, 0}}},
-        {"motion ends on VideoSource_1",
-         nm("tns1:VideoSource/MotionAlarm",
-            message(t, "Changed", {{"Source", "VideoSource_1"}}, {}, {{"State", "false"}})),
-         {{VEK_ALARM_MOTION + VEK_ALARM_INACTIVE_OFFSET, 1, 0, 0}}},
-    };
+    std::vector<DemoEvent> events;
+    for (const ScriptedEvent &event : kScript) {
+        events.push_back(
+            {event.description,
+             camsim::makeNotificationMessage(
+                 event.topic, message(t, event.operation, event.source, {}, event.data)),
+             event.expected});
+    }
+    return events;
 }
 
 std::string describeExpected(const std::vector<ExpectedReport> &expected)

@@ -5,10 +5,13 @@
 #include <cstddef>
 #include <string>
 
-#include "recorder.h"
+#include "log_capture.h"
 
 namespace onvif_events
 {
+
+using veklog::LogCapture;
+using veklog::LogLine;
 
 struct FailureReason {
     int httpStatus = 0;      // status of the camera's answer; 0 when none arrived

@@ -82,12 +82,8 @@ std::string watchConflict(const CLI::App &watch)
     return "";
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+void addCommonParts(CLI::App &app)
 {
-    CLI::App app{"onvif-events: receive camera alarms through the ONVIF event service, as a "
-                 "network video recorder does with libvek_onvif_event"};
     app.require_subcommand(1);
     const std::string version = std::string("onvif-events ") + VEK_ONVIF_EVENT_VERSION +
                                 " (library " + VEK_Onvif_GetVersion() + ")";
@@ -97,94 +93,147 @@ int main(int argc, char **argv)
     app.failure_message([](const CLI::App *, const CLI::Error &e) {
         return "onvif-events: " + std::string(e.what()) + " (--help shows the options)\n";
     });
+}
 
-    DemoOptions demo;
-    CLI::App *demoCommand = app.add_subcommand(
+CLI::App *addDemoCommand(CLI::App &app, DemoOptions &demo)
+{
+    CLI::App *command = app.add_subcommand(
         "demo", "Run a simulated camera on 127.0.0.1 through discovery, subscription, pushed "
                 "events, renewal, a pull point and unsubscription; exit 0 when every expected "
                 "report arrived");
-    demoCommand->add_flag("-v,--verbose", demo.verbose, "Show the library's log lines");
+    command->add_flag("-v,--verbose", demo.verbose, "Show the library's log lines");
+    command->footer(kExitStatuses);
+    return command;
+}
 
-    DiscoverOptions discover;
-    CLI::App *discoverCommand =
+CLI::App *addDiscoverCommand(CLI::App &app, DiscoverOptions &discover)
+{
+    CLI::App *command =
         app.add_subcommand("discover", "Show the alarm templates a camera's topic set gives");
-    addCameraOptions(discoverCommand, discover.camera);
-    discoverCommand->add_flag("--json", discover.json, "The templates as one JSON object");
-    discoverCommand->footer(kExitStatuses);
+    addCameraOptions(command, discover.camera);
+    command->add_flag("--json", discover.json, "The templates as one JSON object");
+    command->footer(kExitStatuses);
+    return command;
+}
 
-    WatchOptions watch;
-    CLI::App *watchCommand = app.add_subcommand(
+CLI::App *addWatchCommand(CLI::App &app, WatchOptions &watch)
+{
+    CLI::App *command = app.add_subcommand(
         "watch", "Subscribe (or pull) and print alarm reports until Ctrl-C or the duration ends");
-    addCameraOptions(watchCommand, watch.camera);
-    watchCommand->add_flag("--pull", watch.pull, "Use a pull point instead of pushed Notify");
-    watchCommand->add_option("--scope", watch.scope, "Subscriptions to make (push only)")
+    addCameraOptions(command, watch.camera);
+    command->add_flag("--pull", watch.pull, "Use a pull point instead of pushed Notify");
+    command->add_option("--scope", watch.scope, "Subscriptions to make (push only)")
         ->check(CLI::IsMember({"common", "smart", "both"}))
         ->capture_default_str();
-    watchCommand->add_option("--duration", watch.duration, "Seconds to watch (0: until Ctrl-C)")
+    command->add_option("--duration", watch.duration, "Seconds to watch (0: until Ctrl-C)")
         ->check(secondsBetween(0, kLongestDuration));
-    watchCommand->add_flag("--json", watch.json, "One JSON object per report on stdout");
-    watchCommand
+    command->add_flag("--json", watch.json, "One JSON object per report on stdout");
+    command
         ->add_option("--listen-port", watch.listenPort,
                      "First port tried for the Notify listener, 1 to 65535 (default " +
                          std::to_string(gS32AlarmDftPort) +
                          "; the library steps by 2 while a port is taken)")
         ->check(CLI::Range(1, 65535));
-    watchCommand
+    command
         ->add_option("--renew-interval", watch.renewInterval,
                      "Seconds between renewals (subscriptions end after one minute)")
         ->check(secondsBetween(1, 50))
         ->capture_default_str();
-    watchCommand->footer(std::string(kExitStatuses) +
-                         "\nA renewal that fails makes a new subscription 1, 2, 4 ... 60 s "
-                         "later; Ctrl-C ends the watch at any moment and unsubscribes (waiting "
-                         "at most 2 s for the camera).");
+    command->footer(std::string(kExitStatuses) +
+                    "\nA renewal that fails makes a new subscription 1, 2, 4 ... 60 s "
+                    "later; Ctrl-C ends the watch at any moment and unsubscribes (waiting "
+                    "at most 2 s for the camera).");
+    return command;
+}
 
-    SimOptions sim;
-    CLI::App *simCommand = app.add_subcommand(
+CLI::App *addSimCommand(CLI::App &app, SimOptions &sim)
+{
+    CLI::App *command = app.add_subcommand(
         "sim", "Serve a simulated camera on 127.0.0.1 that pushes (or queues) events to every "
                "subscriber");
-    simCommand->add_option("--port", sim.port, "Port (0: any free port)")
-        ->check(CLI::Range(0, 65535));
-    simCommand->add_option("--user", sim.user, "User name the camera accepts")
+    command->add_option("--port", sim.port, "Port (0: any free port)")->check(CLI::Range(0, 65535));
+    command->add_option("--user", sim.user, "User name the camera accepts")
         ->envname("ONVIF_USER")
         ->capture_default_str();
-    simCommand->add_option("--password", sim.password, "Password the camera accepts")
+    command->add_option("--password", sim.password, "Password the camera accepts")
         ->envname("ONVIF_PASSWORD")
         ->capture_default_str();
-    simCommand->add_flag("--no-auth", sim.noAuth, "Accept requests without credentials");
-    simCommand->add_option("--clock-offset", sim.clockOffset,
-                           "Seconds the camera's clock is ahead (negative: behind); it refuses "
-                           "a token created more than 5 s off its clock");
-    simCommand->add_flag("--http-digest", sim.httpDigest,
-                         "Require HTTP Digest authentication (401 challenge) as well");
-    simCommand
+    command->add_flag("--no-auth", sim.noAuth, "Accept requests without credentials");
+    command->add_option("--clock-offset", sim.clockOffset,
+                        "Seconds the camera's clock is ahead (negative: behind); it refuses "
+                        "a token created more than 5 s off its clock");
+    command->add_flag("--http-digest", sim.httpDigest,
+                      "Require HTTP Digest authentication (401 challenge) as well");
+    command
         ->add_option("--digest-algorithm", sim.digestAlgorithm, "Algorithm of the digest challenge")
         ->check(CLI::IsMember({"MD5", "MD5-sess", "SHA-256", "SHA-256-sess"}))
         ->capture_default_str();
-    simCommand->add_option("--topics", sim.topicsFile,
-                           "GetEventProperties answer to serve (envelope, response element or "
-                           "TopicSet content; default: the demo camera's topic set)");
-    simCommand->add_option("--events", sim.eventsFile,
-                           "XML file whose wsnt:NotificationMessage elements are the events "
-                           "(default: the demo camera's events)");
-    simCommand->add_option("--interval", sim.interval, "Seconds between pushed events")
+    command->add_option("--topics", sim.topicsFile,
+                        "GetEventProperties answer to serve (envelope, response element or "
+                        "TopicSet content; default: the demo camera's topic set)");
+    command->add_option("--events", sim.eventsFile,
+                        "XML file whose wsnt:NotificationMessage elements are the events "
+                        "(default: the demo camera's events)");
+    command->add_option("--interval", sim.interval, "Seconds between pushed events")
         ->check(secondsBetween(0, 3600))
         ->capture_default_str();
-    simCommand->add_option("--duration", sim.duration, "Seconds to serve (0: until Ctrl-C)")
+    command->add_option("--duration", sim.duration, "Seconds to serve (0: until Ctrl-C)")
         ->check(secondsBetween(0, kLongestDuration));
-    simCommand->add_flag("--tls", sim.tls,
-                         "Serve HTTPS with a self-signed certificate made at start (its "
-                         "SHA-256 fingerprint is printed)");
-    simCommand->footer(kExitStatuses);
+    command->add_flag("--tls", sim.tls,
+                      "Serve HTTPS with a self-signed certificate made at start (its "
+                      "SHA-256 fingerprint is printed)");
+    command->footer(kExitStatuses);
+    return command;
+}
 
-    FingerprintOptions fingerprint;
-    CLI::App *fingerprintCommand = app.add_subcommand(
+CLI::App *addFingerprintCommand(CLI::App &app, FingerprintOptions &fingerprint)
+{
+    CLI::App *command = app.add_subcommand(
         "fingerprint", "Print the SHA-256 fingerprint of an https:// camera's certificate, "
                        "unchecked, to compare and give to --pin");
-    fingerprintCommand->add_option("url", fingerprint.url, "https://HOST[:PORT]/PATH")->required();
-    fingerprintCommand->footer(kExitStatuses);
-    demoCommand->footer(kExitStatuses);
+    command->add_option("url", fingerprint.url, "https://HOST[:PORT]/PATH")->required();
+    command->footer(kExitStatuses);
+    return command;
+}
 
+int startDiscover(const DiscoverOptions &discover)
+{
+    if (int code = applyTrust("discover", discover.camera.url, discover.camera.trust)) {
+        return code;
+    }
+    return runDiscover(discover);
+}
+
+int startWatch(const CLI::App &command, const WatchOptions &watch)
+{
+    if (std::string conflict = watchConflict(command); !conflict.empty()) {
+        std::fprintf(stderr, "onvif-events watch: %s\n", conflict.c_str());
+        return kExitUsage;
+    }
+    if (int code = applyTrust("watch", watch.camera.url, watch.camera.trust)) {
+        return code;
+    }
+    installStopSignals();
+    return runWatch(watch);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    CLI::App app{"onvif-events: receive camera alarms through the ONVIF event service, as a "
+                 "network video recorder does with libvek_onvif_event"};
+    addCommonParts(app);
+    DemoOptions demo;
+    DiscoverOptions discover;
+    WatchOptions watch;
+    SimOptions sim;
+    FingerprintOptions fingerprint;
+    CLI::App *demoCommand = addDemoCommand(app, demo);
+    CLI::App *discoverCommand = addDiscoverCommand(app, discover);
+    CLI::App *watchCommand = addWatchCommand(app, watch);
+    addSimCommand(app, sim);
+    CLI::App *fingerprintCommand = addFingerprintCommand(app, fingerprint);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success &e) { // --help, --version
@@ -193,29 +242,17 @@ int main(int argc, char **argv)
         app.exit(e);
         return kExitUsage;
     }
-
     if (*demoCommand) {
         return runDemo(demo);
     }
     if (*discoverCommand) {
-        if (int code = applyTrust("discover", discover.camera.url, discover.camera.trust)) {
-            return code;
-        }
-        return runDiscover(discover);
+        return startDiscover(discover);
     }
     if (*fingerprintCommand) {
         return runFingerprint(fingerprint);
     }
     if (*watchCommand) {
-        if (std::string conflict = watchConflict(*watchCommand); !conflict.empty()) {
-            std::fprintf(stderr, "onvif-events watch: %s\n", conflict.c_str());
-            return kExitUsage;
-        }
-        if (int code = applyTrust("watch", watch.camera.url, watch.camera.trust)) {
-            return code;
-        }
-        installStopSignals();
-        return runWatch(watch);
+        return startWatch(*watchCommand, watch);
     }
     return runSim(sim);
 }

@@ -1,11 +1,10 @@
 // The recorder's side of one camera, driven through the library's public C interface only:
 // discovery, the push subscription with its listening socket, the pull point, and the
-// report records that come out of them. Also the log capture and the report formatting.
+// report records that come out of them.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,57 +12,6 @@
 
 namespace onvif_events
 {
-
-// One library log line as the platform's log sink received it.
-struct LogLine {
-    int32_t level = 0;
-    uint32_t code = 0;
-    std::string func;
-    std::string text;
-};
-
-// Takes over the platform's log sink for its lifetime. Lines are kept (for error diagnosis and
-// the count in summaries) and, when echo is on, printed to stderr as they come.
-class LogCapture
-{
-  public:
-    explicit LogCapture(bool echo);
-    ~LogCapture();
-    LogCapture(const LogCapture &) = delete;
-    LogCapture &operator=(const LogCapture &) = delete;
-
-    size_t count() const;
-    std::vector<LogLine> since(size_t first) const;
-    bool containsSince(size_t first, const std::string &word) const;
-
-  private:
-    static void sink(int32_t level, uint32_t code, const char *file, const char *func,
-                     const char *text, void *user);
-    bool echo_;
-    mutable std::mutex lock_;
-    std::vector<LogLine> lines_;
-};
-
-// Name of an alarm type code without its inactive offset ("motion" for 1 and 1001).
-std::string alarmName(uint32_t code);
-// True for the inactive form of a code (code + 1000).
-bool isInactive(uint32_t code);
-uint32_t baseCode(uint32_t code);
-// Short text of a status code ("0 ok", "100 SOAP exchange failed", ...).
-std::string resultText(uint32_t result);
-
-// One report as the tool prints it.
-struct ReportView {
-    std::string time; // local wall-clock time the report was received, HH:MM:SS.mmm
-    uint32_t channel = 0;
-    uint32_t code = 0; // as reported (inactive forms included)
-    int32_t objectValue = 0;
-    int32_t extensionValue = 0;
-    uint32_t flags = 0;
-};
-ReportView viewOf(const OnvifAlarmReport &report);
-std::string formatReport(const ReportView &report);
-std::string reportJson(const ReportView &report, const std::string &via);
 
 // Channel and alarm-input tables a recorder would fill from the camera's media and device
 // services.

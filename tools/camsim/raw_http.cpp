@@ -1,10 +1,6 @@
-// Client side of the simulator: raw HTTP sending, Notify building, corpus loading and the
-// WS-Security helpers.
+// Raw HTTP from the camera's side: a POST built byte by byte (chunked, without a length,
+// with odd headers) and sent over loopback at a chosen pace, and the answer read back.
 #include "camsim.h"
-#include "xml_text.h"
-
-#include <openssl/evp.h>
-#include <openssl/sha.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -15,17 +11,11 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
-#include <fstream>
-#include <random>
 #include <sstream>
-#include <stdexcept>
 #include <thread>
 
 namespace camsim
 {
-
-using detail::escapeXml;
 
 std::optional<Url> parseUrl(const std::string &url)
 {
@@ -284,176 +274,6 @@ SendResult sendRaw(const std::string &url, const std::string &bytes, const SendO
         readAnswer(fd.get(), options, deadline, result);
     }
     return result;
-}
-
-std::string makeNotificationMessage(const std::string &topic, const std::string &messageXml,
-                                    const std::string &dialect)
-{
-    return "<wsnt:NotificationMessage><wsnt:Topic Dialect=\"" + escapeXml(dialect) + "\">" +
-           escapeXml(topic) + "</wsnt:Topic><wsnt:Message>" + messageXml +
-           "</wsnt:Message></wsnt:NotificationMessage>";
-}
-
-std::string makeSimpleMessage(const std::string &utcTime, const std::string &propertyOperation,
-                              const std::string &sourceName, const std::string &sourceValue,
-                              const std::string &dataName, const std::string &dataValue)
-{
-    return "<tt:Message UtcTime=\"" + escapeXml(utcTime) + "\" PropertyOperation=\"" +
-           escapeXml(propertyOperation) + "\"><tt:Source><tt:SimpleItem Name=\"" +
-           escapeXml(sourceName) + "\" Value=\"" + escapeXml(sourceValue) +
-           "\"/></tt:Source><tt:Data><tt:SimpleItem Name=\"" + escapeXml(dataName) + "\" Value=\"" +
-           escapeXml(dataValue) + "\"/></tt:Data></tt:Message>";
-}
-
-namespace
-{
-std::string randomUuid()
-{
-    static thread_local std::mt19937_64 gen{std::random_device{}()};
-    uint64_t high = gen();
-    uint64_t low = gen();
-    char text[64];
-    std::snprintf(text, sizeof text, "urn:uuid:%08x-%04x-4%03x-%04x-%012llx",
-                  static_cast<unsigned>(high >> 32), static_cast<unsigned>((high >> 16) & 0xffff),
-                  static_cast<unsigned>(high & 0xfff),
-                  static_cast<unsigned>(0x8000 | ((low >> 48) & 0x3fff)),
-                  static_cast<unsigned long long>(low & 0xffffffffffffULL));
-    return text;
-}
-} // namespace
-
-std::string buildNotifyEnvelope(const std::vector<std::string> &notificationMessages,
-                                const std::string &to)
-{
-    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    out += std::string("<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"") + ns::kSoapEnv + "\" xmlns:wsa5=\"" +
-           ns::kWsa5 + "\" xmlns:wsa=\"" + ns::kWsa5 + "\" xmlns:wsnt=\"" + ns::kWsnt +
-           "\" xmlns:tev=\"" + ns::kTev + "\" xmlns:wstop=\"" + ns::kWstop + "\" xmlns:tt=\"" +
-           ns::kTt + "\" xmlns:tns1=\"" + ns::kTns1 + "\">";
-    out += "<SOAP-ENV:Header><wsa5:Action SOAP-ENV:mustUnderstand=\"true\">";
-    out += ns::kNotifyAction;
-    out += "</wsa5:Action><wsa5:To SOAP-ENV:mustUnderstand=\"true\">" + escapeXml(to) +
-           "</wsa5:To><wsa5:MessageID>" + randomUuid() + "</wsa5:MessageID></SOAP-ENV:Header>";
-    out += "<SOAP-ENV:Body><wsnt:Notify>";
-    for (const std::string &message : notificationMessages) {
-        out += message;
-    }
-    out += "</wsnt:Notify></SOAP-ENV:Body></SOAP-ENV:Envelope>\n";
-    return out;
-}
-
-SendResult pushNotify(const std::string &url, const std::vector<std::string> &messages,
-                      const SendOptions &options)
-{
-    return sendRaw(url, buildHttpPost(url, buildNotifyEnvelope(messages, url)), options);
-}
-
-std::vector<std::string> extractNotificationMessages(const std::string &xml)
-{
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (auto span = detail::findElement(xml, "NotificationMessage", pos)) {
-        out.push_back(xml.substr(span->begin, span->end - span->begin));
-        pos = span->end;
-    }
-    return out;
-}
-
-std::string readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("camsim: cannot read " + path);
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> loadNotificationMessages(const std::string &path,
-                                                  const std::string &topicIfBare)
-{
-    std::string text = readFile(path);
-    auto messages = extractNotificationMessages(text);
-    if (!messages.empty()) {
-        return messages;
-    }
-    auto inner = detail::findElement(text, "Message", 0);
-    if (!inner) {
-        throw std::runtime_error("camsim: no NotificationMessage or Message element in " + path);
-    }
-    return {
-        makeNotificationMessage(topicIfBare, text.substr(inner->begin, inner->end - inner->begin))};
-}
-
-std::string base64Encode(const std::string &bytes)
-{
-    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    int written = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(out.data()),
-                                  reinterpret_cast<const unsigned char *>(bytes.data()),
-                                  static_cast<int>(bytes.size()));
-    out.resize(static_cast<size_t>(written));
-    return out;
-}
-
-std::optional<std::string> base64Decode(const std::string &text)
-{
-    std::string in;
-    for (char c : text) {
-        if (!std::isspace(static_cast<unsigned char>(c))) {
-            in += c;
-        }
-    }
-    if (in.size() % 4 != 0) {
-        return std::nullopt;
-    }
-    std::string out(in.size() / 4 * 3 + 1, '\0');
-    int decoded = EVP_DecodeBlock(reinterpret_cast<unsigned char *>(out.data()),
-                                  reinterpret_cast<const unsigned char *>(in.data()),
-                                  static_cast<int>(in.size()));
-    if (decoded < 0) {
-        return std::nullopt;
-    }
-    size_t pad = 0;
-    if (!in.empty() && in.back() == '=') {
-        pad = (in.size() >= 2 && in[in.size() - 2] == '=') ? 2 : 1;
-    }
-    out.resize(static_cast<size_t>(decoded) - pad);
-    return out;
-}
-
-std::string passwordDigest(const std::string &nonceBytes, const std::string &created,
-                           const std::string &password)
-{
-    std::string input = nonceBytes + created + password;
-    unsigned char digest[SHA_DIGEST_LENGTH];
-    unsigned int length = 0;
-    EVP_Digest(input.data(), input.size(), digest, &length, EVP_sha1(), nullptr);
-    return base64Encode(std::string(reinterpret_cast<char *>(digest), length));
-}
-
-std::string securityHeader(const std::string &user, const std::string &password,
-                           const std::string &nonceBytes, const std::string &created)
-{
-    return std::string("<wsse:Security xmlns:wsse=\"") + ns::kWsse + "\" xmlns:wsu=\"" + ns::kWsu +
-           "\"><wsse:UsernameToken><wsse:Username>" + escapeXml(user) +
-           "</wsse:Username><wsse:Password Type=\"" + ns::kPasswordDigest + "\">" +
-           passwordDigest(nonceBytes, created, password) +
-           "</wsse:Password><wsse:Nonce "
-           "EncodingType=\"http://docs.oasis-open.org/wss/2004/01/"
-           "oasis-200401-wss-soap-message-security-1.0#Base64Binary\">" +
-           base64Encode(nonceBytes) + "</wsse:Nonce><wsu:Created>" + escapeXml(created) +
-           "</wsu:Created></wsse:UsernameToken></wsse:Security>";
-}
-
-std::string formatTime(std::chrono::system_clock::time_point time)
-{
-    std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
 }
 
 } // namespace camsim

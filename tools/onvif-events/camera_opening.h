@@ -1,0 +1,34 @@
+// The opening that discover and watch share: the URL's shape and the camera's reachability
+// checked, the library's log captured, the camera record made with the channel and input
+// tables, and GetEventProperties run with its failure explained.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "commands.h"
+#include "endpoint.h"
+#include "failure.h"
+#include "recorder.h"
+
+namespace onvif_events
+{
+
+// The camera as the opening leaves it. The log capture outlives the camera record.
+struct OpenedCamera {
+    Endpoint endpoint;
+    std::unique_ptr<LogCapture> logs;
+    std::unique_ptr<Camera> camera;
+};
+
+// How the opening runs the discovery request: at once, or on a worker thread that Ctrl-C can
+// leave behind (the runner then ends the process itself).
+using DiscoveryRunner = std::function<uint32_t(const std::function<uint32_t()> &)>;
+
+// kExitOk with opened filled and the templates discovered, or the exit status after saying why
+// on stderr.
+int openCamera(const char *command, const CameraOptions &options, const DiscoveryRunner &run,
+               OpenedCamera &opened);
+
+} // namespace onvif_events

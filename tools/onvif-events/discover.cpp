@@ -1,0 +1,28 @@
+// onvif-events discover: the alarm templates of a real camera's topic set.
+#include <cstdio>
+
+#include "camera_opening.h"
+#include "commands.h"
+
+namespace onvif_events
+{
+
+int runDiscover(const DiscoverOptions &discover)
+{
+    const CameraOptions &options = discover.camera;
+    OpenedCamera opened;
+    auto atOnce = [](const std::function<uint32_t()> &request) { return request(); };
+    if (int status = openCamera("discover", options, atOnce, opened); status != kExitOk) {
+        return status;
+    }
+    const Camera &camera = *opened.camera;
+    if (discover.json) {
+        std::printf("%s\n", camera.templateJson().c_str());
+    } else {
+        std::printf("%s: %u alarm templates\n%s", options.url.c_str(),
+                    camera.config().PropeAlarmCount, camera.templateTable().c_str());
+    }
+    return kExitOk;
+}
+
+} // namespace onvif_events
