@@ -8,8 +8,8 @@ struct soap;
 namespace vek
 {
 
-// HTTP 404, or a fault naming an unknown resource or an invalid argument
-// (what cameras answer for a pull point they no longer hold).
+// As saysPullPointGone (base/pull_point_gone_rule.h) reads the context's
+// failure.
 bool pullPointGone(struct soap *soap);
 
 } // namespace vek

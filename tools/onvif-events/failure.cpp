@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "pull_point_gone_rule.h"
+
 namespace onvif_events
 {
 
@@ -81,8 +83,7 @@ std::string FailureReason::text() const
 
 bool FailureReason::subscriptionGone() const
 {
-    return subcode.find("ResourceUnknown") != std::string::npos || httpStatus == 404 ||
-           httpStatus == 410;
+    return vek::saysPullPointGone(httpStatus, {subcode, reason});
 }
 
 bool FailureReason::notAuthorized() const
