@@ -128,22 +128,21 @@ std::string topicSetFor(const std::string &message, std::string &topic)
     return "<Message>" + text + "</Message>";
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+std::vector<std::filesystem::path> corpusFiles(const char *folder)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: corpus-alarm-count DIR\n");
-        return 2;
-    }
     std::vector<std::filesystem::path> files;
-    for (const auto &entry : std::filesystem::directory_iterator(argv[1])) {
+    for (const auto &entry : std::filesystem::directory_iterator(folder)) {
         if (entry.path().extension() == ".xml") {
             files.push_back(entry.path());
         }
     }
     std::sort(files.begin(), files.end());
+    return files;
+}
 
+// A loopback listening socket and the consumer address on it; -1 on failure.
+int openListener(std::string &url)
+{
     int listenFd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -153,65 +152,92 @@ int main(int argc, char **argv)
         listen(listenFd, 4) != 0 ||
         getsockname(listenFd, reinterpret_cast<sockaddr *>(&addr), &length) != 0) {
         std::perror("listen");
+        return -1;
+    }
+    url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/onvif_notify_server";
+    return listenFd;
+}
+
+// Pushes message to the listener and returns what it reported.
+OnvifAlarmReport *deliver(int listenFd, const std::string &url, const std::string &message,
+                          OnvifAlarmCfg &cfg, uint32_t &count)
+{
+    camsim::SendResult pushed;
+    std::thread camera([&] { pushed = camsim::pushNotify(url, {message}); });
+    OnvifAlarmInputList inputs{0, nullptr};
+    uint32_t connected = 0;
+    OnvifAlarmReport *reports = nullptr;
+    for (int tries = 0; connected == 0 && tries < 300; ++tries) {
+        reports = VEK_Onvif_Recv_Notify(listenFd, &cfg, &inputs,
+                                        "http://127.0.0.1/onvif/event_service", &count, &connected);
+        if (connected == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    camera.join();
+    return reports;
+}
+
+// One corpus message, translated with a template made from its own topic:
+// its line of the table; true when it gave an alarm.
+bool countMessage(int listenFd, const std::string &url, const std::string &name,
+                  std::string message)
+{
+    const size_t initialized = message.find("\"Initialized\"");
+    if (initialized != std::string::npos) {
+        message.replace(initialized, 13, "\"Changed\"");
+    }
+    std::string topic;
+    const std::string topicSet = topicSetFor(message, topic);
+    OnvifAlarmCfg cfg{};
+    VEK_Onvif_Event_ParsePropeMsg(topicSet.c_str(), &cfg);
+    const uint32_t templates = cfg.PropeAlarmCount;
+    lastLog.clear();
+    uint32_t count = 0;
+    OnvifAlarmReport *reports = deliver(listenFd, url, message, cfg, count);
+    std::string codes;
+    for (uint32_t r = 0; reports != nullptr && r < count; ++r) {
+        codes += (codes.empty() ? "" : ",") + std::to_string(reports[r].AlarmType) + "@ch" +
+                 std::to_string(reports[r].Channel);
+    }
+    const bool alarm = reports != nullptr && count > 0;
+    // Why there is none: the last log line, on one line.
+    std::string why = lastLog.substr(0, 90);
+    std::replace_if(
+        why.begin(), why.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    if (codes.empty()) {
+        codes = templates == 0 ? "none (no template)" : "none: " + why;
+    }
+    std::printf("%s\t%s\ttemplates %u\t%s\n", name.c_str(), topic.c_str(), templates,
+                codes.c_str());
+    ZU_MEM_FreeEx(reinterpret_cast<void **>(&reports), __FILE__, __LINE__);
+    VEK_Onvif_Event_FreePropeAlarm(&cfg);
+    return alarm;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: corpus-alarm-count DIR\n");
+        return 2;
+    }
+    std::string url;
+    int listenFd = openListener(url);
+    if (listenFd < 0) {
         return 1;
     }
-    const std::string url =
-        "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/onvif_notify_server";
     VEK_PLAT_SetLogSink(keepLog, nullptr);
-
     int messages = 0;
     int alarms = 0;
-    for (const auto &file : files) {
+    for (const auto &file : corpusFiles(argv[1])) {
         const std::vector<std::string> found =
             camsim::extractNotificationMessages(camsim::readFile(file.string()));
         for (size_t i = 0; i < found.size(); ++i) {
             ++messages;
-            std::string message = found[i];
-            const size_t initialized = message.find("\"Initialized\"");
-            if (initialized != std::string::npos) {
-                message.replace(initialized, 13, "\"Changed\"");
-            }
-            std::string topic;
-            const std::string topicSet = topicSetFor(message, topic);
-            OnvifAlarmCfg cfg{};
-            VEK_Onvif_Event_ParsePropeMsg(topicSet.c_str(), &cfg);
-            const uint32_t templates = cfg.PropeAlarmCount;
-
-            lastLog.clear();
-            camsim::SendResult pushed;
-            std::thread camera([&] { pushed = camsim::pushNotify(url, {message}); });
-            OnvifAlarmInputList inputs{0, nullptr};
-            uint32_t count = 0;
-            uint32_t connected = 0;
-            OnvifAlarmReport *reports = nullptr;
-            for (int tries = 0; connected == 0 && tries < 300; ++tries) {
-                reports = VEK_Onvif_Recv_Notify(listenFd, &cfg, &inputs,
-                                                "http://127.0.0.1/onvif/event_service", &count,
-                                                &connected);
-                if (connected == 0) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                }
-            }
-            camera.join();
-            std::string codes;
-            for (uint32_t r = 0; reports != nullptr && r < count; ++r) {
-                codes += (codes.empty() ? "" : ",") + std::to_string(reports[r].AlarmType) + "@ch" +
-                         std::to_string(reports[r].Channel);
-            }
-            if (reports != nullptr && count > 0) {
-                ++alarms;
-            }
-            // Why there is none: the last log line, on one line.
-            std::string why = lastLog.substr(0, 90);
-            std::replace_if(
-                why.begin(), why.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
-            if (codes.empty()) {
-                codes = templates == 0 ? "none (no template)" : "none: " + why;
-            }
-            std::printf("%s#%zu\t%s\ttemplates %u\t%s\n", file.filename().c_str(), i + 1,
-                        topic.c_str(), templates, codes.c_str());
-            ZU_MEM_FreeEx(reinterpret_cast<void **>(&reports), __FILE__, __LINE__);
-            VEK_Onvif_Event_FreePropeAlarm(&cfg);
+            std::string name = file.filename().string() + "#" + std::to_string(i + 1);
+            alarms += countMessage(listenFd, url, name, found[i]) ? 1 : 0;
         }
     }
     close(listenFd);
