@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "camsim.h"
+#include "context_fixture.h"
 #include "fixture_loopback.h"
 #include "reference_compact.h"
 #include "soapH.h"
@@ -858,27 +859,18 @@ std::string pullPointAnswer(const AnswerCase &c, uint16_t port)
     return answer;
 }
 
-class HostileAnswer : public ::testing::TestWithParam<AnswerCase>
+class HostileAnswer : public vektest::ContextFixture<::testing::TestWithParam<AnswerCase>>
 {
   protected:
-    void SetUp() override
-    {
-        blocks_ = VEK_PLAT_GetLiveBlocks();
-        VEK_Onvif_Event_Init(&soap_);
-        ASSERT_NE(nullptr, soap_);
-    }
     void TearDown() override
     {
         VEK_Onvif_PullPoint_Free(&pullPoint_);
         sim_.reset();
-        VEK_Onvif_Event_Destroy(&soap_);
-        EXPECT_EQ(blocks_, VEK_PLAT_GetLiveBlocks());
+        ContextFixture::TearDown();
     }
 
-    struct soap *soap_ = nullptr;
     std::unique_ptr<camsim::CameraSim> sim_;
     OnvifPullPoint pullPoint_{};
-    uint32_t blocks_ = 0;
 };
 
 TEST_P(HostileAnswer, PullPointReferenceReadInTime)
