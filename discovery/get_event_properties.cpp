@@ -43,6 +43,8 @@ VEK_ONVIF_API uint32_t VEK_Onvif_GetEventProperties(const char *url, const char 
     }
 
     vek::Exchange exchange;
+    // A camera's topic set may be long.
+    exchange.setLimits({vek::kExchangeDeadline, vek::kMaxEventPropertiesBytes});
     struct _ns1__GetEventProperties request;
     struct _ns1__GetEventPropertiesResponse response;
     uint32_t result =

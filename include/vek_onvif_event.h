@@ -37,7 +37,12 @@ extern "C" {
 /* The SHA-1 state is corrupted. */
 #define VEK_ONVIF_ERR_SHA1 1u
 /* A SOAP exchange failed or its answer lacks what the operation needs; in
- * the translation: nothing usable. */
+ * the translation: nothing usable. Every request operation returns it,
+ * whatever code it gives other failures, when its exchange passed its
+ * deadline (10 s for connect, request and the whole answer, the second
+ * request after a refusal included; a pull: its wait plus 10 s) or the
+ * answer passed its size bound (8 MiB for GetEventProperties, 1 MiB for
+ * any other), with one log line naming the bound. */
 #define VEK_ONVIF_ERR_SOAP 100u
 /* A null argument to an internal step. */
 #define VEK_ONVIF_ERR_NULL 101u

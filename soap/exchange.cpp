@@ -101,8 +101,22 @@ bool Exchange::addReferenceParameters(const char *references)
     return true;
 }
 
-uint32_t Exchange::failed(const RequestRow &row, const char *url) const
+uint32_t Exchange::failed(const RequestRow &row, const char *url,
+                          const ExchangeBounds &bounds) const
 {
+    if (bounds.deadlinePassed() || bounds.answerTooLarge()) {
+        if (bounds.deadlinePassed()) {
+            VEK_LOG(kLevelError, VEK_ONVIF_ERR_SOAP, row.func,
+                    "No complete answer within %lld s, url:%s.",
+                    static_cast<long long>(bounds.limits().deadline.count()), url);
+        } else {
+            VEK_LOG(kLevelError, VEK_ONVIF_ERR_SOAP, row.func,
+                    "The answer is larger than %zu bytes, url:%s.", bounds.limits().maxAnswerBytes,
+                    url);
+        }
+        logFailure(row, url);
+        return VEK_ONVIF_ERR_SOAP;
+    }
     noteRefusal(row.func);
     logFailure(row, url);
     if (row.onFailure.whenGone != 0 && pullPointGone(soap_)) {

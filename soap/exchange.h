@@ -11,6 +11,7 @@
 #include <memory>
 #include <type_traits>
 
+#include "exchange_bounds.h"
 #include "request_row.h"
 #include "stdsoap2.h"
 
@@ -55,17 +56,28 @@ class Exchange
     // differs from ours, with an answer to its HTTP Digest challenge, or
     // both. The stub therefore runs at most twice; the request records it
     // fills live in the caller's frame and survive the first run.
+    // The whole of it, the second request included, ends by the deadline
+    // of the limits, and reads no more of an answer than they allow.
     template <typename Stub> uint32_t run(const RequestRow &row, const char *url, Stub &&stub)
     {
         using Target = std::remove_reference_t<Stub>;
-        auto invoke = [](struct soap *soap, void *target) {
-            return (*static_cast<Target *>(target))(soap);
+        struct Attempt {
+            Target *stub;
+            ExchangeBounds *bounds;
         };
-        int code = callAuthenticated(
-            invoke, const_cast<void *>(static_cast<const void *>(std::addressof(stub))), url,
-            row.func);
-        return code == SOAP_OK ? 0 : failed(row, url);
+        auto invoke = [](struct soap *soap, void *target) {
+            auto *attempt = static_cast<Attempt *>(target);
+            return attempt->bounds->beforeAttempt() ? (*attempt->stub)(soap) : soap->error;
+        };
+        ExchangeBounds bounds(soap_, limits_);
+        Attempt attempt{std::addressof(stub), &bounds};
+        int code = callAuthenticated(invoke, &attempt, url, row.func);
+        return code == SOAP_OK ? 0 : failed(row, url, bounds);
     }
+
+    // The deadline and the answer bound of the calls that follow (by
+    // default ten seconds and 1 MiB).
+    void setLimits(const ExchangeLimits &limits) { limits_ = limits; }
 
     // The camera's clock minus ours, in seconds, as the Date of a refusal
     // in the last call told it (0 when the camera did not refuse, or told
@@ -77,8 +89,9 @@ class Exchange
     // func names the operation in the line that tells why a digest
     // challenge was not met.
     int callAuthenticated(StubCall invoke, void *stub, const char *url, const char *func);
-    // Logs the failed call as the row says; the row's code for it.
-    uint32_t failed(const RequestRow &row, const char *url) const;
+    // Logs the failed call as the row says; the row's code for it, or 100
+    // when a bound of the exchange ended it (and one line naming which).
+    uint32_t failed(const RequestRow &row, const char *url, const ExchangeBounds &bounds) const;
     void logFailure(const RequestRow &row, const char *url) const;
     // One line when the camera refused the request as not authorized, so that a caller can
     // tell refused credentials from other failures without asking the camera again.
@@ -98,6 +111,7 @@ class Exchange
     const char *password_ = nullptr;
     bool secured_ = false;
     long long clockOffset_ = 0;
+    ExchangeLimits limits_;
 
     struct soap *soap_ = nullptr;
     bool owned_ = false;

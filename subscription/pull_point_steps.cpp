@@ -100,6 +100,19 @@ uint32_t keepPullPoint(const PullPointCreation &how, const char *url,
     return VEK_ONVIF_OK;
 }
 
+// How many of the messages a pull answer holds are translated: no more
+// than were asked for; the excess is logged once.
+int keptMessages(const char *func, int received, uint32_t limit)
+{
+    if (static_cast<uint32_t>(received) <= limit) {
+        return received;
+    }
+    VEK_LOG(kLevelError, VEK_ONVIF_ERR_SOAP, func,
+            "The camera sent %d messages where %u were asked for; the %d more are dropped.",
+            received, limit, received - static_cast<int>(limit));
+    return static_cast<int>(limit);
+}
+
 } // namespace
 
 char *durationIn(struct soap *soap, DurationText duration)
@@ -160,6 +173,9 @@ uint32_t pullMessages(struct soap *soap, const RequestRow &row, const PullReques
         return VEK_ONVIF_ERR_NOMEM;
     }
     ReceiveTimeout wait(soap, pull.receiveSeconds);
+    // The camera may hold the answer for the whole wait asked for.
+    exchange.setLimits(
+        {kExchangeDeadline + std::chrono::seconds(pull.timeout.seconds), kMaxAnswerBytes});
     auto stub = [&](struct soap *s) {
         return soap_call___ns11__PullMessages(s, address, nullptr, &request, &response);
     };
@@ -170,7 +186,8 @@ uint32_t pullMessages(struct soap *soap, const RequestRow &row, const PullReques
         return VEK_ONVIF_OK;
     }
     _ns7__Notify notify;
-    notify.__sizeNotificationMessage = response.__sizeNotificationMessage;
+    notify.__sizeNotificationMessage =
+        keptMessages(row.func, response.__sizeNotificationMessage, pull.messageLimit);
     notify.NotificationMessage = response.ns7__NotificationMessage;
     uint32_t count = 0;
     OnvifAlarmReport *reports = vek::alarm::translateNotify(

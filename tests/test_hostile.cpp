@@ -909,10 +909,13 @@ TEST_P(HostileAnswer, PullPointReferenceReadInTime)
 INSTANTIATE_TEST_SUITE_P(
     Cases, HostileAnswer,
     ::testing::Values(AnswerCase{"FiveHundredChildren", 500, true, VEK_ONVIF_OK, ""},
-                      AnswerCase{"SixtyFourThousandChildren", 64000, true, VEK_ONVIF_ERR_FAIL,
+                      AnswerCase{"TwentyThousandChildren", 20000, true, VEK_ONVIF_ERR_FAIL,
                                  "The pull point's reference is too long: "},
-                      AnswerCase{"SixtyFourThousandUndeclared", 64000, false, VEK_ONVIF_ERR_FAIL,
-                                 "The pull point's reference is too long: "}),
+                      AnswerCase{"TwentyThousandUndeclared", 20000, false, VEK_ONVIF_ERR_FAIL,
+                                 "The pull point's reference is too long: "},
+                      // Over a megabyte: the answer itself is refused, unread past the bound.
+                      AnswerCase{"SixtyFourThousandChildren", 64000, true, VEK_ONVIF_ERR_SOAP,
+                                 "The answer is larger than 1048576 bytes, url:"}),
     [](const ::testing::TestParamInfo<AnswerCase> &info) { return std::string(info.param.name); });
 
 // Compaction reads a fragment once: a root with thousands of declarations
@@ -938,3 +941,189 @@ TEST(HostileReference, CompactionIsLinear)
 }
 
 } // namespace
+
+// ---- A camera that trickles its answer ----------------------------------------
+// It answers every request with a head that promises a long body and then
+// one byte a second: each read ends well within the per-read time-out, so
+// only the deadline of the whole exchange ends the call.
+
+namespace
+{
+
+class TricklingCamera
+{
+  public:
+    TricklingCamera()
+    {
+        fd_ = vekfix::loopbackListener(8, &port_);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~TricklingCamera()
+    {
+        stop_ = true;
+        thread_.join();
+        close(fd_);
+    }
+    std::string url(const char *path) const
+    {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+
+  private:
+    void serve()
+    {
+        std::vector<std::thread> connections;
+        while (!stop_) {
+            pollfd ready{fd_, POLLIN, 0};
+            if (poll(&ready, 1, 50) != 1) {
+                continue;
+            }
+            int connection = accept(fd_, nullptr, nullptr);
+            if (connection >= 0) {
+                connections.emplace_back([this, connection] { trickle(connection); });
+            }
+        }
+        for (std::thread &connection : connections) {
+            connection.join();
+        }
+    }
+    void trickle(int connection)
+    {
+        char request[65536];
+        recv(connection, request, sizeof request, 0); // the request, unread further
+        const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml\r\n"
+                                 "Content-Length: 100000\r\n\r\n<";
+        bool open = send(connection, head.data(), head.size(), MSG_NOSIGNAL) > 0;
+        for (int i = 0; open && !stop_ && i < 40; ++i) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            open = send(connection, " ", 1, MSG_NOSIGNAL) == 1;
+        }
+        close(connection);
+    }
+
+    int fd_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+} // namespace
+
+// Every request operation against the trickling camera returns 100 within
+// its deadline and a second, and says which bound ended it.
+TEST(HostileAnswerTime, TricklingCameraHeldToTheDeadline)
+{
+    const uint32_t blocks = VEK_PLAT_GetLiveBlocks();
+    TricklingCamera camera;
+    const std::string service = camera.url("/onvif/event_service");
+    const std::string pullAddress = camera.url("/onvif/pullpoint");
+    const std::string subscription = camera.url("/onvif/subscription");
+    struct Operation {
+        const char *func; // as the failure is logged
+        double deadline;
+        const std::string &url; // as the failure names it
+        std::function<uint32_t(struct soap *)> call;
+    };
+    OnvifPullPoint pullPoint{const_cast<char *>(pullAddress.c_str()), nullptr, 0, 0, 0};
+    vektest::MotionConfig motion;
+    const std::vector<Operation> operations = {
+        {"VEK_Onvif_GetEventProperties", 10, service,
+         [&](struct soap *) {
+             OnvifAlarmCfg cfg{};
+             uint32_t code = VEK_Onvif_GetEventProperties(service.c_str(), "admin", "pw", &cfg);
+             VEK_Onvif_Event_FreePropeAlarm(&cfg);
+             return code;
+         }},
+        {"VEK_Onvif_Renew", 10, subscription,
+         [&](struct soap *) {
+             return VEK_Onvif_Renew(subscription.c_str(), nullptr, "admin", "pw");
+         }},
+        {"__VEK_Onvif_CommonAlarmSubscribe", 10, service,
+         [&](struct soap *) {
+             OnvifDevAccess access{};
+             std::snprintf(access.szEventUrl, sizeof access.szEventUrl, "%s", service.c_str());
+             OnvifSmartCaps caps{};
+             OnvifSubInfo sub{};
+             int32_t fd = -1;
+             uint32_t code = VEK_Onvif_Subscribe(access.szEventUrl, VEK_ONVIF_SCOPE_COMMON, &access,
+                                                 &caps, &fd, &sub);
+             if (fd >= 0) {
+                 close(fd);
+             }
+             return code;
+         }},
+        {"__VEK_Onvif_Unsubscribe", 10, subscription,
+         [&](struct soap *) {
+             OnvifSubInfo sub{};
+             std::snprintf(sub.szCommonSubAddr, sizeof sub.szCommonSubAddr, "%s",
+                           subscription.c_str());
+             sub.ulCommonAlarmSub = 1;
+             int32_t fd = -1;
+             return VEK_Onvif_Unsubscribe(&fd, "admin", "pw", VEK_ONVIF_SCOPE_COMMON, &sub);
+         }},
+        {"VEK_Onvif_CreatePullPointSubscription", 10, service,
+         [&](struct soap *soap) {
+             char *address = nullptr;
+             return VEK_Onvif_CreatePullPointSubscription(soap, service.c_str(), "admin", "pw",
+                                                          &address);
+         }},
+        {"VEK_Onvif_PullMessages", 10, pullAddress,
+         [&](struct soap *soap) {
+             OnvifPullResult result{};
+             return VEK_Onvif_PullMessages(soap, pullAddress.c_str(), "admin", "pw", &motion.inputs,
+                                           &motion.cfg, &result);
+         }},
+        {"VEK_Onvif_PullPoint_Create", 10, service,
+         [&](struct soap *soap) {
+             OnvifPullPoint created{};
+             return VEK_Onvif_PullPoint_Create(soap, service.c_str(), "admin", "pw", 60, &created);
+         }},
+        {"VEK_Onvif_PullPoint_Pull", 12, pullAddress,
+         [&](struct soap *soap) {
+             OnvifPullResult result{};
+             return VEK_Onvif_PullPoint_Pull(soap, &pullPoint, "admin", "pw", 1, 2, &motion.inputs,
+                                             &motion.cfg, &result);
+         }},
+        {"VEK_Onvif_PullPoint_Renew", 10, pullAddress,
+         [&](struct soap *soap) {
+             return VEK_Onvif_PullPoint_Renew(soap, &pullPoint, "admin", "pw", 60);
+         }},
+        {"VEK_Onvif_PullPoint_Unsubscribe", 10, pullAddress,
+         [&](struct soap *soap) {
+             return VEK_Onvif_PullPoint_Unsubscribe(soap, &pullPoint, "admin", "pw");
+         }},
+        {"VEK_Onvif_PullPoint_SetSynchronizationPoint", 10, pullAddress,
+         [&](struct soap *soap) {
+             return VEK_Onvif_PullPoint_SetSynchronizationPoint(soap, &pullPoint, "admin", "pw");
+         }},
+    };
+    LogCapture log;
+    std::vector<std::thread> threads;
+    std::vector<uint32_t> codes(operations.size(), 0);
+    std::vector<double> seconds(operations.size(), 0);
+    for (size_t i = 0; i < operations.size(); ++i) {
+        threads.emplace_back([&, i] {
+            struct soap *soap = nullptr;
+            VEK_Onvif_Event_Init(&soap);
+            auto start = Clock::now();
+            codes[i] = operations[i].call(soap);
+            seconds[i] = secondsSince(start);
+            VEK_Onvif_Event_Destroy(&soap);
+        });
+    }
+    for (std::thread &thread : threads) {
+        thread.join();
+    }
+    for (size_t i = 0; i < operations.size(); ++i) {
+        const Operation &operation = operations[i];
+        SCOPED_TRACE(operation.func);
+        EXPECT_EQ(VEK_ONVIF_ERR_SOAP, codes[i]);
+        EXPECT_GE(seconds[i], operation.deadline - 0.5);
+        EXPECT_LT(seconds[i], operation.deadline + 1.0);
+        const std::string line = "No complete answer within " +
+                                 std::to_string(static_cast<int>(operation.deadline)) +
+                                 " s, url:" + operation.url + ".";
+        EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_SOAP, operation.func, line)) << logged(log);
+    }
+    EXPECT_EQ(blocks, VEK_PLAT_GetLiveBlocks());
+}

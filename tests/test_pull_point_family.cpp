@@ -24,6 +24,7 @@
 namespace
 {
 
+using vektest::LogCapture;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -418,6 +419,32 @@ TEST_F(PullPointFamilyEdges, SeveralLongReferenceParametersGoBackAsBlocks)
     for (const auto &block : blocks) {
         EXPECT_NE(std::string::npos, block.xml.find("IsReferenceParameter=\"true\"")) << block.xml;
     }
+}
+
+// A camera that answers a pull with more messages than were asked for:
+// only the limit is translated, and the excess is said once.
+TEST_F(PullPointFamilyEdges, PullTranslatesNoMoreThanItsLimit)
+{
+    camsim::Config config;
+    config.ignoreMessageLimit = true;
+    sim_ = std::make_unique<camsim::CameraSim>(config);
+    sim_->start();
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_PullPoint_Create(soap_, sim_->eventServiceUrl().c_str(),
+                                                       "admin", "secret", 60, &pullPoint_));
+    for (int i = 0; i < 50; ++i) {
+        sim_->queueMessage(motion("Changed", i % 2 == 0 ? "true" : "false"));
+    }
+    LogCapture log;
+    OnvifPullResult result{};
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_PullPoint_Pull(soap_, &pullPoint_, "admin", "secret", 10, 0,
+                                                     &motion_.inputs, &motion_.cfg, &result));
+    EXPECT_EQ(0u, sim_->queuedMessages()); // the camera sent all 50
+    EXPECT_EQ(10u, result.ulAlarmCount);
+    ZU_MEM_FreeEx(reinterpret_cast<void **>(&result.pstAlarmReports), "test", __LINE__);
+    EXPECT_TRUE(log.has(4, VEK_ONVIF_ERR_SOAP, "VEK_Onvif_PullPoint_Pull",
+                        "The camera sent 50 messages where 10 were asked for; the 40 more are "
+                        "dropped."));
+    EXPECT_EQ(1u, log.lines().size());
 }
 
 TEST_F(PullPointFamilyEdges, InvalidArgumentsAndFailuresTellApart)

@@ -164,6 +164,8 @@ struct Config {
     std::chrono::seconds defaultTermination{60}; // when InitialTerminationTime is absent
     std::chrono::seconds maxTermination{0};      // longer requested durations are cut; 0: none
     std::chrono::milliseconds maxPullWait{200};  // cap on waiting in PullMessages
+    bool ignoreMessageLimit =
+        false; // PullMessages answers every queued message, whatever the limit
     // Pull points share one address (kSharedPullPointPath, as some cameras answer
     // "http://.../onvif/services") and are told apart only by their SubscriptionId reference
     // parameter; needs pullPoint.referenceParameters.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 
@@ -202,6 +203,9 @@ Reply pullMessages(EventService &service, RecordedRequest &request, int id)
         limit = text.empty() ? 1 : std::stol(text);
     } catch (const std::exception &) {
         return senderFault(request, config, "ter:InvalidArgVal", "bad MessageLimit");
+    }
+    if (config.ignoreMessageLimit) {
+        limit = std::numeric_limits<long>::max();
     }
     auto timeout = parseDuration(bodyField(request, "Timeout")).value_or(std::chrono::seconds(0));
     auto wait = std::min<std::chrono::milliseconds>(timeout, config.maxPullWait);
