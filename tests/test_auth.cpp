@@ -483,6 +483,10 @@ TEST(HttpDigest, AnswersTheRfcExample)
         EXPECT_EQ("FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS",
                   authParameter(authorization, "opaque"));
         EXPECT_NE(std::string::npos, authorization.find("qop=auth, nc=00000001"));
+        ASSERT_EQ(vek::DigestOutcome::Ready,
+                  vek::answerDigestChallenge(challenge, "Mufasa", "Circle of Life", "GET",
+                                             "/dir/index.html", "abc", authorization, 26));
+        EXPECT_NE(std::string::npos, authorization.find("nc=0000001a"));
     }
     vek::DigestChallenge basic;
     EXPECT_FALSE(vek::parseDigestChallenge("Basic realm=\"camera\"", basic));
@@ -520,6 +524,32 @@ TEST(HttpDigest, NoPasswordHashLeftInFreedMemory)
         freed_memory::armed = false;
         EXPECT_EQ(vek::DigestOutcome::Ready, outcome);
         EXPECT_EQ(0, freed_memory::blocksWithText.load());
+    }
+}
+
+// A challenge's stale flag is read whatever its case or quoting.
+TEST(HttpDigest, ReadsStale)
+{
+    struct Case {
+        const char *parameter;
+        bool stale;
+    };
+    const Case cases[] = {
+        {"", false},
+        {", stale=true", true},
+        {", stale=TRUE", true},
+        {", stale=\"true\"", true},
+        {", stale=false", false},
+        {", stale=\"no\"", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.parameter);
+        vek::DigestChallenge challenge;
+        ASSERT_TRUE(vek::parseDigestChallenge(
+            std::string("Digest realm=\"camsim\", nonce=\"n2\", qop=\"auth\"") + c.parameter,
+            challenge));
+        EXPECT_EQ(c.stale, challenge.stale);
+        EXPECT_EQ("n2", challenge.nonce);
     }
 }
 
