@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "camera_hosts.h"
 #include "camsim.h"
 #include "exchange.h"
 #include "http_date.h"
@@ -551,6 +552,43 @@ TEST(HttpDigest, ReadsStale)
         EXPECT_EQ(c.stale, challenge.stale);
         EXPECT_EQ("n2", challenge.nonce);
     }
+}
+
+// The host a URL names (its port the scheme's when it has none), the table's
+// bound (the entry used longest ago goes) and its age limit.
+TEST(CameraHosts, KeysBoundAndAge)
+{
+    const std::pair<const char *, const char *> keys[] = {
+        {"http://192.0.2.10/onvif/event_service", "192.0.2.10:80"},
+        {"https://Cam.Example:8443/onvif?x=1", "cam.example:8443"},
+        {"HTTPS://cam.example/onvif", "cam.example:443"},
+        {"http://admin:pw@[fe80::1]:8080/onvif", "[fe80::1]:8080"},
+        {"http://[::1]/onvif", "[::1]:80"},
+        {"http:///onvif", ""},
+    };
+    for (const auto &[url, key] : keys) {
+        EXPECT_EQ(key, vek::cameraHostKey(url)) << url;
+    }
+
+    using Clock = vek::CameraHostTable::Clock;
+    vek::CameraHostTable table(3, std::chrono::minutes(10));
+    const Clock::time_point start = Clock::now();
+    vek::CameraHostState offset;
+    offset.clockOffset = 3600;
+    for (int i = 0; i < 3; ++i) {
+        table.keep("host" + std::to_string(i), offset, start + std::chrono::seconds(i));
+    }
+    ASSERT_TRUE(table.use("host0", start + 10s)); // host1 is now the one used longest ago
+    table.keep("host3", offset, start + 11s);
+    EXPECT_EQ(3u, table.size());
+    EXPECT_FALSE(table.use("host1", start + 12s));
+    EXPECT_TRUE(table.use("host2", start + 12s));
+    // Ten minutes without use: forgotten.
+    EXPECT_TRUE(table.use("host3", start + 11s + 10min));
+    EXPECT_FALSE(table.use("host0", start + 10s + 10min + 1s));
+    // An empty state forgets the host.
+    table.keep("host3", vek::CameraHostState{}, start + 12s);
+    EXPECT_FALSE(table.use("host3", start + 13s));
 }
 
 TEST(HttpDate, ReadsTheCameraClock)
