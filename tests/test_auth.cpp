@@ -1,8 +1,9 @@
 // Logins that survive real cameras, against the camera simulator over
 // loopback: a camera clock far off (one more request with Created on the
 // camera's clock), HTTP Digest (the 401 challenge answered once), a wrong
-// password (at most two requests), challenges that cannot be met, and no
-// secret in any log line.
+// password (at most two requests), challenges that cannot be met, no
+// secret in any log line; and what is kept of a camera host between calls
+// (one request per call once its challenge and clock are known).
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -15,9 +16,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 #include <new>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -129,8 +132,11 @@ class AuthTest : public ::testing::Test
         EXPECT_EQ(blocks_, VEK_PLAT_GetLiveBlocks());
     }
 
+    // A new camera on a port an earlier one may have had: nothing is known of
+    // its host.
     void startCamera(const Camera &camera, camsim::Config config = {})
     {
+        vek::cameraHosts().clear();
         config.user = kUser;
         config.password = kPassword;
         config.createdWindow = 5s;
@@ -163,12 +169,20 @@ class AuthTest : public ::testing::Test
     }
 
     // Every operation in the order a recorder runs them, each judged by check.
+    // firstContact: each as the camera host's first, nothing kept from the
+    // operation before.
     void runEveryOperation(
-        const char *password,
+        const char *password, bool firstContact,
         const std::function<void(const char *, uint32_t,
                                  const std::vector<camsim::RecordedRequest> &)> &check)
     {
         setPassword(password);
+        auto run = [&](const char *operation, const std::function<uint32_t()> &call) {
+            if (firstContact) {
+                vek::cameraHosts().clear();
+            }
+            return this->run(operation, call);
+        };
         OnvifAlarmCfg cfg{};
         auto [code, seen] = run("GetEventProperties", [&] {
             return VEK_Onvif_GetEventProperties(url_.c_str(), kUser, password, &cfg);
@@ -274,16 +288,17 @@ TEST_F(AuthTest, EveryOperationSucceedsWithAtMostOneExtraRequest)
         SCOPED_TRACE(c.camera.name);
         startCamera(c.camera);
         LogCapture log;
-        runEveryOperation(kPassword, [&](const char *operation, uint32_t code,
-                                         const std::vector<camsim::RecordedRequest> &seen) {
-            SCOPED_TRACE(operation);
-            EXPECT_EQ(0u, code);
-            ASSERT_EQ(c.requests, seen.size());
-            EXPECT_EQ(200, seen.back().responseStatus);
-            if (seen.size() == 2) {
-                EXPECT_NE(200, seen.front().responseStatus);
-            }
-        });
+        runEveryOperation(kPassword, true,
+                          [&](const char *operation, uint32_t code,
+                              const std::vector<camsim::RecordedRequest> &seen) {
+                              SCOPED_TRACE(operation);
+                              EXPECT_EQ(0u, code);
+                              ASSERT_EQ(c.requests, seen.size());
+                              EXPECT_EQ(200, seen.back().responseStatus);
+                              if (seen.size() == 2) {
+                                  EXPECT_NE(200, seen.front().responseStatus);
+                              }
+                          });
         expectNoSecretLogged(log);
         sim_.reset();
     }
@@ -310,21 +325,136 @@ TEST_F(AuthTest, WrongPasswordCostsAtMostTwoRequests)
         SCOPED_TRACE(c.camera.name);
         startCamera(c.camera);
         LogCapture log;
-        runEveryOperation("wrong-password", [&](const char *operation, uint32_t code,
-                                                const std::vector<camsim::RecordedRequest> &seen) {
-            SCOPED_TRACE(operation);
-            EXPECT_NE(0u, code);
-            EXPECT_EQ(c.requests, seen.size());
-            for (const camsim::RecordedRequest &request : seen) {
-                EXPECT_NE(200, request.responseStatus);
-            }
-        });
+        runEveryOperation("wrong-password", true,
+                          [&](const char *operation, uint32_t code,
+                              const std::vector<camsim::RecordedRequest> &seen) {
+                              SCOPED_TRACE(operation);
+                              EXPECT_NE(0u, code);
+                              EXPECT_EQ(c.requests, seen.size());
+                              for (const camsim::RecordedRequest &request : seen) {
+                                  EXPECT_NE(200, request.responseStatus);
+                              }
+                          });
         size_t reasons = 0;
         for (const vektest::LogLine &line : log.lines()) {
             reasons += c.reason != nullptr && line.text == c.reason ? 1 : 0;
         }
         EXPECT_EQ(c.reason != nullptr ? 6u : 0u, reasons);
         expectNoSecretLogged(log);
+        sim_.reset();
+    }
+}
+
+// The nonce count of an Authorization value (nc=..., unquoted).
+std::string nonceCount(const std::string &authorization)
+{
+    size_t at = authorization.find("nc=");
+    return at == std::string::npos ? std::string() : authorization.substr(at + 3, 8);
+}
+
+// Once a camera's challenge and clock are known, every later call, of any
+// operation and path on the host, is one request: answered at once with the
+// next nonce count and a fresh client nonce, Created on the camera's clock.
+// A used-up (stale) nonce costs that call one more request.
+TEST_F(AuthTest, KnownCameraCostsOneRequestPerCall)
+{
+    struct Case {
+        Camera camera;
+        int nonceUses;      // the camera's Config::digestNonceUses
+        size_t requests[6]; // per operation, in runEveryOperation's order
+    };
+    const Case cases[] = {
+        {{"HTTP digest, MD5", 0s, false, "MD5"}, 0, {2, 1, 1, 1, 1, 1}},
+        {{"HTTP digest, SHA-256", 0s, false, "SHA-256"}, 0, {2, 1, 1, 1, 1, 1}},
+        {{"HTTP digest and WS-Security, MD5-sess", 0s, true, "MD5-sess"}, 0, {2, 1, 1, 1, 1, 1}},
+        {{"clock an hour ahead", 3600s, true, std::nullopt}, 0, {2, 1, 1, 1, 1, 1}},
+        {{"HTTP digest and a clock an hour behind", -3600s, true, "SHA-256"},
+         0,
+         {2, 1, 1, 1, 1, 1}},
+        {{"a nonce stale after two answers", 0s, true, "SHA-256-sess"}, 2, {2, 1, 2, 1, 2, 1}},
+        {{"right clock, no digest", 0s, true, std::nullopt}, 0, {1, 1, 1, 1, 1, 1}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.camera.name);
+        camsim::Config config;
+        config.digestNonceUses = c.nonceUses;
+        startCamera(c.camera, config);
+        LogCapture log;
+        size_t operation = 0;
+        runEveryOperation(
+            kPassword, false,
+            [&](const char *name, uint32_t code, const std::vector<camsim::RecordedRequest> &seen) {
+                SCOPED_TRACE(name);
+                EXPECT_EQ(0u, code);
+                ASSERT_EQ(c.requests[operation++], seen.size());
+                EXPECT_EQ(200, seen.back().responseStatus);
+                if (seen.size() == 2) {
+                    // Only a used-up nonce is asked again once it is known.
+                    EXPECT_EQ(operation > 1, seen.front().digestStale);
+                }
+            });
+        // The requests with one server nonce count 1, 2, 3, ... in hex; no
+        // client nonce comes twice.
+        std::map<std::string, int> counts;
+        std::set<std::string> clientNonces;
+        for (const camsim::RecordedRequest &request : sim_->requests()) {
+            if (request.authorization.empty()) {
+                continue;
+            }
+            EXPECT_TRUE(clientNonces.insert(authParameter(request.authorization, "cnonce")).second);
+            int &count = counts[authParameter(request.authorization, "nonce")];
+            char expected[9];
+            std::snprintf(expected, sizeof expected, "%08x", ++count);
+            EXPECT_EQ(expected, nonceCount(request.authorization));
+        }
+        // A camera that needs neither is not kept.
+        EXPECT_EQ(c.camera.digestAlgorithm || c.camera.clockOffset != 0s ? 1u : 0u,
+                  vek::cameraHosts().size());
+        EXPECT_EQ(0u, log.lines().size());
+        sim_.reset();
+    }
+}
+
+// A wrong password after the camera's challenge is known: the answer to the
+// known challenge is refused, the call ends after at most two requests with
+// the line it always had, and the right password is one request again.
+TEST_F(AuthTest, WrongPasswordAfterAKnownChallenge)
+{
+    const Camera cameras[] = {
+        {"HTTP digest only", 0s, false, "MD5"},
+        {"HTTP digest and WS-Security", 0s, true, "SHA-256"},
+        {"HTTP digest and a clock at 1970", offsetTo1970(), true, "MD5-sess"},
+    };
+    for (const Camera &camera : cameras) {
+        SCOPED_TRACE(camera.name);
+        startCamera(camera);
+        auto getProperties = [&](const char *password) {
+            return run("GetEventProperties", [&] {
+                OnvifAlarmCfg cfg{};
+                uint32_t code = VEK_Onvif_GetEventProperties(url_.c_str(), kUser, password, &cfg);
+                VEK_Onvif_Event_FreePropeAlarm(&cfg);
+                return code;
+            });
+        };
+        EXPECT_EQ(2u, getProperties(kPassword).second.size());
+        LogCapture log;
+        auto [code, seen] = getProperties("wrong-password");
+        EXPECT_NE(0u, code);
+        EXPECT_GE(2u, seen.size());
+        for (const camsim::RecordedRequest &request : seen) {
+            EXPECT_EQ(401, request.responseStatus);
+        }
+        EXPECT_TRUE(
+            log.has(4, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_GetEventProperties", "HTTP digest refused"));
+        size_t refused = 0;
+        for (const vektest::LogLine &line : log.lines()) {
+            refused += line.text == "HTTP digest refused" ? 1 : 0;
+        }
+        EXPECT_EQ(1u, refused);
+        expectNoSecretLogged(log);
+        std::tie(code, seen) = getProperties(kPassword);
+        EXPECT_EQ(0u, code);
+        EXPECT_EQ(1u, seen.size());
         sim_.reset();
     }
 }
