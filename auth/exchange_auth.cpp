@@ -1,17 +1,21 @@
-// The second request of an exchange the camera refused as not authorized:
-// what the refusal told (the camera's time in the HTTP Date header, an HTTP
-// Digest challenge) is read from the answer's header lines while the stub
-// runs; a request sent once more carries a new WS-Security token whose
-// Created follows the camera's clock, and the Authorization header that
-// answers the challenge. A wrong password costs the camera at most two
-// requests.
+// The authentication of an exchange: what the camera host is known to need
+// (the camera host table: its digest challenge, its clock) goes with the
+// first request; a request the camera refused as not authorized is sent
+// once more when the refusal tells something new: the camera's time in the
+// HTTP Date header differs from the one Created followed, or an HTTP Digest
+// challenge that was not answered yet (none was kept, the camera sets
+// another, or it says the kept nonce is stale). The refusal's answers are
+// read from the answer's header lines while the stub runs and kept for the
+// host. A wrong password costs the camera at most two requests.
 #include <openssl/crypto.h>
 
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "camera_hosts.h"
 #include "exchange.h"
 #include "http_date.h"
 #include "http_digest.h"
@@ -183,44 +187,197 @@ bool httpUnauthorized(const struct soap *soap)
     return soap->error == 401;
 }
 
-// The Authorization value for the strongest Digest challenge that can be
-// met; empty (and the reason logged) when none can.
-std::string answerChallenges(const std::vector<std::string> &challenges, const char *user,
-                             const char *password, const char *url, const char *func)
+struct Credentials {
+    const char *user;
+    const char *password;
+};
+
+struct DigestAnswer {
+    std::string authorization; // empty: no challenge could be met
+    DigestChallenge challenge; // the one it answers
+};
+
+void clearText(std::string &text)
+{
+    if (!text.empty()) {
+        OPENSSL_cleanse(&text[0], text.size());
+    }
+    text.clear();
+}
+
+void logUnmet(const std::string &unsupported, bool unusable, const char *func)
+{
+    if (!unsupported.empty() && !unusable) {
+        std::string shown = unsupported.substr(0, kAlgorithmLogLength);
+        for (char &c : shown) {
+            if (c < 0x20 || c > 0x7e) {
+                c = '?';
+            }
+        }
+        VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, func, "unsupported digest algorithm %s",
+                shown.c_str());
+    } else {
+        VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, func, "HTTP digest refused");
+    }
+}
+
+// The answer to the strongest Digest challenge that can be met, as the
+// first request with its nonce; no authorization (and the reason logged)
+// when none can.
+DigestAnswer answerChallenges(const std::vector<std::string> &challenges, const Credentials &who,
+                              const char *url, const char *func)
 {
     std::string unsupported;
     bool unusable = false;
     bool seen = false;
     for (const DigestChallenge &challenge : strongestFirst(challenges)) {
         seen = true;
-        std::string authorization;
+        DigestAnswer answer{{}, challenge};
         DigestOutcome outcome =
-            answerDigestChallenge(challenge, user, password, "POST", requestTarget(url),
-                                  makeClientNonce(), authorization);
+            answerDigestChallenge(challenge, who.user, who.password, "POST", requestTarget(url),
+                                  makeClientNonce(), answer.authorization);
         if (outcome == DigestOutcome::Ready) {
-            return authorization;
+            return answer;
         }
         if (outcome == DigestOutcome::UnsupportedAlgorithm && unsupported.empty()) {
-            unsupported = challenge.algorithm.substr(0, kAlgorithmLogLength);
+            unsupported = challenge.algorithm;
         } else if (outcome == DigestOutcome::Unusable) {
             unusable = true;
         }
     }
-    if (!seen) {
-        return {};
-    }
-    if (!unsupported.empty() && !unusable) {
-        for (char &c : unsupported) {
-            if (c < 0x20 || c > 0x7e) {
-                c = '?';
-            }
-        }
-        VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, func, "unsupported digest algorithm %s",
-                unsupported.c_str());
-    } else {
-        VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, func, "HTTP digest refused");
+    if (seen) {
+        logUnmet(unsupported, unusable, func);
     }
     return {};
+}
+
+// The answer to the challenge kept for the camera host, with the count
+// taken for this request; empty when none is kept.
+std::string answerKept(const CameraHostState &kept, const Credentials &who, const char *url)
+{
+    std::string authorization;
+    if (kept.challenge && url != nullptr &&
+        answerDigestChallenge(*kept.challenge, who.user, who.password, "POST", requestTarget(url),
+                              makeClientNonce(), authorization,
+                              kept.nonceCount) != DigestOutcome::Ready) {
+        clearText(authorization);
+    }
+    return authorization;
+}
+
+// The camera host's entry for one call: taken when the call starts (a
+// nonce count of the call's own for its first request), replaced by what a
+// refusal told.
+class HostMemory
+{
+  public:
+    explicit HostMemory(const char *url) : key_(url != nullptr ? cameraHostKey(url) : std::string())
+    {
+        take();
+    }
+    const CameraHostState &state() const { return state_; }
+    // The entry once more: the next count for one more answer to its challenge.
+    void take()
+    {
+        std::optional<CameraHostState> kept;
+        if (!key_.empty()) {
+            kept = cameraHosts().use(key_, CameraHostTable::Clock::now());
+        }
+        state_ = kept ? std::move(*kept) : CameraHostState{};
+    }
+    void keep(CameraHostState state)
+    {
+        if (!key_.empty()) {
+            cameraHosts().keep(key_, std::move(state), CameraHostTable::Clock::now());
+        }
+    }
+
+  private:
+    std::string key_;
+    CameraHostState state_;
+};
+
+// What a refusal tells for one more request and for the camera host's
+// entry.
+struct SecondRequest {
+    std::string authorization; // empty: none
+    bool newAnswer = false;    // authorization answers a challenge this refusal brought
+    bool clockChanged = false; // the camera's clock is not the one Created followed
+    long long offset = 0;      // for Created: the camera's clock minus ours
+    CameraHostState learnt;
+};
+
+// The clock of the refusal: Created follows it when it is off by more than
+// the tolerance, and it is kept for the host then.
+void readClock(const AnswerWatch &watch, long long sentOffset, SecondRequest &next)
+{
+    next.offset = sentOffset;
+    if (!watch.hasDate()) {
+        return;
+    }
+    bool skewed = std::llabs(watch.offset()) > kClockTolerance;
+    next.clockChanged = std::llabs(watch.offset() - sentOffset) > kClockTolerance;
+    next.offset = skewed ? watch.offset() : 0;
+    next.learnt.clockOffset =
+        skewed ? std::optional<long long>(watch.offset()) : std::optional<long long>();
+}
+
+// The challenge of a 401: answered once more when none was kept, or when
+// the camera now sets another (or says the kept nonce is stale). A refused
+// answer to the challenge it still sets is final: the credentials are not
+// the camera's.
+void readChallenge(const AnswerWatch &watch, const CameraHostState &sent, const Credentials &who,
+                   const char *url, const char *func, SecondRequest &next)
+{
+    DigestAnswer answer = answerChallenges(watch.challenges(), who, url, func);
+    if (answer.authorization.empty()) {
+        next.learnt.challenge.reset();
+        next.learnt.nonceCount = 0;
+        return;
+    }
+    if (sent.challenge && !answer.challenge.stale &&
+        sameChallenge(answer.challenge, *sent.challenge)) {
+        clearText(answer.authorization);
+        VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, func, "HTTP digest refused");
+        return;
+    }
+    next.authorization = std::move(answer.authorization);
+    next.newAnswer = true;
+    answer.challenge.stale = false;
+    next.learnt.challenge = std::move(answer.challenge);
+    next.learnt.nonceCount = 1;
+}
+
+// What a refusal of a request sent with the host's kept state tells.
+SecondRequest readRefusal(const AnswerWatch &watch, const CameraHostState &sent,
+                          long long sentOffset, bool unauthorized, const Credentials &who,
+                          const char *url, const char *func)
+{
+    SecondRequest next;
+    next.learnt = sent;
+    readClock(watch, sentOffset, next);
+    if (unauthorized && url != nullptr) {
+        readChallenge(watch, sent, who, url, func, next);
+    }
+    return next;
+}
+
+// The request as it was sent (its header when it had one), with a new
+// token created at our time plus offset when secured; false when the
+// context cannot hold it.
+bool restoreRequest(struct soap *soap, const SOAP_ENV__Header *header, bool secured,
+                    const Credentials &who, long long offset)
+{
+    if (header != nullptr) {
+        soap->header = static_cast<SOAP_ENV__Header *>(soap_malloc(soap, sizeof *header));
+        if (soap->header == nullptr) {
+            return false;
+        }
+        *soap->header = *header;
+    }
+    return !secured ||
+           addSecurityToken(soap, who.user, who.password,
+                            std::time(nullptr) + static_cast<std::time_t>(offset)) == VEK_ONVIF_OK;
 }
 
 } // namespace
@@ -229,6 +386,14 @@ int Exchange::callAuthenticated(StubCall invoke, void *stub, const char *url, co
 {
     clockOffset_ = 0;
     AnswerWatch watch(soap_);
+    const Credentials who{user_ != nullptr ? user_ : "", password_ != nullptr ? password_ : ""};
+    HostMemory host(url);
+    // What the camera host is known to need goes with the first request.
+    long long sentOffset = secured_ ? host.state().clockOffset.value_or(0) : 0;
+    if (sentOffset != 0 && !restoreRequest(soap_, nullptr, true, who, sentOffset)) {
+        return SOAP_EOM;
+    }
+    watch.setAuthorization(answerKept(host.state(), who, url));
     // The answer to a refused request replaces the context's header: keep
     // the request's own for a second run.
     SOAP_ENV__Header sent{};
@@ -237,47 +402,33 @@ int Exchange::callAuthenticated(StubCall invoke, void *stub, const char *url, co
         sent = *soap_->header;
     }
     int code = invoke(soap_, stub);
-    if (code == SOAP_OK) {
-        return code;
-    }
-    bool unauthorized = httpUnauthorized(soap_);
-    if (!unauthorized && !faultNotAuthorized(soap_)) {
+    watch.forgetAuthorization();
+    bool unauthorized = code != SOAP_OK && httpUnauthorized(soap_);
+    if (code == SOAP_OK || (!unauthorized && !faultNotAuthorized(soap_))) {
         return code;
     }
     if (watch.hasDate()) {
         clockOffset_ = watch.offset();
     }
-    bool skewed = std::llabs(clockOffset_) > kClockTolerance;
-    std::string authorization;
-    if (unauthorized && url != nullptr) {
-        authorization = answerChallenges(watch.challenges(), user_ != nullptr ? user_ : "",
-                                         password_ != nullptr ? password_ : "", url, func);
-    }
-    bool digest = !authorization.empty();
-    if (!digest && !(skewed && secured_)) {
+    SecondRequest next = readRefusal(watch, host.state(), sentOffset, unauthorized, who, url, func);
+    host.keep(next.learnt);
+    if (!next.newAnswer && !(next.clockChanged && secured_)) {
         return code;
     }
-    if (hadHeader) {
-        soap_->header = static_cast<SOAP_ENV__Header *>(soap_malloc(soap_, sizeof sent));
-        if (soap_->header == nullptr) {
-            return code;
-        }
-        *soap_->header = sent;
+    if (!unauthorized && host.state().challenge) {
+        // The camera took the kept answer but not the token: answer once more.
+        host.take();
+        next.authorization = answerKept(host.state(), who, url);
     }
-    if (secured_ &&
-        addSecurityToken(soap_, user_, password_,
-                         std::time(nullptr) +
-                             static_cast<std::time_t>(skewed ? clockOffset_ : 0)) != VEK_ONVIF_OK) {
+    if (!restoreRequest(soap_, hadHeader ? &sent : nullptr, secured_, who, next.offset)) {
         return code;
     }
     watch.reset();
-    watch.setAuthorization(std::move(authorization));
-    if (!authorization.empty()) {
-        OPENSSL_cleanse(&authorization[0], authorization.size());
-    }
+    watch.setAuthorization(std::move(next.authorization));
+    clearText(next.authorization);
     code = invoke(soap_, stub);
     watch.forgetAuthorization();
-    if (code != SOAP_OK && digest && httpUnauthorized(soap_)) {
+    if (code != SOAP_OK && next.newAnswer && httpUnauthorized(soap_)) {
         VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, func, "HTTP digest refused");
     }
     return code;

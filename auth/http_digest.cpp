@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
@@ -87,6 +88,8 @@ void setParameter(DigestChallenge &challenge, std::string_view name, std::string
         challenge.algorithm = std::move(value);
     } else if (equalsNoCase(name, "qop")) {
         challenge.qop = std::move(value);
+    } else if (equalsNoCase(name, "stale")) {
+        challenge.stale = equalsNoCase(value, "true");
     }
 }
 
@@ -200,6 +203,12 @@ std::string quoted(std::string_view text)
 
 } // namespace
 
+bool sameChallenge(const DigestChallenge &a, const DigestChallenge &b)
+{
+    return a.nonce == b.nonce && a.realm == b.realm && a.opaque == b.opaque &&
+           a.hasOpaque == b.hasOpaque && a.algorithm == b.algorithm;
+}
+
 std::vector<DigestChallenge> parseDigestChallenges(std::string_view value)
 {
     // A list of challenges, each a scheme and then its parameters; a bare
@@ -270,7 +279,8 @@ std::vector<DigestChallenge> strongestFirst(const std::vector<std::string> &valu
 
 DigestOutcome answerDigestChallenge(const DigestChallenge &challenge, const char *user,
                                     const char *password, const char *method, std::string_view uri,
-                                    std::string_view cnonce, std::string &authorization)
+                                    std::string_view cnonce, std::string &authorization,
+                                    uint32_t nonceCount)
 {
     DigestAlgorithm algorithm = algorithmOf(challenge);
     if (algorithm.md == nullptr) {
@@ -281,7 +291,8 @@ DigestOutcome answerDigestChallenge(const DigestChallenge &challenge, const char
     if (challenge.nonce.empty() || !listHolds(challenge.qop, "auth")) {
         return DigestOutcome::Unusable;
     }
-    constexpr std::string_view kCount = "00000001";
+    char count[9];
+    std::snprintf(count, sizeof count, "%08x", static_cast<unsigned>(nonceCount));
 
     SecretText secret = joined<SecretText>({user, challenge.realm, password});
     SecretText ha1 = hashHex<SecretText>(algorithm.md, secret);
@@ -293,7 +304,7 @@ DigestOutcome answerDigestChallenge(const DigestChallenge &challenge, const char
         clearSecret(sessionText);
     }
     std::string ha2 = hashHex<std::string>(algorithm.md, joined<std::string>({method, uri}));
-    SecretText final = joined<SecretText>({ha1, challenge.nonce, kCount, cnonce, "auth", ha2});
+    SecretText final = joined<SecretText>({ha1, challenge.nonce, count, cnonce, "auth", ha2});
     clearSecret(ha1);
     SecretText response = hashHex<SecretText>(algorithm.md, final);
     clearSecret(final);
@@ -306,7 +317,7 @@ DigestOutcome answerDigestChallenge(const DigestChallenge &challenge, const char
     if (!challenge.algorithm.empty()) {
         authorization += ", algorithm=" + challenge.algorithm;
     }
-    authorization += ", response=" + quoted(response) + ", qop=auth, nc=" + std::string(kCount) +
+    authorization += ", response=" + quoted(response) + ", qop=auth, nc=" + std::string(count) +
                      ", cnonce=" + quoted(cnonce);
     if (challenge.hasOpaque) {
         authorization += ", opaque=" + quoted(challenge.opaque);

@@ -6,6 +6,7 @@
 #ifndef VEK_HTTP_DIGEST_H
 #define VEK_HTTP_DIGEST_H
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,7 +21,12 @@ struct DigestChallenge {
     std::string algorithm; // as the camera wrote it; empty means MD5
     std::string qop;       // the offered list, e.g. "auth,auth-int"; empty for none
     bool hasOpaque = false;
+    bool stale = false; // the camera refused an earlier answer only for its old nonce
 };
+
+// Whether an answer to a would answer b: the same realm, nonce, opaque and
+// algorithm.
+bool sameChallenge(const DigestChallenge &a, const DigestChallenge &b);
 
 // Every Digest challenge of one WWW-Authenticate value, in its order. The
 // value is a list of challenges (RFC 7235: a scheme, then its parameters;
@@ -43,11 +49,13 @@ enum class DigestOutcome {
 
 // The Authorization value answering challenge for a request of method to uri
 // (the request target, e.g. "/onvif/event_service"). cnonce is the client
-// nonce to use (hex text). Intermediate texts holding the password are
-// cleared before return.
+// nonce to use (hex text), nonceCount the how-manieth request with the
+// challenge's nonce this is (1 for the first). Intermediate texts holding
+// the password are cleared before return.
 DigestOutcome answerDigestChallenge(const DigestChallenge &challenge, const char *user,
                                     const char *password, const char *method, std::string_view uri,
-                                    std::string_view cnonce, std::string &authorization);
+                                    std::string_view cnonce, std::string &authorization,
+                                    uint32_t nonceCount = 1);
 
 // A fresh client nonce: 32 hex digits from the random generator of libcrypto.
 std::string makeClientNonce();

@@ -26,6 +26,7 @@ set(VEK_EVENT_SOURCES
     ${VEK_SOURCE_ROOT}/soap/response_capture.cpp
     ${VEK_SOURCE_ROOT}/soap/runtime_start.cpp
     ${VEK_SOURCE_ROOT}/soap/tls_trust.cpp
+    ${VEK_SOURCE_ROOT}/auth/camera_hosts.cpp
     ${VEK_SOURCE_ROOT}/auth/exchange_auth.cpp
     ${VEK_SOURCE_ROOT}/auth/http_date.cpp
     ${VEK_SOURCE_ROOT}/auth/http_digest.cpp

@@ -1,8 +1,9 @@
 // Logins that survive real cameras, against the camera simulator over
 // loopback: a camera clock far off (one more request with Created on the
 // camera's clock), HTTP Digest (the 401 challenge answered once), a wrong
-// password (at most two requests), challenges that cannot be met, and no
-// secret in any log line.
+// password (at most two requests), challenges that cannot be met, no
+// secret in any log line; and what is kept of a camera host between calls
+// (one request per call once its challenge and clock are known).
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -15,12 +16,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 #include <new>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "camera_hosts.h"
 #include "camsim.h"
 #include "context_fixture.h"
 #include "exchange.h"
@@ -126,8 +130,11 @@ class AuthTest : public vektest::ContextFixture<>
         ContextFixture::TearDown();
     }
 
+    // A new camera on a port an earlier one may have had: nothing is known of
+    // its host.
     void startCamera(const Camera &camera, camsim::Config config = {})
     {
+        vek::cameraHosts().clear();
         config.user = kUser;
         config.password = kPassword;
         config.createdWindow = 5s;
@@ -160,12 +167,20 @@ class AuthTest : public vektest::ContextFixture<>
     }
 
     // Every operation in the order a recorder runs them, each judged by check.
+    // firstContact: each as the camera host's first, nothing kept from the
+    // operation before.
     void runEveryOperation(
-        const char *password,
+        const char *password, bool firstContact,
         const std::function<void(const char *, uint32_t,
                                  const std::vector<camsim::RecordedRequest> &)> &check)
     {
         setPassword(password);
+        auto run = [&](const char *operation, const std::function<uint32_t()> &call) {
+            if (firstContact) {
+                vek::cameraHosts().clear();
+            }
+            return this->run(operation, call);
+        };
         OnvifAlarmCfg cfg{};
         auto [code, seen] = run("GetEventProperties", [&] {
             return VEK_Onvif_GetEventProperties(url_.c_str(), kUser, password, &cfg);
@@ -269,16 +284,17 @@ TEST_F(AuthTest, EveryOperationSucceedsWithAtMostOneExtraRequest)
         SCOPED_TRACE(c.camera.name);
         startCamera(c.camera);
         LogCapture log;
-        runEveryOperation(kPassword, [&](const char *operation, uint32_t code,
-                                         const std::vector<camsim::RecordedRequest> &seen) {
-            SCOPED_TRACE(operation);
-            EXPECT_EQ(VEK_ONVIF_OK, code);
-            ASSERT_EQ(c.requests, seen.size());
-            EXPECT_EQ(200, seen.back().responseStatus);
-            if (seen.size() == 2) {
-                EXPECT_NE(200, seen.front().responseStatus);
-            }
-        });
+        runEveryOperation(kPassword, true,
+                          [&](const char *operation, uint32_t code,
+                              const std::vector<camsim::RecordedRequest> &seen) {
+                              SCOPED_TRACE(operation);
+                              EXPECT_EQ(VEK_ONVIF_OK, code);
+                              ASSERT_EQ(c.requests, seen.size());
+                              EXPECT_EQ(200, seen.back().responseStatus);
+                              if (seen.size() == 2) {
+                                  EXPECT_NE(200, seen.front().responseStatus);
+                              }
+                          });
         expectNoSecretLogged(log);
         sim_.reset();
     }
@@ -305,21 +321,136 @@ TEST_F(AuthTest, WrongPasswordCostsAtMostTwoRequests)
         SCOPED_TRACE(c.camera.name);
         startCamera(c.camera);
         LogCapture log;
-        runEveryOperation("wrong-password", [&](const char *operation, uint32_t code,
-                                                const std::vector<camsim::RecordedRequest> &seen) {
-            SCOPED_TRACE(operation);
-            EXPECT_NE(VEK_ONVIF_OK, code);
-            EXPECT_EQ(c.requests, seen.size());
-            for (const camsim::RecordedRequest &request : seen) {
-                EXPECT_NE(200, request.responseStatus);
-            }
-        });
+        runEveryOperation("wrong-password", true,
+                          [&](const char *operation, uint32_t code,
+                              const std::vector<camsim::RecordedRequest> &seen) {
+                              SCOPED_TRACE(operation);
+                              EXPECT_NE(VEK_ONVIF_OK, code);
+                              EXPECT_EQ(c.requests, seen.size());
+                              for (const camsim::RecordedRequest &request : seen) {
+                                  EXPECT_NE(200, request.responseStatus);
+                              }
+                          });
         size_t reasons = 0;
         for (const vektest::LogLine &line : log.lines()) {
             reasons += c.reason != nullptr && line.text == c.reason ? 1 : 0;
         }
         EXPECT_EQ(c.reason != nullptr ? 6u : 0u, reasons);
         expectNoSecretLogged(log);
+        sim_.reset();
+    }
+}
+
+// The nonce count of an Authorization value (nc=..., unquoted).
+std::string nonceCount(const std::string &authorization)
+{
+    size_t at = authorization.find("nc=");
+    return at == std::string::npos ? std::string() : authorization.substr(at + 3, 8);
+}
+
+// Once a camera's challenge and clock are known, every later call, of any
+// operation and path on the host, is one request: answered at once with the
+// next nonce count and a fresh client nonce, Created on the camera's clock.
+// A used-up (stale) nonce costs that call one more request.
+TEST_F(AuthTest, KnownCameraCostsOneRequestPerCall)
+{
+    struct Case {
+        Camera camera;
+        int nonceUses;      // the camera's Config::digestNonceUses
+        size_t requests[6]; // per operation, in runEveryOperation's order
+    };
+    const Case cases[] = {
+        {{"HTTP digest, MD5", 0s, false, "MD5"}, 0, {2, 1, 1, 1, 1, 1}},
+        {{"HTTP digest, SHA-256", 0s, false, "SHA-256"}, 0, {2, 1, 1, 1, 1, 1}},
+        {{"HTTP digest and WS-Security, MD5-sess", 0s, true, "MD5-sess"}, 0, {2, 1, 1, 1, 1, 1}},
+        {{"clock an hour ahead", 3600s, true, std::nullopt}, 0, {2, 1, 1, 1, 1, 1}},
+        {{"HTTP digest and a clock an hour behind", -3600s, true, "SHA-256"},
+         0,
+         {2, 1, 1, 1, 1, 1}},
+        {{"a nonce stale after two answers", 0s, true, "SHA-256-sess"}, 2, {2, 1, 2, 1, 2, 1}},
+        {{"right clock, no digest", 0s, true, std::nullopt}, 0, {1, 1, 1, 1, 1, 1}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.camera.name);
+        camsim::Config config;
+        config.digestNonceUses = c.nonceUses;
+        startCamera(c.camera, config);
+        LogCapture log;
+        size_t operation = 0;
+        runEveryOperation(
+            kPassword, false,
+            [&](const char *name, uint32_t code, const std::vector<camsim::RecordedRequest> &seen) {
+                SCOPED_TRACE(name);
+                EXPECT_EQ(0u, code);
+                ASSERT_EQ(c.requests[operation++], seen.size());
+                EXPECT_EQ(200, seen.back().responseStatus);
+                if (seen.size() == 2) {
+                    // Only a used-up nonce is asked again once it is known.
+                    EXPECT_EQ(operation > 1, seen.front().digestStale);
+                }
+            });
+        // The requests with one server nonce count 1, 2, 3, ... in hex; no
+        // client nonce comes twice.
+        std::map<std::string, int> counts;
+        std::set<std::string> clientNonces;
+        for (const camsim::RecordedRequest &request : sim_->requests()) {
+            if (request.authorization.empty()) {
+                continue;
+            }
+            EXPECT_TRUE(clientNonces.insert(authParameter(request.authorization, "cnonce")).second);
+            int &count = counts[authParameter(request.authorization, "nonce")];
+            char expected[9];
+            std::snprintf(expected, sizeof expected, "%08x", ++count);
+            EXPECT_EQ(expected, nonceCount(request.authorization));
+        }
+        // A camera that needs neither is not kept.
+        EXPECT_EQ(c.camera.digestAlgorithm || c.camera.clockOffset != 0s ? 1u : 0u,
+                  vek::cameraHosts().size());
+        EXPECT_EQ(0u, log.lines().size());
+        sim_.reset();
+    }
+}
+
+// A wrong password after the camera's challenge is known: the answer to the
+// known challenge is refused, the call ends after at most two requests with
+// the line it always had, and the right password is one request again.
+TEST_F(AuthTest, WrongPasswordAfterAKnownChallenge)
+{
+    const Camera cameras[] = {
+        {"HTTP digest only", 0s, false, "MD5"},
+        {"HTTP digest and WS-Security", 0s, true, "SHA-256"},
+        {"HTTP digest and a clock at 1970", offsetTo1970(), true, "MD5-sess"},
+    };
+    for (const Camera &camera : cameras) {
+        SCOPED_TRACE(camera.name);
+        startCamera(camera);
+        auto getProperties = [&](const char *password) {
+            return run("GetEventProperties", [&] {
+                OnvifAlarmCfg cfg{};
+                uint32_t code = VEK_Onvif_GetEventProperties(url_.c_str(), kUser, password, &cfg);
+                VEK_Onvif_Event_FreePropeAlarm(&cfg);
+                return code;
+            });
+        };
+        EXPECT_EQ(2u, getProperties(kPassword).second.size());
+        LogCapture log;
+        auto [code, seen] = getProperties("wrong-password");
+        EXPECT_NE(0u, code);
+        EXPECT_GE(2u, seen.size());
+        for (const camsim::RecordedRequest &request : seen) {
+            EXPECT_EQ(401, request.responseStatus);
+        }
+        EXPECT_TRUE(
+            log.has(4, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_GetEventProperties", "HTTP digest refused"));
+        size_t refused = 0;
+        for (const vektest::LogLine &line : log.lines()) {
+            refused += line.text == "HTTP digest refused" ? 1 : 0;
+        }
+        EXPECT_EQ(1u, refused);
+        expectNoSecretLogged(log);
+        std::tie(code, seen) = getProperties(kPassword);
+        EXPECT_EQ(0u, code);
+        EXPECT_EQ(1u, seen.size());
         sim_.reset();
     }
 }
@@ -479,6 +610,10 @@ TEST(HttpDigest, AnswersTheRfcExample)
         EXPECT_EQ("FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS",
                   authParameter(authorization, "opaque"));
         EXPECT_NE(std::string::npos, authorization.find("qop=auth, nc=00000001"));
+        ASSERT_EQ(vek::DigestOutcome::Ready,
+                  vek::answerDigestChallenge(challenge, "Mufasa", "Circle of Life", "GET",
+                                             "/dir/index.html", "abc", authorization, 26));
+        EXPECT_NE(std::string::npos, authorization.find("nc=0000001a"));
     }
     vek::DigestChallenge basic;
     EXPECT_FALSE(vek::parseDigestChallenge("Basic realm=\"camera\"", basic));
@@ -517,6 +652,69 @@ TEST(HttpDigest, NoPasswordHashLeftInFreedMemory)
         EXPECT_EQ(vek::DigestOutcome::Ready, outcome);
         EXPECT_EQ(0, freed_memory::blocksWithText.load());
     }
+}
+
+// A challenge's stale flag is read whatever its case or quoting.
+TEST(HttpDigest, ReadsStale)
+{
+    struct Case {
+        const char *parameter;
+        bool stale;
+    };
+    const Case cases[] = {
+        {"", false},
+        {", stale=true", true},
+        {", stale=TRUE", true},
+        {", stale=\"true\"", true},
+        {", stale=false", false},
+        {", stale=\"no\"", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.parameter);
+        vek::DigestChallenge challenge;
+        ASSERT_TRUE(vek::parseDigestChallenge(
+            std::string("Digest realm=\"camsim\", nonce=\"n2\", qop=\"auth\"") + c.parameter,
+            challenge));
+        EXPECT_EQ(c.stale, challenge.stale);
+        EXPECT_EQ("n2", challenge.nonce);
+    }
+}
+
+// The host a URL names (its port the scheme's when it has none), the table's
+// bound (the entry used longest ago goes) and its age limit.
+TEST(CameraHosts, KeysBoundAndAge)
+{
+    const std::pair<const char *, const char *> keys[] = {
+        {"http://192.0.2.10/onvif/event_service", "192.0.2.10:80"},
+        {"https://Cam.Example:8443/onvif?x=1", "cam.example:8443"},
+        {"HTTPS://cam.example/onvif", "cam.example:443"},
+        {"http://admin:pw@[fe80::1]:8080/onvif", "[fe80::1]:8080"},
+        {"http://[::1]/onvif", "[::1]:80"},
+        {"http:///onvif", ""},
+    };
+    for (const auto &[url, key] : keys) {
+        EXPECT_EQ(key, vek::cameraHostKey(url)) << url;
+    }
+
+    using Clock = vek::CameraHostTable::Clock;
+    vek::CameraHostTable table(3, std::chrono::minutes(10));
+    const Clock::time_point start = Clock::now();
+    vek::CameraHostState offset;
+    offset.clockOffset = 3600;
+    for (int i = 0; i < 3; ++i) {
+        table.keep("host" + std::to_string(i), offset, start + std::chrono::seconds(i));
+    }
+    ASSERT_TRUE(table.use("host0", start + 10s)); // host1 is now the one used longest ago
+    table.keep("host3", offset, start + 11s);
+    EXPECT_EQ(3u, table.size());
+    EXPECT_FALSE(table.use("host1", start + 12s));
+    EXPECT_TRUE(table.use("host2", start + 12s));
+    // Ten minutes without use: forgotten.
+    EXPECT_TRUE(table.use("host3", start + 11s + 10min));
+    EXPECT_FALSE(table.use("host0", start + 10s + 10min + 1s));
+    // An empty state forgets the host.
+    table.keep("host3", vek::CameraHostState{}, start + 12s);
+    EXPECT_FALSE(table.use("host3", start + 13s));
 }
 
 TEST(HttpDate, ReadsTheCameraClock)

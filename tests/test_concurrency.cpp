@@ -2,8 +2,10 @@
 // its own (configurations, sockets, contexts), as a recorder does: discovery,
 // Subscribe, Notify, Renew, the pull point and Unsubscribe against the camera
 // simulator over loopback, while every thread's log lines go to the one
-// platform log sink. No event may be lost or doubled; built with
-// ThreadSanitizer (scripts/tsan.sh) a data race anywhere fails the run.
+// platform log sink; and several threads calling one camera that asks for
+// HTTP Digest, sharing what is kept of its host. No event may be lost or
+// doubled; built with ThreadSanitizer (scripts/tsan.sh) a data race
+// anywhere fails the run.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -17,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "camera_hosts.h"
 #include "camsim.h"
 #include "test_support.h"
 #include "vek_onvif_event.h"
@@ -298,6 +301,58 @@ TEST(Concurrency, RecorderThreadsWithCamerasOfTheirOwn)
 
     EXPECT_EQ(blocks, VEK_PLAT_GetLiveBlocks());
     EXPECT_EQ(descriptors, vektest::openDescriptorCount());
+}
+
+// Threads calling one digest camera (its clock an hour off) at once share
+// its host's entry: every call succeeds, and a thread pays the extra
+// request at most once, on its first call.
+TEST(Concurrency, ThreadsShareOneDigestCamera)
+{
+    using namespace std::chrono_literals;
+    constexpr int kCallers = 6;
+    constexpr int kCalls = 5;
+    vek::cameraHosts().clear();
+    const uint32_t blocks = VEK_PLAT_GetLiveBlocks();
+    camsim::Config config;
+    config.user = "operator";
+    config.password = "digest-pw";
+    config.httpDigest = true;
+    config.digestAlgorithm = "SHA-256";
+    config.clockOffset = 3600s;
+    config.createdWindow = 5s;
+    camsim::CameraSim sim(config);
+    sim.start();
+    const std::string url = sim.eventServiceUrl();
+
+    std::atomic<int> ready{0};
+    std::atomic<int> failed{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kCallers; ++t) {
+        threads.emplace_back([&] {
+            ready.fetch_add(1);
+            while (ready.load() < kCallers) {
+                std::this_thread::yield();
+            }
+            for (int i = 0; i < kCalls; ++i) {
+                OnvifAlarmCfg cfg{};
+                if (VEK_Onvif_GetEventProperties(url.c_str(), "operator", "digest-pw", &cfg) !=
+                    VEK_ONVIF_OK) {
+                    failed.fetch_add(1);
+                }
+                VEK_Onvif_Event_FreePropeAlarm(&cfg);
+            }
+        });
+    }
+    for (std::thread &thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(0, failed.load());
+    size_t requests = sim.requests("GetEventProperties").size();
+    EXPECT_LE(static_cast<size_t>(kCallers * kCalls), requests);
+    EXPECT_GE(static_cast<size_t>(kCallers * (kCalls + 1)), requests);
+    EXPECT_EQ(1u, vek::cameraHosts().size());
+    sim.stop();
+    EXPECT_EQ(blocks, VEK_PLAT_GetLiveBlocks());
 }
 
 } // namespace

@@ -136,8 +136,9 @@ bool createdInWindow(const std::string &created, const Config &config)
     return difference <= *config.createdWindow && difference >= -*config.createdWindow;
 }
 
-std::string digestChallenge(const Config &config, const std::string &nonce)
+std::string digestChallenge(const Config &config, const std::string &nonce, bool stale)
 {
+    const char *staleParameter = stale ? ", stale=true" : "";
     if (config.digestChallenge) {
         std::string challenge = *config.digestChallenge;
         constexpr std::string_view kNonce = "{nonce}";
@@ -145,11 +146,11 @@ std::string digestChallenge(const Config &config, const std::string &nonce)
              at = challenge.find(kNonce, at + nonce.size())) {
             challenge.replace(at, kNonce.size(), nonce);
         }
-        return challenge;
+        return challenge + staleParameter;
     }
     return "Digest realm=\"" + config.digestRealm +
            "\", qop=\"auth\", algorithm=" + config.digestAlgorithm + ", nonce=\"" + nonce +
-           "\", opaque=\"" + config.digestOpaque + "\"";
+           "\", opaque=\"" + config.digestOpaque + "\"" + staleParameter;
 }
 
 bool digestMatches(const std::string &authorization, const Config &config, const std::string &nonce,

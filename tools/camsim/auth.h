@@ -25,8 +25,9 @@ std::optional<std::chrono::system_clock::time_point> parseDateTime(const std::st
 // Whether Created lies within Config::createdWindow of the camera's clock.
 bool createdInWindow(const std::string &created, const Config &config);
 
-// The WWW-Authenticate value of the challenge (Config::digestChallenge when set).
-std::string digestChallenge(const Config &config, const std::string &nonce);
+// The WWW-Authenticate value of the challenge (Config::digestChallenge when set), with
+// stale=true when the refused answer was right but for a used-up nonce.
+std::string digestChallenge(const Config &config, const std::string &nonce, bool stale = false);
 
 // Whether an Authorization header answers the challenge with the configured credentials
 // for a POST to path.

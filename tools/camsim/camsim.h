@@ -96,6 +96,7 @@ struct RecordedRequest {
                                       // the camera's clock, with Config::createdWindow)
     std::string authorization;        // HTTP Authorization header ("" when absent)
     bool digestAuthenticated = false; // it answered the HTTP Digest challenge
+    bool digestStale = false;         // it answered a used-up nonce (see Config::digestNonceUses)
 
     // Leaf values under the operation element, keyed by the local-name path below it:
     // "ConsumerReference/Address", "Filter/TopicExpression", "Filter/TopicExpression@Dialect",
@@ -159,8 +160,11 @@ struct Config {
     std::string digestAlgorithm = "MD5"; // MD5, SHA-256, MD5-sess or SHA-256-sess
     std::string digestRealm = "camsim";
     std::string digestOpaque = "0b3f5a4c";
-    std::optional<std::string> digestChallenge;  // sent instead of the generated one, "{nonce}"
-                                                 // standing for this run's nonce
+    std::optional<std::string> digestChallenge; // sent instead of the generated one, "{nonce}"
+                                                // standing for this run's nonce
+    // 0: one nonce serves the whole run. N: a nonce is used up after N answers to it; a later
+    // answer to it (otherwise right) gets 401 with stale=true and the challenge of a new nonce.
+    int digestNonceUses = 0;
     std::chrono::seconds defaultTermination{60}; // when InitialTerminationTime is absent
     std::chrono::seconds maxTermination{0};      // longer requested durations are cut; 0: none
     std::chrono::milliseconds maxPullWait{200};  // cap on waiting in PullMessages

@@ -103,8 +103,9 @@ struct CameraSim::Impl {
         httpResponse.status = reply.status;
         httpResponse.set_header("Date", httpDate(cameraClock(service.config())));
         if (reply.status == 401 && service.config().httpDigest) {
-            httpResponse.set_header("WWW-Authenticate",
-                                    digestChallenge(service.config(), service.digestNonce()));
+            httpResponse.set_header(
+                "WWW-Authenticate",
+                digestChallenge(service.config(), service.digestNonce(), request.digestStale));
         }
         if (!reply.body.empty()) {
             httpResponse.set_content(reply.body, reply.contentType.c_str());

@@ -301,12 +301,33 @@ std::string EventService::baseUrl() const
            std::to_string(port_);
 }
 
+std::string EventService::digestNonce() const
+{
+    std::lock_guard<std::mutex> lock(digestMutex_);
+    return digestNonce_;
+}
+
+bool EventService::checkDigest(RecordedRequest &request)
+{
+    std::lock_guard<std::mutex> lock(digestMutex_);
+    if (digestMatches(request.authorization, config_, digestNonce_, request.path)) {
+        if (config_.digestNonceUses > 0 && ++digestUses_ >= config_.digestNonceUses) {
+            usedUpNonce_ = digestNonce_;
+            digestNonce_ = makeServerNonce();
+            digestUses_ = 0;
+        }
+        return true;
+    }
+    request.digestStale = !usedUpNonce_.empty() &&
+                          digestMatches(request.authorization, config_, usedUpNonce_, request.path);
+    return false;
+}
+
 Reply EventService::handle(RecordedRequest &request)
 {
     parseRequest(request, config_);
     if (config_.httpDigest) {
-        request.digestAuthenticated =
-            digestMatches(request.authorization, config_, digestNonce_, request.path);
+        request.digestAuthenticated = checkDigest(request);
         if (!request.digestAuthenticated) {
             return Reply{401, "Unauthorized\n", "text/plain"}; // the server adds the challenge
         }

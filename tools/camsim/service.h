@@ -7,6 +7,7 @@
 #include "camsim.h"
 #include "state.h"
 
+#include <mutex>
 #include <string>
 
 namespace camsim::detail
@@ -30,18 +31,24 @@ class EventService
     Reply handle(RecordedRequest &request);
 
     const Config &config() const { return config_; }
-    // The nonce of every HTTP Digest challenge of this run.
-    const std::string &digestNonce() const { return digestNonce_; }
+    // The nonce of the HTTP Digest challenge now (one for the whole run unless
+    // Config::digestNonceUses says otherwise).
+    std::string digestNonce() const;
     SimState &state() const { return state_; }
     std::string baseUrl() const; // with Config::advertisedHost
 
   private:
     Reply dispatch(RecordedRequest &request);
+    // Whether the request answers the challenge now; marks an answer to a used-up nonce.
+    bool checkDigest(RecordedRequest &request);
 
     const Config &config_;
     SimState &state_;
     int port_ = 0;
-    const std::string digestNonce_ = makeServerNonce(); // of every challenge of this run
+    mutable std::mutex digestMutex_;
+    std::string digestNonce_ = makeServerNonce();
+    std::string usedUpNonce_; // the one before digestNonce_
+    int digestUses_ = 0;
 };
 
 } // namespace camsim::detail
