@@ -45,9 +45,9 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # Longest input per target: a Notify or a topic set may be large, one
 # message or a holder's content is small, header values smaller still.
 declare -A max_len=([node_property]=32768 [alarm_msg]=16384 [prope_msg]=65536 [listener]=65536
-    [www_authenticate]=4096 [http_date]=128 [holder_content]=16384)
+    [www_authenticate]=4096 [http_date]=128 [pull_point_reference]=65536 [holder_content]=16384)
 targets="${VEK_FUZZ_TARGETS:-node_property alarm_msg prope_msg listener www_authenticate http_date
-    holder_content}"
+    pull_point_reference holder_content}"
 failed=0
 mkdir -p "$build/artifacts" "$build/logs"
 for target in $targets; do
