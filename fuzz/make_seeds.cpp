@@ -1,7 +1,8 @@
 // Writes seed corpora of the fuzz targets from the fixture corpus:
 //   make_seeds <directory>
 // node_property/ whole corpus files; alarm_msg/ topic + innermost Message
-// element of every notification message; prope_msg/ topic-set texts; and
+// element of every notification message; prope_msg/ topic-set texts;
+// pull_point_reference/ the CreatePullPointSubscription answers; and
 // for alarm_msg/ and prope_msg/ messages whose part elements are nested
 // deeply.
 #include <dirent.h>
@@ -157,7 +158,8 @@ int main(int argc, char **argv)
         return 2;
     }
     const std::string root = argv[1];
-    for (const char *sub : {"", "/node_property", "/alarm_msg", "/prope_msg"}) {
+    for (const char *sub :
+         {"", "/node_property", "/alarm_msg", "/prope_msg", "/pull_point_reference"}) {
         mkdir((root + sub).c_str(), 0755);
     }
     int n = 0;
@@ -188,6 +190,9 @@ int main(int argc, char **argv)
             const std::string xml = vekfix::readFixture(file);
             write(root + "/node_property/" + std::to_string(n), xml);
             write(root + "/prope_msg/" + std::to_string(n), vekfix::topicSetText(xml));
+            if (file.find("/pullpoint-") != std::string::npos) {
+                write(root + "/pull_point_reference/" + std::to_string(n), xml);
+            }
             ++n;
         }
     }

@@ -32,16 +32,22 @@ fi
 cmake -S fuzz -B "$build" -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 cmake --build "$build" -j2
 "$build/make_seeds" "$build/seeds" >/dev/null
-mkdir -p "$build/seeds/listener"
-cp fuzz/seeds/listener/* "$build/seeds/listener/"
+# Seeds kept as files: fuzz/seeds/<target>/.
+for folder in fuzz/seeds/*/; do
+    target=$(basename "$folder")
+    mkdir -p "$build/seeds/$target"
+    cp "$folder"* "$build/seeds/$target/"
+done
 
 export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 # Longest input per target: a Notify or a topic set may be large, one
-# message is small.
-declare -A max_len=([node_property]=32768 [alarm_msg]=16384 [prope_msg]=65536 [listener]=65536)
-targets="${VEK_FUZZ_TARGETS:-node_property alarm_msg prope_msg listener}"
+# message or a holder's content is small, header values smaller still.
+declare -A max_len=([node_property]=32768 [alarm_msg]=16384 [prope_msg]=65536 [listener]=65536
+    [www_authenticate]=4096 [http_date]=128 [pull_point_reference]=65536 [holder_content]=16384)
+targets="${VEK_FUZZ_TARGETS:-node_property alarm_msg prope_msg listener www_authenticate http_date
+    pull_point_reference holder_content}"
 failed=0
 mkdir -p "$build/artifacts" "$build/logs"
 for target in $targets; do
