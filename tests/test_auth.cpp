@@ -381,7 +381,7 @@ TEST_F(AuthTest, KnownCameraCostsOneRequestPerCall)
             kPassword, false,
             [&](const char *name, uint32_t code, const std::vector<camsim::RecordedRequest> &seen) {
                 SCOPED_TRACE(name);
-                EXPECT_EQ(0u, code);
+                EXPECT_EQ(VEK_ONVIF_OK, code);
                 ASSERT_EQ(c.requests[operation++], seen.size());
                 EXPECT_EQ(200, seen.back().responseStatus);
                 if (seen.size() == 2) {
@@ -435,7 +435,7 @@ TEST_F(AuthTest, WrongPasswordAfterAKnownChallenge)
         EXPECT_EQ(2u, getProperties(kPassword).second.size());
         LogCapture log;
         auto [code, seen] = getProperties("wrong-password");
-        EXPECT_NE(0u, code);
+        EXPECT_NE(VEK_ONVIF_OK, code);
         EXPECT_GE(2u, seen.size());
         for (const camsim::RecordedRequest &request : seen) {
             EXPECT_EQ(401, request.responseStatus);
@@ -449,7 +449,7 @@ TEST_F(AuthTest, WrongPasswordAfterAKnownChallenge)
         EXPECT_EQ(1u, refused);
         expectNoSecretLogged(log);
         std::tie(code, seen) = getProperties(kPassword);
-        EXPECT_EQ(0u, code);
+        EXPECT_EQ(VEK_ONVIF_OK, code);
         EXPECT_EQ(1u, seen.size());
         sim_.reset();
     }
@@ -566,7 +566,7 @@ TEST_F(AuthTest, FrameTellsTheMeasuredOffset)
             return soap_call___ns12__GetEventProperties(soap, url_.c_str(), nullptr, &request,
                                                         &response);
         };
-        ASSERT_EQ(0u, exchange.run(kRow, url_.c_str(), stub));
+        ASSERT_EQ(VEK_ONVIF_OK, exchange.run(kRow, url_.c_str(), stub));
         // Only a refusal is measured: a camera that accepts leaves it 0.
         if (offset == 0) {
             EXPECT_EQ(0, exchange.clockOffset());
