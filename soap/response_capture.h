@@ -33,6 +33,12 @@ class ResponseCapture
     void *previousUser_ = nullptr;
 };
 
+// The XML of the last HTTP answer in captured bytes (a refused first
+// request leaves its answer before the one that counts): what follows its
+// head, with a chunked transfer coding undone. The bytes as they are when
+// they hold no HTTP head.
+std::string answerBody(std::string_view captured);
+
 } // namespace vek
 
 #endif // VEK_RESPONSE_CAPTURE_H

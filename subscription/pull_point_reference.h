@@ -19,6 +19,14 @@ constexpr size_t kMaxPullPointReference = 64 * 1024;
 // Every child of parameters, in order, each with the namespace declarations
 // it inherited in rawAnswer added and in compact form. Empty when there are
 // none.
+// The first maxChildren children of parameters, in order, each with the
+// namespace declarations it inherited in rawAnswer (the bytes received,
+// HTTP head included) added, in compact form, and with its values escaped
+// as the answer wrote them. Empty when there are none.
+std::string storedReferenceParameters(const wsa5__ReferenceParametersType *parameters,
+                                      std::string_view rawAnswer, size_t maxChildren);
+
+// All of them, for a pull point.
 std::string pullPointReference(const wsa5__ReferenceParametersType *parameters,
                                std::string_view rawAnswer);
 

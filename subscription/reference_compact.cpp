@@ -424,6 +424,12 @@ class Writer
 
 } // namespace
 
+bool readsAsXmlFragment(std::string_view fragment)
+{
+    std::vector<Node> nodes;
+    return Reader(fragment).readFragment(nodes);
+}
+
 std::string compactReference(std::string_view fragment)
 {
     std::vector<Node> nodes;

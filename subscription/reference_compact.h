@@ -17,6 +17,10 @@ namespace vek
 // read as XML is returned unchanged.
 std::string compactReference(std::string_view fragment);
 
+// Whether fragment reads as XML: one or more elements, well nested, each
+// attribute value quoted.
+bool readsAsXmlFragment(std::string_view fragment);
+
 } // namespace vek
 
 #endif // VEK_REFERENCE_COMPACT_H

@@ -81,9 +81,10 @@ bool readAttributes(std::string_view xml, size_t &pos, TagVisitor &visitor)
     return false;
 }
 
-// Walks the markup of xml once: start tags go to the visitor (stop() ends
-// the walk), end tags to onEnd; comments, CDATA, declarations and
-// processing instructions are skipped whole.
+// Walks the markup of xml once: each start tag goes to the visitor, then
+// to onStartEnd(selfClosed, start, end) (false ends the walk); each end
+// tag to onEnd(start, end); comments, CDATA, declarations and processing
+// instructions are skipped whole. start and end delimit the tag in xml.
 template <typename OnStartEnd, typename OnEnd>
 void walkTags(std::string_view xml, TagVisitor &visitor, OnStartEnd onStartEnd, OnEnd onEnd)
 {
@@ -105,11 +106,11 @@ void walkTags(std::string_view xml, TagVisitor &visitor, OnStartEnd onStartEnd, 
             pos = end == std::string_view::npos ? xml.size() : end + terminator.size();
             continue;
         }
-        ++pos;
+        size_t tagStart = pos++;
         if (pos < xml.size() && xml[pos] == '/') {
             pos = xml.find('>', pos);
             pos = pos == std::string_view::npos ? xml.size() : pos + 1;
-            onEnd();
+            onEnd(tagStart, pos);
             continue;
         }
         size_t nameStart = pos;
@@ -118,7 +119,7 @@ void walkTags(std::string_view xml, TagVisitor &visitor, OnStartEnd onStartEnd, 
         }
         visitor.element(xml.substr(nameStart, pos - nameStart));
         bool selfClosed = readAttributes(xml, pos, visitor);
-        if (!onStartEnd(selfClosed)) {
+        if (!onStartEnd(selfClosed, tagStart, pos)) {
             return;
         }
     }
@@ -182,16 +183,30 @@ class ScopeScanner : public TagVisitor
 class PrefixCollector : public TagVisitor
 {
   public:
-    void element(std::string_view name) override { use(prefixOf(name)); }
-    void attribute(std::string_view name, std::string_view) override
+    void element(std::string_view name) override
+    {
+        use(prefixOf(name));
+        usesDefault_ = usesDefault_ || prefixOf(name).empty();
+    }
+    void attribute(std::string_view name, std::string_view value) override
     {
         std::string_view prefix = prefixOf(name);
         if (prefix == "xmlns") {
             declared_.insert(std::string(name.substr(6)));
+        } else if (name == "xmlns") {
+            declaresDefault_ = true;
         } else {
             use(prefix);
         }
+        if (name == "xsi:type") {
+            // A type name is a qualified name in the scope of the element.
+            std::string_view type = value.substr(0, value.find(':'));
+            bool prefixed = type.size() < value.size();
+            prefixed ? use(type) : void(usesDefault_ = true);
+        }
     }
+    // An unprefixed element or type name, and no default namespace declared.
+    bool needsDefault() const { return usesDefault_ && !declaresDefault_; }
     std::vector<std::string> undeclared() const
     {
         std::vector<std::string> missing;
@@ -214,7 +229,17 @@ class PrefixCollector : public TagVisitor
     std::vector<std::string> used_;
     std::unordered_set<std::string> seen_;
     std::unordered_set<std::string> declared_;
+    bool usesDefault_ = false;
+    bool declaresDefault_ = false;
 };
+
+PrefixCollector collectPrefixes(std::string_view fragment)
+{
+    PrefixCollector collector;
+    walkTags(
+        fragment, collector, [](bool, size_t, size_t) { return true; }, [](size_t, size_t) {});
+    return collector;
+}
 
 } // namespace
 
@@ -222,17 +247,58 @@ NamespaceScope namespacesInScopeAt(std::string_view rawAnswer, std::string_view 
 {
     ScopeScanner scanner(localName);
     walkTags(
-        rawAnswer, scanner, [&](bool selfClosed) { return scanner.startEnded(selfClosed); },
-        [&] { scanner.close(); });
+        rawAnswer, scanner,
+        [&](bool selfClosed, size_t, size_t) { return scanner.startEnded(selfClosed); },
+        [&](size_t, size_t) { scanner.close(); });
     return scanner.scope();
+}
+
+std::vector<std::string_view> childElementsOf(std::string_view xml, std::string_view localName)
+{
+    struct LastName : TagVisitor {
+        void element(std::string_view name) override { last = name; }
+        void attribute(std::string_view, std::string_view) override {}
+        std::string_view last;
+    } names;
+    std::vector<std::string_view> children;
+    int depth = -1; // -1 until the parent is found; its content is depth 0
+    bool parentClosed = false;
+    size_t childStart = 0;
+    walkTags(
+        xml, names,
+        [&](bool selfClosed, size_t start, size_t end) {
+            if (parentClosed) {
+                return false;
+            }
+            if (depth < 0) {
+                depth = localNameOf(names.last) == localName && !selfClosed ? 0 : -1;
+                return true;
+            }
+            if (depth == 0) {
+                childStart = start;
+            }
+            if (selfClosed) {
+                if (depth == 0) {
+                    children.push_back(xml.substr(start, end - start));
+                }
+                return true;
+            }
+            ++depth;
+            return true;
+        },
+        [&](size_t, size_t end) {
+            if (depth > 0 && --depth == 0) {
+                children.push_back(xml.substr(childStart, end - childStart));
+            } else if (depth == 0) {
+                parentClosed = true;
+            }
+        });
+    return children;
 }
 
 std::vector<std::string> undeclaredPrefixes(std::string_view fragment)
 {
-    PrefixCollector collector;
-    walkTags(
-        fragment, collector, [](bool) { return true; }, [] {});
-    return collector.undeclared();
+    return collectPrefixes(fragment).undeclared();
 }
 
 std::string declareNamespaces(std::string_view fragment, const NamespaceScope &scope)
@@ -247,7 +313,13 @@ std::string declareNamespaces(std::string_view fragment, const NamespaceScope &s
         ++nameEnd;
     }
     std::string declarations;
-    for (const std::string &prefix : undeclaredPrefixes(fragment)) {
+    const PrefixCollector prefixes = collectPrefixes(fragment);
+    auto defaultNamespace = scope.find("");
+    if (prefixes.needsDefault() && defaultNamespace != scope.end() &&
+        !defaultNamespace->second.empty()) {
+        declarations += " xmlns=\"" + defaultNamespace->second + "\"";
+    }
+    for (const std::string &prefix : prefixes.undeclared()) {
         auto bound = scope.find(prefix);
         if (bound != scope.end() && !bound->second.empty()) {
             declarations += " xmlns:" + prefix + "=\"" + bound->second + "\"";

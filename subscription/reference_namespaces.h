@@ -23,14 +23,20 @@ using NamespaceScope = std::unordered_map<std::string, std::string>;
 // the elements still open where the text ends. One pass over the text.
 NamespaceScope namespacesInScopeAt(std::string_view rawAnswer, std::string_view localName);
 
+// The direct child elements, whole and as written, of the first element in
+// xml whose local name is localName; none when there is no such element.
+std::vector<std::string_view> childElementsOf(std::string_view xml, std::string_view localName);
+
 // Prefixes used in element or attribute names of the fragment that the
 // fragment itself does not declare ("xml" and "xmlns" excepted), in the
 // order of their first use.
 std::vector<std::string> undeclaredPrefixes(std::string_view fragment);
 
 // The fragment with a declaration added to its root start tag for every
-// undeclared prefix that scope binds; the fragment unchanged when nothing
-// is missing or found.
+// undeclared prefix that scope binds, the prefix of an xsi:type value
+// included, and for the default namespace when an unprefixed element or
+// xsi:type value relies on it; the fragment unchanged when nothing is
+// missing or found.
 std::string declareNamespaces(std::string_view fragment, const NamespaceScope &scope);
 
 // declareNamespaces with the bindings in scope at the ReferenceParameters

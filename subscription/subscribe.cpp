@@ -6,8 +6,7 @@
 #include <string>
 
 #include "exchange.h"
-#include "reference_compact.h"
-#include "reference_namespaces.h"
+#include "pull_point_reference.h"
 #include "response_capture.h"
 #include "smart_reports.h"
 #include "soapH.h"
@@ -195,15 +194,10 @@ uint32_t addTopicFilter(struct soap *soap, const OnvifSmartCaps *caps, _ns7__Sub
 std::string storedReference(const _ns7__SubscribeResponse &response, std::string_view rawAnswer)
 {
     const wsa5__EndpointReferenceType *reference = response.SubscriptionReference;
-    if (reference == nullptr || reference->Address == nullptr ||
-        reference->ReferenceParameters == nullptr ||
-        reference->ReferenceParameters->__any == nullptr ||
-        reference->ReferenceParameters->__size < 1 ||
-        reference->ReferenceParameters->__any[0] == nullptr) {
+    if (reference == nullptr || reference->Address == nullptr) {
         return {};
     }
-    return vek::compactReference(
-        vek::declareInheritedNamespaces(reference->ReferenceParameters->__any[0], rawAnswer));
+    return vek::storedReferenceParameters(reference->ReferenceParameters, rawAnswer, 1);
 }
 
 // A reference parameter that does not fit its member cannot be sent back

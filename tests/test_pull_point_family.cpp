@@ -447,6 +447,64 @@ TEST_F(PullPointFamilyEdges, PullTranslatesNoMoreThanItsLimit)
     EXPECT_EQ(1u, log.lines().size());
 }
 
+// Quotes and angle brackets in a reference's attribute values and text
+// are stored escaped: every later request at the pull point goes out
+// well-formed, with the values the camera gave.
+TEST_F(PullPointFamilyEdges, EscapedReferenceValuesStayEscaped)
+{
+    camsim::Config config;
+    config.interceptor =
+        [&](const camsim::RecordedRequest &request) -> std::optional<camsim::Reply> {
+        const std::string envelope =
+            R"(<?xml version="1.0"?><s:Envelope xmlns:s="http://www.w3.org/2003/05/soap-envelope" )"
+            R"(xmlns:wsa5="http://www.w3.org/2005/08/addressing" )"
+            R"(xmlns:tev="http://www.onvif.org/ver10/events/wsdl" )"
+            R"(xmlns:wsnt="http://docs.oasis-open.org/wsn/b-2" xmlns:a="urn:example:a"><s:Body>)";
+        if (request.operation == "CreatePullPointSubscription") {
+            return camsim::Reply{
+                200, envelope +
+                         "<tev:CreatePullPointSubscriptionResponse><tev:SubscriptionReference>"
+                         "<wsa5:Address>http://127.0.0.1:" +
+                         std::to_string(sim_->port()) +
+                         "/onvif/services</wsa5:Address><wsa5:ReferenceParameters>"
+                         "<a:Id a:x=\"q&quot;&lt;&amp;&gt;'\" a:y='s&apos;\"'>7&lt;8&amp;9</a:Id>"
+                         "</wsa5:ReferenceParameters></tev:SubscriptionReference>"
+                         "<wsnt:CurrentTime>2026-12-10T01:02:03Z</wsnt:CurrentTime>"
+                         "<wsnt:TerminationTime>2026-12-10T03:02:03Z</wsnt:TerminationTime>"
+                         "</tev:CreatePullPointSubscriptionResponse></s:Body></s:Envelope>"};
+        }
+        if (request.operation == "PullMessages") {
+            return camsim::Reply{200,
+                                 envelope + "<tev:PullMessagesResponse/></s:Body></s:Envelope>"};
+        }
+        return camsim::Reply{200,
+                             envelope + "<" + request.operation + "Response xmlns=\"" +
+                                 "http://docs.oasis-open.org/wsn/b-2\"/></s:Body></s:Envelope>"};
+    };
+    sim_ = std::make_unique<camsim::CameraSim>(config);
+    sim_->start();
+    ASSERT_EQ(0u, VEK_Onvif_PullPoint_Create(soap_, sim_->eventServiceUrl().c_str(), "admin",
+                                             "secret", 60, &pullPoint_));
+    ASSERT_NE(nullptr, pullPoint_.pszReference);
+    OnvifPullResult result{};
+    EXPECT_EQ(0u, VEK_Onvif_PullPoint_Pull(soap_, &pullPoint_, "admin", "secret", 1, 0,
+                                           &motion_.inputs, &motion_.cfg, &result));
+    EXPECT_EQ(0u, VEK_Onvif_PullPoint_Renew(soap_, &pullPoint_, "admin", "secret", 60));
+    EXPECT_EQ(0u, VEK_Onvif_PullPoint_Unsubscribe(soap_, &pullPoint_, "admin", "secret"));
+    for (const char *operation : {"PullMessages", "Renew", "Unsubscribe"}) {
+        SCOPED_TRACE(operation);
+        auto requests = sim_->requests(operation);
+        ASSERT_EQ(1u, requests.size());
+        ASSERT_TRUE(requests[0].wellFormed);
+        ASSERT_EQ(1u, requests[0].referenceParameters.size());
+        const camsim::HeaderElement &block = requests[0].referenceParameters[0];
+        EXPECT_EQ("7<8&9", block.text);
+        EXPECT_EQ("urn:example:a", block.namespaceUri);
+        EXPECT_EQ("q\"<&>'", block.attributes.at("a:x")) << block.xml;
+        EXPECT_EQ("s'\"", block.attributes.at("a:y")) << block.xml;
+    }
+}
+
 TEST_F(PullPointFamilyEdges, InvalidArgumentsAndFailuresTellApart)
 {
     sim_ = std::make_unique<camsim::CameraSim>();

@@ -242,6 +242,29 @@ TEST_F(SubscriptionTest, ReferenceDeclaredOnEnvelopeGoesBackWellFormed)
     }
 }
 
+// Quotes and angle brackets in an attribute of the reference are stored
+// escaped: Renew and Unsubscribe send it well-formed, with the value the
+// camera gave.
+TEST_F(SubscriptionTest, EscapedReferenceValueGoesBackEscaped)
+{
+    camsim::Config config;
+    config.subscribe.idTagExtra = " dom0:x=\"&quot;&lt;\"";
+    startCamera(config);
+    ASSERT_EQ(VEK_ONVIF_OK, subscribe(VEK_ONVIF_SCOPE_COMMON));
+    ASSERT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_Renew(sub_.szCommonSubAddr, sub_.szCommonSubRef, "admin", "secret"));
+    EXPECT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_Unsubscribe(&fd_, "admin", "secret", VEK_ONVIF_SCOPE_COMMON, &sub_));
+    for (const char *operation : {"Renew", "Unsubscribe"}) {
+        SCOPED_TRACE(operation);
+        auto request = sim_->requests(operation).at(0);
+        ASSERT_TRUE(request.wellFormed);
+        ASSERT_EQ(1u, request.referenceParameters.size());
+        EXPECT_EQ("\"<", request.referenceParameters[0].attributes.at("dom0:x"));
+        EXPECT_EQ(200, request.responseStatus);
+    }
+}
+
 // The stored reference is the shortest well-formed equivalent of what the
 // camera sent. One that does not fit even so would be stored cut and could be
 // neither renewed nor ended: the subscription is ended at once and fails.
@@ -659,6 +682,15 @@ TEST(ReferenceNamespaces, AddsOnlyMissingDeclarations)
     EXPECT_EQ(declared, vek::declareInheritedNamespaces(declared, raw));
     EXPECT_TRUE(vek::undeclaredPrefixes("<Id>5</Id>").empty());
     EXPECT_EQ(std::vector<std::string>{"q"}, vek::undeclaredPrefixes("<q:Id><q:x/></q:Id>"));
+    // A type name in xsi:type, and an unprefixed name, rely on declarations too.
+    const std::string typed = "<e:Envelope xmlns:e=\"urn:env\" xmlns=\"urn:d\" xmlns:xs=\"urn:xs\" "
+                              "xmlns:xsi=\"urn:xsi\"><e:Body><w:ReferenceParameters "
+                              "xmlns:w=\"urn:w\">";
+    EXPECT_EQ("<Id xmlns=\"urn:d\" xmlns:xsi=\"urn:xsi\" xmlns:xs=\"urn:xs\" "
+              "xsi:type=\"xs:string\">1</Id>",
+              vek::declareInheritedNamespaces("<Id xsi:type=\"xs:string\">1</Id>", typed));
+    EXPECT_EQ("<w:Id xmlns=\"urn:d\" xmlns:w=\"urn:w\" xmlns:xsi=\"urn:xsi\" xsi:type=\"Kind\"/>",
+              vek::declareInheritedNamespaces("<w:Id xsi:type=\"Kind\"/>", typed));
     // Nothing to be found: the fragment stays as it is.
     EXPECT_EQ("<z:Id>1</z:Id>", vek::declareInheritedNamespaces("<z:Id>1</z:Id>", raw));
 }

@@ -76,6 +76,7 @@ struct HeaderElement {
     std::string namespaceUri;  // resolved through the element and its ancestors; "" if unbound
     std::string text;          // untrimmed text content
     std::string xml;           // the element re-serialised (with the attributes it carries)
+    std::map<std::string, std::string> attributes; // as written name -> value, unescaped
 };
 
 struct RecordedRequest {

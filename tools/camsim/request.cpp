@@ -79,8 +79,16 @@ void readHeader(mxml_node_t *header, RecordedRequest &request)
         } else if (isAddressingNamespace(uri)) {
             readAddressing(element, name, request);
         } else {
-            request.referenceParameters.push_back(HeaderElement{
-                mxmlGetElement(element), name, uri, textOf(element), serialize(element)});
+            HeaderElement block{mxmlGetElement(element), name, uri, textOf(element),
+                                serialize(element),      {}};
+            for (int i = 0; i < mxmlElementGetAttrCount(element); ++i) {
+                const char *attribute = nullptr;
+                const char *value = mxmlElementGetAttrByIndex(element, i, &attribute);
+                if (attribute != nullptr && value != nullptr) {
+                    block.attributes[attribute] = value;
+                }
+            }
+            request.referenceParameters.push_back(std::move(block));
         }
     }
 }
