@@ -224,6 +224,12 @@ class Reader
             }
             attribute.value = std::string(xml_.substr(pos_, close + 1 - pos_));
             pos_ = close + 1;
+            // Attributes stand apart: a value runs straight into the next
+            // name only in text that is no XML.
+            if (pos_ < xml_.size() && !isSpace(xml_[pos_]) && xml_[pos_] != '/' &&
+                xml_[pos_] != '>') {
+                return false;
+            }
             element.attributes.push_back(std::move(attribute));
         }
     }

@@ -729,6 +729,7 @@ TEST(ReferenceCompact, ShortestEquivalentFragment)
         // Not XML: left alone.
         {"<a:Id>1</a:Other>", "<a:Id>1</a:Other>"},
         {"<a:Id>1", "<a:Id>1"},
+        {"<a x=\"1\"y=\"2\"/>", "<a x=\"1\"y=\"2\"/>"},
         {"plain 1", "plain 1"},
     };
     for (const Case &c : cases) {
