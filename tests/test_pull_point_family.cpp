@@ -340,6 +340,17 @@ INSTANTIATE_TEST_SUITE_P(Styles, PullPointFamily, ::testing::ValuesIn(kStyles),
 
 // ---- One style is enough for what follows --------------------------------
 
+// The start of a camera's answer up to its Body, with the namespaces the
+// answers use and extra declarations of the test's own.
+std::string envelopeStart(const std::string &extra)
+{
+    return R"(<?xml version="1.0"?><s:Envelope xmlns:s="http://www.w3.org/2003/05/soap-envelope" )"
+           R"(xmlns:wsa5="http://www.w3.org/2005/08/addressing" )"
+           R"(xmlns:tev="http://www.onvif.org/ver10/events/wsdl" )"
+           R"(xmlns:wsnt="http://docs.oasis-open.org/wsn/b-2" )" +
+           extra + "><s:Body>";
+}
+
 class PullPointFamilyEdges : public vektest::ContextFixture<>
 {
   protected:
@@ -366,11 +377,7 @@ TEST_F(PullPointFamilyEdges, SeveralLongReferenceParametersGoBackAsBlocks)
     config.interceptor =
         [&](const camsim::RecordedRequest &request) -> std::optional<camsim::Reply> {
         const std::string envelope =
-            R"(<?xml version="1.0"?><s:Envelope xmlns:s="http://www.w3.org/2003/05/soap-envelope" )"
-            R"(xmlns:wsa5="http://www.w3.org/2005/08/addressing" )"
-            R"(xmlns:tev="http://www.onvif.org/ver10/events/wsdl" )"
-            R"(xmlns:wsnt="http://docs.oasis-open.org/wsn/b-2" xmlns:a="urn:example:a" )"
-            R"(xmlns:b="urn:example:b"><s:Body>)";
+            envelopeStart(R"(xmlns:a="urn:example:a" xmlns:b="urn:example:b")");
         if (request.operation == "CreatePullPointSubscription") {
             return camsim::Reply{
                 200, envelope +
@@ -455,11 +462,7 @@ TEST_F(PullPointFamilyEdges, EscapedReferenceValuesStayEscaped)
     camsim::Config config;
     config.interceptor =
         [&](const camsim::RecordedRequest &request) -> std::optional<camsim::Reply> {
-        const std::string envelope =
-            R"(<?xml version="1.0"?><s:Envelope xmlns:s="http://www.w3.org/2003/05/soap-envelope" )"
-            R"(xmlns:wsa5="http://www.w3.org/2005/08/addressing" )"
-            R"(xmlns:tev="http://www.onvif.org/ver10/events/wsdl" )"
-            R"(xmlns:wsnt="http://docs.oasis-open.org/wsn/b-2" xmlns:a="urn:example:a"><s:Body>)";
+        const std::string envelope = envelopeStart(R"(xmlns:a="urn:example:a")");
         if (request.operation == "CreatePullPointSubscription") {
             return camsim::Reply{
                 200, envelope +
