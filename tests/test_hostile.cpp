@@ -832,6 +832,7 @@ struct AnswerCase {
     const char *name;
     size_t children;
     bool declaredOnEnvelope; // the children's prefix declared on the envelope, else nowhere
+    const char *value;       // of each child's attribute n, as written; null: the child's number
     uint32_t status;
     const char *log; // fragment of the line logged, "" for none
 };
@@ -850,7 +851,8 @@ std::string pullPointAnswer(const AnswerCase &c, uint16_t port)
     for (size_t i = 0; i < c.children; ++i) {
         // Each child a name of its own, so that no search for one ends early.
         const std::string name = "a:Id" + std::to_string(i);
-        answer += "<" + name + " n=\"" + std::to_string(i) + "\">1</" + name + ">\n";
+        const std::string value = c.value != nullptr ? c.value : std::to_string(i);
+        answer += "<" + name + " n=\"" + value + "\">1</" + name + ">\n";
     }
     answer += "</wsa5:ReferenceParameters></tev:SubscriptionReference>"
               "<wsnt:CurrentTime>2026-12-10T01:02:03Z</wsnt:CurrentTime>"
@@ -901,6 +903,10 @@ TEST_P(HostileAnswer, PullPointReferenceReadInTime)
             ++declarations;
         }
         EXPECT_EQ(c.children, declarations);
+        // Values go back as the camera wrote them, escaped.
+        EXPECT_TRUE(c.value == nullptr ||
+                    reference.find(std::string("n=\"") + c.value + "\"") != std::string::npos);
+        EXPECT_EQ(std::string::npos, reference.find("n=\"\"<"));
     } else {
         EXPECT_EQ(nullptr, pullPoint_.pszReference);
     }
@@ -908,14 +914,17 @@ TEST_P(HostileAnswer, PullPointReferenceReadInTime)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, HostileAnswer,
-    ::testing::Values(AnswerCase{"FiveHundredChildren", 500, true, VEK_ONVIF_OK, ""},
-                      AnswerCase{"TwentyThousandChildren", 20000, true, VEK_ONVIF_ERR_FAIL,
-                                 "The pull point's reference is too long: "},
-                      AnswerCase{"TwentyThousandUndeclared", 20000, false, VEK_ONVIF_ERR_FAIL,
-                                 "The pull point's reference is too long: "},
-                      // Over a megabyte: the answer itself is refused, unread past the bound.
-                      AnswerCase{"SixtyFourThousandChildren", 64000, true, VEK_ONVIF_ERR_SOAP,
-                                 "The answer is larger than 1048576 bytes, url:"}),
+    ::testing::Values(
+        AnswerCase{"FiveHundredChildren", 500, true, nullptr, VEK_ONVIF_OK, ""},
+        // Quotes and '<' in every child's value: each stored escaped.
+        AnswerCase{"FiveHundredEscapedValues", 500, true, "&quot;&lt;&amp;", VEK_ONVIF_OK, ""},
+        AnswerCase{"TwentyThousandChildren", 20000, true, nullptr, VEK_ONVIF_ERR_FAIL,
+                   "The pull point's reference is too long: "},
+        AnswerCase{"TwentyThousandUndeclared", 20000, false, nullptr, VEK_ONVIF_ERR_FAIL,
+                   "The pull point's reference is too long: "},
+        // Over a megabyte: the answer itself is refused, unread past the bound.
+        AnswerCase{"SixtyFourThousandChildren", 64000, true, nullptr, VEK_ONVIF_ERR_SOAP,
+                   "The answer is larger than 1048576 bytes, url:"}),
     [](const ::testing::TestParamInfo<AnswerCase> &info) { return std::string(info.param.name); });
 
 // Compaction reads a fragment once: a root with thousands of declarations
@@ -941,6 +950,43 @@ TEST(HostileReference, CompactionIsLinear)
 }
 
 } // namespace
+
+// A pull answered with thousands of messages where ten were asked for: ten
+// are translated, in bounded time, and the excess said once.
+TEST(HostileAnswerPull, ThousandsOfMessagesWhereTenWereAskedFor)
+{
+    const uint32_t blocks = VEK_PLAT_GetLiveBlocks();
+    camsim::Config config;
+    config.ignoreMessageLimit = true;
+    camsim::CameraSim sim(config);
+    sim.start();
+    struct soap *soap = nullptr;
+    VEK_Onvif_Event_Init(&soap);
+    OnvifPullPoint pullPoint{};
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_PullPoint_Create(soap, sim.eventServiceUrl().c_str(), "admin",
+                                                       "secret", 60, &pullPoint));
+    const std::string message = camsim::makeNotificationMessage(
+        "tns1:VideoSource/MotionAlarm",
+        camsim::makeSimpleMessage("2026-12-10T01:00:00Z", "Changed", "Source", "vs1", "State",
+                                  "true"));
+    for (int i = 0; i < 2000; ++i) {
+        sim.queueMessage(message);
+    }
+    MotionConfig motion;
+    LogCapture log;
+    OnvifPullResult result{};
+    auto start = Clock::now();
+    EXPECT_EQ(VEK_ONVIF_OK, VEK_Onvif_PullPoint_Pull(soap, &pullPoint, "admin", "secret", 10, 0,
+                                                     &motion.inputs, &motion.cfg, &result));
+    EXPECT_LT(secondsSince(start), 5.0 * vektest::kSanitizerSlowdown);
+    EXPECT_EQ(10u, result.ulAlarmCount);
+    EXPECT_TRUE(log.hasText("The camera sent 2000 messages where 10 were asked for"))
+        << logged(log);
+    ZU_MEM_FreeEx(reinterpret_cast<void **>(&result.pstAlarmReports), "test", __LINE__);
+    VEK_Onvif_PullPoint_Free(&pullPoint);
+    VEK_Onvif_Event_Destroy(&soap);
+    EXPECT_EQ(blocks, VEK_PLAT_GetLiveBlocks());
+}
 
 // ---- A camera that trickles its answer ----------------------------------------
 // It answers every request with a head that promises a long body and then
