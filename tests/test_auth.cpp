@@ -65,6 +65,24 @@ void *operator new(size_t size)
     return block;
 }
 
+// Every form of new and delete the program uses goes through the two
+// above, so that each block is freed as it was allocated (the sanitizer
+// checks that too).
+void *operator new[](size_t size)
+{
+    return operator new(size);
+}
+
+void *operator new(size_t size, const std::nothrow_t &) noexcept
+{
+    return std::malloc(size != 0 ? size : 1);
+}
+
+void *operator new[](size_t size, const std::nothrow_t &) noexcept
+{
+    return std::malloc(size != 0 ? size : 1);
+}
+
 // The blocks come from malloc in the operator new above; the compiler,
 // seeing new-expressions inlined here, cannot tell.
 #pragma GCC diagnostic push
@@ -76,6 +94,26 @@ void operator delete(void *block) noexcept
 }
 
 void operator delete(void *block, size_t) noexcept
+{
+    operator delete(block);
+}
+
+void operator delete[](void *block) noexcept
+{
+    operator delete(block);
+}
+
+void operator delete[](void *block, size_t) noexcept
+{
+    operator delete(block);
+}
+
+void operator delete(void *block, const std::nothrow_t &) noexcept
+{
+    operator delete(block);
+}
+
+void operator delete[](void *block, const std::nothrow_t &) noexcept
 {
     operator delete(block);
 }

@@ -31,26 +31,40 @@ std::optional<uint32_t> runRequest(const std::function<uint32_t()> &request,
                                    const RequestWait &wait)
 {
     auto outcome = std::make_shared<Outcome>();
-    std::thread([outcome, request] {
+    std::thread worker([outcome, request] {
         uint32_t result = request();
         std::lock_guard<std::mutex> guard(outcome->lock);
         outcome->result = result;
         outcome->done.notify_all();
-    }).detach();
+    });
+    // A request that answered ends its thread before the program goes on:
+    // a thread still ending while the program exits would release what the
+    // library's TLS state keeps for it twice. One given up on is left to
+    // run; the program then leaves without its exit handlers (leaveNow).
+    auto finished = [&worker, &outcome](std::unique_lock<std::mutex> &guard) {
+        std::optional<uint32_t> result = outcome->result;
+        guard.unlock();
+        worker.join();
+        return result;
+    };
+    auto givenUp = [&worker]() -> std::optional<uint32_t> {
+        worker.detach();
+        return std::nullopt;
+    };
 
     auto started = Clock::now();
     auto nextProgress = started + kProgressEvery;
     std::unique_lock<std::mutex> guard(outcome->lock);
     for (;;) {
         if (outcome->done.wait_for(guard, kStep, [&] { return outcome->result.has_value(); })) {
-            return outcome->result;
+            return finished(guard);
         }
         if (wait.interruptible && stopRequested()) {
-            return std::nullopt;
+            return givenUp();
         }
         auto now = Clock::now();
         if (now - started >= wait.limit) {
-            return std::nullopt;
+            return givenUp();
         }
         if (wait.progress != nullptr && now >= nextProgress) {
             auto waited = std::chrono::duration_cast<std::chrono::seconds>(now - started);
