@@ -178,10 +178,12 @@ template <typename Text> Text joined(std::initializer_list<std::string_view> par
     }
     Text text;
     text.reserve(size);
+    bool first = true;
     for (std::string_view part : parts) {
-        if (!text.empty()) {
-            text.push_back(':');
+        if (!first) {
+            text.push_back(':'); // also after an empty part
         }
+        first = false;
         text.append(part.data(), part.size());
     }
     return text;
@@ -270,11 +272,23 @@ std::vector<DigestChallenge> strongestFirst(const std::vector<std::string> &valu
             all.push_back(std::move(challenge));
         }
     }
-    std::stable_sort(all.begin(), all.end(),
-                     [](const DigestChallenge &a, const DigestChallenge &b) {
-                         return algorithmOf(a).strength > algorithmOf(b).strength;
-                     });
-    return all;
+    // Strongest first, the camera's order among equals (a stable sort of
+    // three ranks, written out: the library is small on a recorder).
+    std::vector<int> strengths;
+    strengths.reserve(all.size());
+    for (const DigestChallenge &challenge : all) {
+        strengths.push_back(algorithmOf(challenge).strength);
+    }
+    std::vector<DigestChallenge> ordered;
+    ordered.reserve(all.size());
+    for (int strength = 2; strength >= 0; --strength) {
+        for (size_t i = 0; i < all.size(); ++i) {
+            if (strengths[i] == strength) {
+                ordered.push_back(std::move(all[i]));
+            }
+        }
+    }
+    return ordered;
 }
 
 DigestOutcome answerDigestChallenge(const DigestChallenge &challenge, const char *user,

@@ -90,3 +90,10 @@ set_target_properties(vek_gsoap_runtime PROPERTIES POSITION_INDEPENDENT_CODE ON)
 target_compile_options(vek_gsoap_runtime PRIVATE -w -fvisibility=hidden
                        -ffunction-sections -fdata-sections)
 target_link_libraries(vek_gsoap_runtime PUBLIC vek_gsoap)
+# A recorder's flash is small: the runtime (about a third of the library) may
+# be optimized for size, with the library's cold paths (CMakeLists.txt); the
+# armhf build does so. (The generated bindings grow under -Os and stay.)
+option(VEK_OPTIMIZE_FOR_SIZE "Compile the gSOAP runtime and the cold paths with -Os" OFF)
+if(VEK_OPTIMIZE_FOR_SIZE)
+    target_compile_options(vek_gsoap_runtime PRIVATE -Os)
+endif()

@@ -64,7 +64,7 @@ jobs="${VEK_ARMHF_JOBS:-2}"
 
 start=$SECONDS
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/armhf-toolchain.cmake" \
-    -DCMAKE_BUILD_TYPE="${VEK_BUILD_TYPE:-RelWithDebInfo}" >/dev/null
+    -DCMAKE_BUILD_TYPE="${VEK_BUILD_TYPE:-RelWithDebInfo}" -DVEK_OPTIMIZE_FOR_SIZE=ON >/dev/null
 cmake --build "$build" -j"$jobs"
 built=$SECONDS
 echo "armhf configure and build: $((built - start)) s"
