@@ -329,9 +329,4 @@ std::string declareNamespaces(std::string_view fragment, const NamespaceScope &s
     return result;
 }
 
-std::string declareInheritedNamespaces(std::string_view fragment, std::string_view rawAnswer)
-{
-    return declareNamespaces(fragment, namespacesInScopeAt(rawAnswer, "ReferenceParameters"));
-}
-
 } // namespace vek

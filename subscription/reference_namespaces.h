@@ -39,10 +39,6 @@ std::vector<std::string> undeclaredPrefixes(std::string_view fragment);
 // missing or found.
 std::string declareNamespaces(std::string_view fragment, const NamespaceScope &scope);
 
-// declareNamespaces with the bindings in scope at the ReferenceParameters
-// element of rawAnswer.
-std::string declareInheritedNamespaces(std::string_view fragment, std::string_view rawAnswer);
-
 } // namespace vek
 
 #endif // VEK_REFERENCE_NAMESPACES_H

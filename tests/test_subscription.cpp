@@ -668,6 +668,13 @@ TEST(SubscribeAuth, MissingAccessOrContextIsRefused)
         log.has(4, VEK_ONVIF_ERR_NOMEM, "__VEK_Onvif_SubscribeAuth", "Failed to init event soap."));
 }
 
+// The fragment with the declarations in scope at raw's ReferenceParameters
+// (or where raw ends) added.
+std::string inherited(std::string_view fragment, std::string_view raw)
+{
+    return vek::declareNamespaces(fragment, vek::namespacesInScopeAt(raw, "ReferenceParameters"));
+}
+
 TEST(ReferenceNamespaces, AddsOnlyMissingDeclarations)
 {
     const std::string raw =
@@ -676,10 +683,10 @@ TEST(ReferenceNamespaces, AddsOnlyMissingDeclarations)
     EXPECT_EQ(
         "<dom0:SubscriptionId xmlns:dom0=\"urn:sub\" xmlns:w=\"urn:w\" "
         "w:IsReferenceParameter=\"true\">3</dom0:SubscriptionId>",
-        vek::declareInheritedNamespaces(
-            "<dom0:SubscriptionId w:IsReferenceParameter=\"true\">3</dom0:SubscriptionId>", raw));
+        inherited("<dom0:SubscriptionId w:IsReferenceParameter=\"true\">3</dom0:SubscriptionId>",
+                  raw));
     const std::string declared = "<x:Id xmlns:x=\"urn:x\" a=\"1>2\">4</x:Id>";
-    EXPECT_EQ(declared, vek::declareInheritedNamespaces(declared, raw));
+    EXPECT_EQ(declared, inherited(declared, raw));
     EXPECT_TRUE(vek::undeclaredPrefixes("<Id>5</Id>").empty());
     EXPECT_EQ(std::vector<std::string>{"q"}, vek::undeclaredPrefixes("<q:Id><q:x/></q:Id>"));
     // A type name in xsi:type, and an unprefixed name, rely on declarations too.
@@ -688,11 +695,11 @@ TEST(ReferenceNamespaces, AddsOnlyMissingDeclarations)
                               "xmlns:w=\"urn:w\">";
     EXPECT_EQ("<Id xmlns=\"urn:d\" xmlns:xsi=\"urn:xsi\" xmlns:xs=\"urn:xs\" "
               "xsi:type=\"xs:string\">1</Id>",
-              vek::declareInheritedNamespaces("<Id xsi:type=\"xs:string\">1</Id>", typed));
+              inherited("<Id xsi:type=\"xs:string\">1</Id>", typed));
     EXPECT_EQ("<w:Id xmlns=\"urn:d\" xmlns:w=\"urn:w\" xmlns:xsi=\"urn:xsi\" xsi:type=\"Kind\"/>",
-              vek::declareInheritedNamespaces("<w:Id xsi:type=\"Kind\"/>", typed));
+              inherited("<w:Id xsi:type=\"Kind\"/>", typed));
     // Nothing to be found: the fragment stays as it is.
-    EXPECT_EQ("<z:Id>1</z:Id>", vek::declareInheritedNamespaces("<z:Id>1</z:Id>", raw));
+    EXPECT_EQ("<z:Id>1</z:Id>", inherited("<z:Id>1</z:Id>", raw));
 }
 
 TEST(ReferenceCompact, ShortestEquivalentFragment)
