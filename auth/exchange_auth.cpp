@@ -403,6 +403,9 @@ int Exchange::callAuthenticated(StubCall invoke, void *stub, const char *url, co
     }
     int code = invoke(soap_, stub);
     watch.forgetAuthorization();
+    if (watch.hasDate()) {
+        answerClock_ = watch.offset();
+    }
     bool unauthorized = code != SOAP_OK && httpUnauthorized(soap_);
     if (code == SOAP_OK || (!unauthorized && !faultNotAuthorized(soap_))) {
         return code;
@@ -428,6 +431,9 @@ int Exchange::callAuthenticated(StubCall invoke, void *stub, const char *url, co
     clearText(next.authorization);
     code = invoke(soap_, stub);
     watch.forgetAuthorization();
+    if (watch.hasDate()) {
+        answerClock_ = watch.offset();
+    }
     if (code != SOAP_OK && next.newAnswer && httpUnauthorized(soap_)) {
         VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, func, "HTTP digest refused");
     }

@@ -138,6 +138,21 @@ VEK_RECORD_OFFSET(OnvifDevAccess, szEventUrl, 0, 0);
 VEK_RECORD_OFFSET(OnvifDevAccess, szUserName, 256, 256);
 VEK_RECORD_OFFSET(OnvifDevAccess, szPassword, 320, 320);
 
+// ---- OnvifErrorInfo: int64_t sits at 8 on both targets (ARM EABI aligns it
+// like x86_64), so s64ClockOffset moves from 380 to 384 and the size rounds
+// up to 464.
+VEK_RECORD_SIZE(OnvifErrorInfo, 464, 464);
+VEK_RECORD_ALIGN(OnvifErrorInfo, 8, 8);
+VEK_RECORD_OFFSET(OnvifErrorInfo, szOperation, 0, 0);
+VEK_RECORD_OFFSET(OnvifErrorInfo, ulResult, 48, 48);
+VEK_RECORD_OFFSET(OnvifErrorInfo, ulKind, 52, 52);
+VEK_RECORD_OFFSET(OnvifErrorInfo, ulHttpStatus, 56, 56);
+VEK_RECORD_OFFSET(OnvifErrorInfo, szFaultSubcode, 60, 60);
+VEK_RECORD_OFFSET(OnvifErrorInfo, szReason, 124, 124);
+VEK_RECORD_OFFSET(OnvifErrorInfo, s64ClockOffset, 384, 384);
+VEK_RECORD_OFFSET(OnvifErrorInfo, ulAttempts, 392, 392);
+VEK_RECORD_OFFSET(OnvifErrorInfo, szTlsFingerprint, 396, 396);
+
 // ---- SHA1State
 VEK_RECORD_SIZE(SHA1State, 104, 104);
 VEK_RECORD_ALIGN(SHA1State, 4, 4);

@@ -16,9 +16,11 @@ set(VEK_EVENT_SOURCES
     ${VEK_SOURCE_ROOT}/soap/context_registry.cpp
     ${VEK_SOURCE_ROOT}/soap/context_settings.cpp
     ${VEK_SOURCE_ROOT}/soap/error_description.cpp
+    ${VEK_SOURCE_ROOT}/soap/error_record.cpp
     ${VEK_SOURCE_ROOT}/soap/event_context.cpp
     ${VEK_SOURCE_ROOT}/soap/exchange.cpp
     ${VEK_SOURCE_ROOT}/soap/exchange_bounds.cpp
+    ${VEK_SOURCE_ROOT}/soap/exchange_failure.cpp
     ${VEK_SOURCE_ROOT}/soap/pull_point_gone.cpp
     ${VEK_SOURCE_ROOT}/soap/reference_blocks.cpp
     ${VEK_SOURCE_ROOT}/soap/reference_header.cpp

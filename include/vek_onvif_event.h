@@ -710,6 +710,51 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Tls_PinHost(const char *pszHost, const char *ps
  * handshake completed (logged); VEK_ONVIF_ERR_NOMEM. */
 VEK_ONVIF_API uint32_t VEK_Onvif_Tls_FetchFingerprint(const char *pszUrl, char szSha256Hex[65]);
 
+
+/* ---- Why the last operation failed ------------------------------------ */
+/* Every operation that sends a request (VEK_Onvif_GetEventProperties,
+ * VEK_Onvif_Subscribe, VEK_Onvif_Renew, VEK_Onvif_Unsubscribe, both
+ * pull-point APIs, VEK_Onvif_Tls_FetchFingerprint) and VEK_Onvif_Recv_Notify
+ * clears the calling thread's error record when it starts and fills it when
+ * it fails, so that a recorder can tell a wrong password from a camera that
+ * is offline or is no event service without reading log lines. The log
+ * lines stay as they are. */
+
+#define VEK_ONVIF_FAIL_NONE           0  /* the last operation succeeded */
+#define VEK_ONVIF_FAIL_ARGUMENT       1  /* refused before any request */
+#define VEK_ONVIF_FAIL_MEMORY         2
+#define VEK_ONVIF_FAIL_RESOLVE        3  /* host name not resolved */
+#define VEK_ONVIF_FAIL_CONNECT        4  /* refused or unreachable */
+#define VEK_ONVIF_FAIL_TIMEOUT        5  /* no (complete) answer in time */
+#define VEK_ONVIF_FAIL_TLS            6  /* handshake failed or certificate refused */
+#define VEK_ONVIF_FAIL_HTTP           7  /* an HTTP status other than 2xx and other than a refusal of credentials */
+#define VEK_ONVIF_FAIL_NOT_AUTHORIZED 8  /* credentials refused (HTTP 401 or a NotAuthorized fault), after the one retry */
+#define VEK_ONVIF_FAIL_FAULT          9  /* any other SOAP fault */
+#define VEK_ONVIF_FAIL_BAD_ANSWER     10 /* an answer that is not SOAP or lacks what the operation needs */
+#define VEK_ONVIF_FAIL_TOO_LARGE      11 /* an answer or reference beyond the library's bounds */
+#define VEK_ONVIF_FAIL_LOCAL          12 /* the recorder's side: no free port, a reference that does not fit, ... */
+
+/* The calling thread's record of its last operation; texts are terminated
+ * and cut to their fields. */
+typedef struct OnvifErrorInfo {
+    char     szOperation[48];      /* the exported function that failed, e.g. "VEK_Onvif_Subscribe" */
+    uint32_t ulResult;             /* the code it returned */
+    uint32_t ulKind;               /* VEK_ONVIF_FAIL_* */
+    uint32_t ulHttpStatus;         /* status of the camera's last answer, 0 when there was none */
+    char     szFaultSubcode[64];   /* innermost fault subcode as received, e.g. "ter:NotAuthorized"; empty when none */
+    char     szReason[256];        /* the fault's reason text, or what failed in words; never a secret */
+    int64_t  s64ClockOffset;       /* camera clock minus recorder clock in seconds when an answer gave it, else 0 */
+    uint32_t ulAttempts;           /* requests sent by this call (1, or 2 after a refusal) */
+    char     szTlsFingerprint[65]; /* SHA-256 of the camera's certificate when ulKind is VEK_ONVIF_FAIL_TLS */
+} OnvifErrorInfo;
+
+/* Copies the calling thread's record into *pstInfo (all zero after an
+ * operation that succeeded). Returns VEK_ONVIF_OK, or VEK_ONVIF_ERR_PARAM
+ * for a null pointer. VEK_Onvif_Recv_Notify returns no code: its ulResult
+ * is the code of the log line that told why (VEK_ONVIF_ERR_PARAM,
+ * VEK_ONVIF_ERR_FAIL, VEK_ONVIF_ERR_SOAP). */
+VEK_ONVIF_API uint32_t VEK_Onvif_GetLastError(OnvifErrorInfo *pstInfo);
+
 #ifdef __cplusplus
 }
 #endif

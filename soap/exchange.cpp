@@ -1,5 +1,8 @@
 #include "exchange.h"
 
+#include "error_record.h"
+#include "exchange_failure.h"
+
 #include "pull_point_gone.h"
 #include "reference_blocks.h"
 #include "soapH.h"
@@ -99,6 +102,23 @@ bool Exchange::addReferenceParameters(const char *references)
     parameters->__any = elements;
     header->wsa__sub = parameters;
     return true;
+}
+
+void Exchange::startRecord()
+{
+    startExchangeRecord();
+    answerClock_.reset();
+}
+
+void Exchange::endRecord(uint32_t sent, int code, const ExchangeBounds &bounds)
+{
+    noteAttempts(sent);
+    if (answerClock_) {
+        noteClockOffset(*answerClock_);
+    }
+    if (code != SOAP_OK) {
+        noteExchangeFailure(soap_, bounds);
+    }
 }
 
 uint32_t Exchange::failed(const RequestRow &row, const char *url,

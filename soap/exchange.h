@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <type_traits>
 
 #include "exchange_bounds.h"
@@ -64,14 +65,21 @@ class Exchange
         struct Attempt {
             Target *stub;
             ExchangeBounds *bounds;
+            uint32_t sent;
         };
         auto invoke = [](struct soap *soap, void *target) {
             auto *attempt = static_cast<Attempt *>(target);
-            return attempt->bounds->beforeAttempt() ? (*attempt->stub)(soap) : soap->error;
+            if (!attempt->bounds->beforeAttempt()) {
+                return soap->error;
+            }
+            ++attempt->sent;
+            return (*attempt->stub)(soap);
         };
         ExchangeBounds bounds(soap_, limits_);
-        Attempt attempt{std::addressof(stub), &bounds};
+        Attempt attempt{std::addressof(stub), &bounds, 0};
+        startRecord();
         int code = callAuthenticated(invoke, &attempt, url, row.func);
+        endRecord(attempt.sent, code, bounds);
         return code == SOAP_OK ? 0 : failed(row, url, bounds);
     }
 
@@ -86,6 +94,11 @@ class Exchange
 
   private:
     using StubCall = int (*)(struct soap *, void *);
+    // The calling thread's error record: started for this exchange, and
+    // told what the exchange gave (the requests sent, the camera's clock
+    // and, when code is not SOAP_OK, why it failed).
+    void startRecord();
+    void endRecord(uint32_t sent, int code, const ExchangeBounds &bounds);
     // func names the operation in the line that tells why a digest
     // challenge was not met.
     int callAuthenticated(StubCall invoke, void *stub, const char *url, const char *func);
@@ -111,6 +124,8 @@ class Exchange
     const char *password_ = nullptr;
     bool secured_ = false;
     long long clockOffset_ = 0;
+    // The camera's clock minus ours as the Date of its last answer told it.
+    std::optional<long long> answerClock_;
     ExchangeLimits limits_;
 
     struct soap *soap_ = nullptr;

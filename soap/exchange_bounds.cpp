@@ -11,7 +11,7 @@ thread_local ExchangeBounds *ExchangeBounds::active_ = nullptr;
 ExchangeBounds::ExchangeBounds(struct soap *soap, const ExchangeLimits &limits)
     : soap_(soap), limits_(limits), deadline_(Clock::now() + limits.deadline),
       savedConnect_(soap->connect_timeout), innerRecv_(soap->frecv), innerSend_(soap->fsend),
-      outer_(active_)
+      innerResolve_(soap->fresolve), outer_(active_)
 {
     // The runtime's callbacks carry only the context, and soap->user may
     // belong to another hook: the bounds of this thread's exchange are
@@ -19,12 +19,16 @@ ExchangeBounds::ExchangeBounds(struct soap *soap, const ExchangeLimits &limits)
     active_ = this;
     soap_->frecv = &ExchangeBounds::boundedRecv;
     soap_->fsend = &ExchangeBounds::boundedSend;
+    if (innerResolve_ != nullptr) {
+        soap_->fresolve = &ExchangeBounds::watchedResolve;
+    }
 }
 
 ExchangeBounds::~ExchangeBounds()
 {
     soap_->frecv = innerRecv_;
     soap_->fsend = innerSend_;
+    soap_->fresolve = innerResolve_;
     soap_->connect_timeout = savedConnect_;
     active_ = outer_;
 }
@@ -71,18 +75,35 @@ size_t ExchangeBounds::boundedRecv(struct soap *soap, char *buf, size_t len)
         return 0;
     }
     soap->recv_timeout = timeout;
+    Clock::time_point start = Clock::now();
     size_t n = self->innerRecv_(soap, buf,
                                 std::min(len, self->limits_.maxAnswerBytes - self->received_ + 1));
     soap->recv_timeout = saved;
     self->received_ += n;
-    if (n == 0 && Clock::now() >= self->deadline_) {
-        self->deadlinePassed_ = true;
+    if (n == 0) {
+        Clock::time_point end = Clock::now();
+        if (end >= self->deadline_) {
+            self->deadlinePassed_ = true;
+        }
+        // A closed connection ends the read at once; a silent one only
+        // after the whole time-out (less a little for the clock's grain).
+        auto waited = std::chrono::duration_cast<std::chrono::microseconds>(end - start);
+        long long allowed = timeout > 0 ? timeout * 1000000LL : -1LL * timeout;
+        self->readTimedOut_ = waited.count() + 20000 >= allowed;
     }
     if (self->received_ > self->limits_.maxAnswerBytes) {
         self->answerTooLarge_ = true;
         return 0;
     }
     return n;
+}
+
+int ExchangeBounds::watchedResolve(struct soap *soap, const char *host, struct in_addr *address)
+{
+    ExchangeBounds *self = active_;
+    int code = self->innerResolve_(soap, host, address);
+    self->resolveFailed_ = code != SOAP_OK;
+    return code;
 }
 
 int ExchangeBounds::boundedSend(struct soap *soap, const char *buf, size_t len)

@@ -41,12 +41,17 @@ class ExchangeBounds
     bool beforeAttempt();
     bool deadlinePassed() const { return deadlinePassed_; }
     bool answerTooLarge() const { return answerTooLarge_; }
+    // A read that waited the runtime's whole time-out for a byte.
+    bool readTimedOut() const { return readTimedOut_; }
+    // The host name of the target could not be resolved.
+    bool resolveFailed() const { return resolveFailed_; }
     const ExchangeLimits &limits() const { return limits_; }
 
   private:
     using Clock = std::chrono::steady_clock;
     static size_t boundedRecv(struct soap *soap, char *buf, size_t len);
     static int boundedSend(struct soap *soap, const char *buf, size_t len);
+    static int watchedResolve(struct soap *soap, const char *host, struct in_addr *address);
     // The runtime's time-out for at most the time left (its own setting
     // when that is shorter); 0 when the deadline has passed.
     int timeoutWithin(int configured);
@@ -57,9 +62,12 @@ class ExchangeBounds
     size_t received_ = 0;
     bool deadlinePassed_ = false;
     bool answerTooLarge_ = false;
+    bool readTimedOut_ = false;
+    bool resolveFailed_ = false;
     int savedConnect_;
     size_t (*innerRecv_)(struct soap *, char *, size_t);
     int (*innerSend_)(struct soap *, const char *, size_t);
+    int (*innerResolve_)(struct soap *, const char *, struct in_addr *);
     ExchangeBounds *outer_;
     static thread_local ExchangeBounds *active_;
 };

@@ -20,7 +20,9 @@
 #include <set>
 #include <strings.h>
 
+#include "error_record.h"
 #include "exchange.h"
+#include "exchange_failure.h"
 #include "runtime_start.h"
 #include "vek_log.h"
 #include "vek_onvif_event.h"
@@ -221,6 +223,11 @@ SOAP_SOCKET openChecked(struct soap *soap, const char *endpoint, const char *hos
     VEK_LOG(kLevelError, VEK_ONVIF_ERR_SOAP, kCheckFunc,
             "TLS certificate of %s refused (%s), SHA-256 %s.", host, reason,
             fingerprint ? fingerprint->c_str() : "none");
+    noteFailure(VEK_ONVIF_FAIL_TLS,
+                std::string("TLS certificate of ") + host + " refused (" + reason + ")");
+    if (fingerprint) {
+        noteTlsFingerprint(*fingerprint);
+    }
     soap->socket = socket;
     soap->fclose(soap);
     soap->socket = SOAP_INVALID_SOCKET;

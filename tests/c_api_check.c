@@ -22,6 +22,9 @@ VEK_C_LAYOUT(cfg_size, sizeof(OnvifAlarmCfg) == VEK_BY_POINTER(3236, 3256));
 VEK_C_LAYOUT(cfg_tokens, offsetof(OnvifAlarmCfg, ChannelTokens) == VEK_BY_POINTER(164, 180));
 VEK_C_LAYOUT(pull_result_size, sizeof(OnvifPullResult) == VEK_BY_POINTER(8, 16));
 VEK_C_LAYOUT(input_list_size, sizeof(OnvifAlarmInputList) == VEK_BY_POINTER(8, 16));
+VEK_C_LAYOUT(error_info_size, sizeof(OnvifErrorInfo) == 464);
+VEK_C_LAYOUT(error_info_clock, offsetof(OnvifErrorInfo, s64ClockOffset) == 384);
+VEK_C_LAYOUT(error_info_fingerprint, offsetof(OnvifErrorInfo, szTlsFingerprint) == 396);
 
 int main(void)
 {
@@ -70,5 +73,14 @@ int main(void)
         return 1;
     }
     VEK_Onvif_Event_Destroy(&ctx);
+    {
+        OnvifErrorInfo info;
+        memset(&info, 0x5a, sizeof info);
+        if (VEK_Onvif_GetLastError(&info) != VEK_ONVIF_OK || info.ulKind != VEK_ONVIF_FAIL_NONE ||
+            info.szOperation[0] != '\0' || VEK_Onvif_GetLastError(NULL) != VEK_ONVIF_ERR_PARAM) {
+            fprintf(stderr, "a fresh thread's error record is not empty\n");
+            return 1;
+        }
+    }
     return ctx == NULL ? 0 : 1;
 }
