@@ -374,6 +374,11 @@ bool restoreRequest(struct soap *soap, const SOAP_ENV__Header *header, bool secu
             return false;
         }
         *soap->header = *header;
+        // The second request is a message of its own.
+        if (header->wsa5__MessageID != nullptr &&
+            (soap->header->wsa5__MessageID = newMessageId(soap)) == nullptr) {
+            return false;
+        }
     }
     return !secured ||
            addSecurityToken(soap, who.user, who.password,
