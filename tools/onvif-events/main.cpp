@@ -196,6 +196,24 @@ CLI::App *addFingerprintCommand(CLI::App &app, FingerprintOptions &fingerprint)
     return command;
 }
 
+// A first word that names no command: CLI11 would only say that a command is required.
+bool unknownCommand(const CLI::App &app, int argc, char **argv)
+{
+    if (argc < 2 || argv[1][0] == '-') {
+        return false;
+    }
+    std::string names;
+    for (const CLI::App *command : app.get_subcommands(nullptr)) {
+        if (command->check_name(argv[1])) {
+            return false;
+        }
+        names += (names.empty() ? "" : ", ") + command->get_name();
+    }
+    std::fprintf(stderr, "onvif-events: unknown command '%s' (commands: %s; --help shows them)\n",
+                 argv[1], names.c_str());
+    return true;
+}
+
 int startDiscover(const DiscoverOptions &discover)
 {
     if (int code = applyTrust("discover", discover.camera.url, discover.camera.trust)) {
@@ -234,6 +252,9 @@ int main(int argc, char **argv)
     CLI::App *watchCommand = addWatchCommand(app, watch);
     addSimCommand(app, sim);
     CLI::App *fingerprintCommand = addFingerprintCommand(app, fingerprint);
+    if (unknownCommand(app, argc, argv)) {
+        return kExitUsage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success &e) { // --help, --version
