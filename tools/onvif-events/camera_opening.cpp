@@ -1,6 +1,5 @@
 #include "camera_opening.h"
 
-#include <chrono>
 #include <optional>
 #include <string>
 
@@ -24,49 +23,27 @@ CameraTables tablesFrom(const CameraOptions &options)
     return tables;
 }
 
-// URL shape and reachability; an exit status when the camera cannot be used.
-std::optional<int> checkCamera(const char *command, const CameraOptions &options,
-                               Endpoint *endpoint)
-{
-    std::string why;
-    std::optional<Endpoint> parsed = parseEventUrl(options.url, &why);
-    if (!parsed) {
-        printFailure(command, "bad URL '" + options.url + "': " + why);
-        return kExitUsage;
-    }
-    *endpoint = *parsed;
-    std::string unreachable = probeConnect(*endpoint, 3000);
-    if (!unreachable.empty()) {
-        printFailure(command, "cannot reach camera at " + endpoint->host + ":" + endpoint->port +
-                                  ": " + unreachable);
-        return kExitUnreachable;
-    }
-    return std::nullopt;
-}
-
 } // namespace
 
 int openCamera(const char *command, const CameraOptions &options, const DiscoveryRunner &run,
                OpenedCamera &opened)
 {
-    if (auto status = checkCamera(command, options, &opened.endpoint)) {
-        return *status;
+    std::string why;
+    std::optional<Endpoint> endpoint = parseEventUrl(options.url, &why);
+    if (!endpoint) {
+        printFailure(command, "bad URL '" + options.url + "': " + why);
+        return kExitUsage;
     }
-    opened.logs = std::make_unique<LogCapture>(options.verbose);
+    opened.endpoint = *endpoint;
+    opened.logs = std::make_unique<veklog::LogCapture>(options.verbose);
     opened.camera =
         std::make_unique<Camera>(options.url, options.user, options.password, tablesFrom(options));
     Camera &camera = *opened.camera;
-    auto asked = std::chrono::steady_clock::now();
-    uint32_t result = run([&camera] { return camera.discover(); });
-    if (result == VEK_ONVIF_OK) {
+    Outcome outcome = run([&camera] { return camera.discover(); });
+    if (outcome.ok()) {
         return kExitOk;
     }
-    if (auto exit = silentCamera(command, "GetEventProperties", opened.endpoint,
-                                 failureReason(*opened.logs, 0),
-                                 std::chrono::steady_clock::now() - asked)) {
-        return *exit;
-    }
-    return explainFailure(command, "GetEventProperties", result, options, *opened.logs, 0);
+    return explainFailure(command, "GetEventProperties", outcome, options, opened.endpoint);
 }
 
 } // namespace onvif_events

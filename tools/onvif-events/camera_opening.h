@@ -1,6 +1,7 @@
-// The opening that discover and watch share: the URL's shape and the camera's reachability
-// checked, the library's log captured, the camera record made with the channel and input
-// tables, and GetEventProperties run with its failure explained.
+// The opening that discover and watch share: the URL's shape checked, the library's log
+// captured, the camera record made with the channel and input tables, and GetEventProperties run
+// with its failure explained. The camera is not probed beforehand: the library's error record of
+// GetEventProperties tells an unreachable camera from the others.
 #pragma once
 
 #include <cstdint>
@@ -10,21 +11,24 @@
 #include "commands.h"
 #include "endpoint.h"
 #include "failure.h"
+#include "log_capture.h"
 #include "recorder.h"
 
 namespace onvif_events
 {
 
-// The camera as the opening leaves it. The log capture outlives the camera record.
+// The camera as the opening leaves it. The log capture (for -v and the line count) outlives the
+// camera record.
 struct OpenedCamera {
     Endpoint endpoint;
-    std::unique_ptr<LogCapture> logs;
+    std::unique_ptr<veklog::LogCapture> logs;
     std::unique_ptr<Camera> camera;
 };
 
 // How the opening runs the discovery request: at once, or on a worker thread that Ctrl-C can
-// leave behind (the runner then ends the process itself).
-using DiscoveryRunner = std::function<uint32_t(const std::function<uint32_t()> &)>;
+// leave behind (the runner then ends the process itself). Either way the outcome carries the
+// error record of the thread that made the request.
+using DiscoveryRunner = std::function<Outcome(const std::function<uint32_t()> &)>;
 
 // kExitOk with opened filled and the templates discovered, or the exit status after saying why
 // on stderr.

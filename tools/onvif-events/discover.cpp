@@ -11,7 +11,7 @@ int runDiscover(const DiscoverOptions &discover)
 {
     const CameraOptions &options = discover.camera;
     OpenedCamera opened;
-    auto atOnce = [](const std::function<uint32_t()> &request) { return request(); };
+    auto atOnce = [](const std::function<uint32_t()> &request) { return outcomeOf(request()); };
     if (int status = openCamera("discover", options, atOnce, opened); status != kExitOk) {
         return status;
     }

@@ -1,76 +1,7 @@
 #include "endpoint.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
-#include <cstring>
-#include <random>
-
-#include "camsim.h"
-
 namespace onvif_events
 {
-
-namespace
-{
-
-// Connected, blocking-with-timeouts socket, or -1 with *why set.
-int connectTo(const Endpoint &endpoint, int timeoutMs, std::string *why)
-{
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *found = nullptr;
-    int rc = getaddrinfo(endpoint.host.c_str(), endpoint.port.c_str(), &hints, &found);
-    if (rc != 0 || found == nullptr) {
-        *why = std::string("cannot resolve host: ") + gai_strerror(rc);
-        return -1;
-    }
-    int result = -1;
-    *why = "no address";
-    for (addrinfo *a = found; a != nullptr && result < 0; a = a->ai_next) {
-        int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
-        if (fd < 0) {
-            *why = std::strerror(errno);
-            continue;
-        }
-        int flags = fcntl(fd, F_GETFL, 0);
-        fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-        int c = connect(fd, a->ai_addr, a->ai_addrlen);
-        if (c != 0 && errno == EINPROGRESS) {
-            pollfd p{fd, POLLOUT, 0};
-            if (poll(&p, 1, timeoutMs) == 1) {
-                int err = 0;
-                socklen_t len = sizeof err;
-                getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
-                c = err == 0 ? 0 : -1;
-                errno = err;
-            } else {
-                c = -1;
-                errno = ETIMEDOUT;
-            }
-        }
-        if (c == 0) {
-            fcntl(fd, F_SETFL, flags);
-            timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-            result = fd;
-        } else {
-            *why = errno == ETIMEDOUT ? "no answer within " + std::to_string(timeoutMs) + " ms"
-                                      : std::strerror(errno);
-            close(fd);
-        }
-    }
-    freeaddrinfo(found);
-    return result;
-}
-
-} // namespace
 
 std::optional<Endpoint> parseEventUrl(const std::string &url, std::string *why)
 {
@@ -121,17 +52,6 @@ std::optional<Endpoint> parseEventUrl(const std::string &url, std::string *why)
         return fail("bad port '" + e.port + "'");
     }
     return e;
-}
-
-std::string probeConnect(const Endpoint &endpoint, int timeoutMs)
-{
-    std::string why;
-    int fd = connectTo(endpoint, timeoutMs, &why);
-    if (fd < 0) {
-        return why;
-    }
-    close(fd);
-    return {};
 }
 
 } // namespace onvif_events

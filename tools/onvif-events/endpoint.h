@@ -1,6 +1,5 @@
-// Checks around a camera's event-service URL that give the user a clear reason when the library
-// reports a failed exchange: the URL's shape, whether anything listens there, and (after a
-// failure) whether the camera refused the credentials.
+// The shape of a camera's event-service URL, checked before the library is asked anything, so
+// that a typo gets a clear reason and the host and port can be named in messages.
 #pragma once
 
 #include <optional>
@@ -19,8 +18,5 @@ struct Endpoint {
 // Accepts http://HOST[:PORT][/PATH] and https://...; on failure returns nothing and says why in
 // *why.
 std::optional<Endpoint> parseEventUrl(const std::string &url, std::string *why);
-
-// Opens and closes a TCP connection, bounded by timeoutMs; "" on success, else the reason.
-std::string probeConnect(const Endpoint &endpoint, int timeoutMs);
 
 } // namespace onvif_events

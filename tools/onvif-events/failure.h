@@ -1,35 +1,35 @@
-// Why an exchange with the camera failed, read from the library's own failure log lines (the
-// runtime's fault report and the HTTP status of the answer), without asking the camera again.
+// Why a call into the library failed, as the library's error record of the calling thread tells
+// it (VEK_Onvif_GetLastError). The record is per thread and cleared by the next operation, so it
+// is copied on the thread that made the call, right after the call, and carried back with the
+// result.
 #pragma once
 
-#include <cstddef>
+#include <cstdint>
 #include <string>
 
-#include "log_capture.h"
+#include "vek_onvif_event.h"
 
 namespace onvif_events
 {
 
-using veklog::LogCapture;
-using veklog::LogLine;
+struct Outcome {
+    uint32_t result = VEK_ONVIF_OK;
+    OnvifErrorInfo why{}; // all zero when the call succeeded
 
-struct FailureReason {
-    int httpStatus = 0;      // status of the camera's answer; 0 when none arrived
-    std::string subcode;     // fault subcode, e.g. "ter:ResourceUnknown"; "" when none
-    std::string reason;      // the fault's reason text (or the runtime's error text)
-    bool timedOut = false;   // the connection was made but no answer came in time
-    bool refused = false;    // nothing accepted the connection
-    std::string certificate; // why the library refused the camera's TLS certificate; "" when not
-
-    // "HTTP 400, ter:ResourceUnknown: no such subscription"; "" when nothing is known.
+    bool ok() const { return result == VEK_ONVIF_OK; }
+    uint32_t kind() const { return why.ulKind; }
+    // What the camera answered or what failed, e.g. "HTTP 400, ter:ResourceUnknown: no such
+    // subscription"; the result code's text when the record tells nothing.
     std::string text() const;
     // The camera no longer holds the subscription (or pull point) the request addressed.
     bool subscriptionGone() const;
-    // The camera refused the credentials.
-    bool notAuthorized() const;
+    // The camera refused the credentials; asking again only brings a lockout nearer.
+    bool notAuthorized() const { return why.ulKind == VEK_ONVIF_FAIL_NOT_AUTHORIZED; }
+    // Nothing answered: the name did not resolve, nothing took the connection, or no answer came.
+    bool noAnswer() const;
 };
 
-// The reason the last failure line of the library since line `first` gives.
-FailureReason failureReason(const LogCapture &logs, size_t first);
+// The result of a call just made on this thread, with this thread's record.
+Outcome outcomeOf(uint32_t result);
 
 } // namespace onvif_events

@@ -189,17 +189,16 @@ std::vector<OnvifAlarmReport> Camera::receive(bool &connected)
 
 uint32_t Camera::renew()
 {
+    // A failed renewal ends both subscriptions for the tool, which makes new ones: the other is
+    // not renewed, and the error record of the calling thread stays the failed call's.
     uint32_t result = VEK_ONVIF_OK;
     if (sub_.ulCommonAlarmSub == 1) {
         result = VEK_Onvif_Renew(sub_.szCommonSubAddr, sub_.szCommonSubRef, user_.c_str(),
                                  password_.c_str());
     }
-    if (sub_.ulSmartDataSub == 1) {
-        uint32_t smart = VEK_Onvif_Renew(sub_.szSmartSubAddr, sub_.szSmartSubRef, user_.c_str(),
-                                         password_.c_str());
-        if (result == VEK_ONVIF_OK) {
-            result = smart;
-        }
+    if (result == VEK_ONVIF_OK && sub_.ulSmartDataSub == 1) {
+        result = VEK_Onvif_Renew(sub_.szSmartSubAddr, sub_.szSmartSubRef, user_.c_str(),
+                                 password_.c_str());
     }
     return result;
 }

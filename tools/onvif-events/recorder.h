@@ -48,7 +48,7 @@ class Camera
     int listeningPort() const;
     // One VEK_Onvif_Recv_Notify call: takes at most one waiting Notify.
     std::vector<OnvifAlarmReport> receive(bool &connected);
-    // Renews the subscriptions that are held; the first failure's code, else 0.
+    // Renews the subscriptions that are held, stopping at the first failure; its code, else 0.
     uint32_t renew();
     // Ends the subscriptions of scope and closes the listening socket. Works on a copy of the
     // record, so a renewal still running on another thread reads a stable one.

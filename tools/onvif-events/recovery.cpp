@@ -9,43 +9,76 @@ namespace
 {
 constexpr std::chrono::seconds kFirstDelay{1};
 constexpr std::chrono::seconds kLongestDelay{60};
+
+long long secondsOf(std::chrono::seconds value)
+{
+    return static_cast<long long>(value.count());
+}
 } // namespace
 
-void Recovery::schedule()
+void Recovery::start(const char *step, const std::string &line)
 {
-    due_ = std::chrono::steady_clock::now() + delay_;
+    pending_ = true;
+    step_ = step;
+    failedAttempts_ = 0;
+    delay_ = kFirstDelay;
+    since_ = Clock::now();
+    due_ = since_ + delay_;
+    std::fprintf(status_, "%s\n", line.c_str());
+    std::fflush(status_);
 }
 
 void Recovery::lost(const std::string &why)
 {
-    pending_ = true;
-    delay_ = kFirstDelay;
-    schedule();
-    std::fprintf(status_, "%s lost (%s); making a new one in %lld s\n", what_, why.c_str(),
-                 static_cast<long long>(delay_.count()));
-    std::fflush(status_);
+    start(nullptr, std::string(what_) + " lost (" + why + "); making a new one in " +
+                       std::to_string(secondsOf(kFirstDelay)) + " s");
+}
+
+void Recovery::stalled(const char *step, const std::string &why)
+{
+    start(step, std::string(step) + " failed (" + why + "); next try in " +
+                    std::to_string(secondsOf(kFirstDelay)) + " s");
 }
 
 bool Recovery::due() const
 {
-    return pending_ && std::chrono::steady_clock::now() >= due_;
+    return pending_ && Clock::now() >= due_;
 }
 
 void Recovery::attemptFailed(const std::string &why)
 {
+    ++failedAttempts_;
     delay_ = std::min(delay_ * 2, kLongestDelay);
-    schedule();
-    std::fprintf(status_, "new %s failed (%s); next try in %lld s\n", what_, why.c_str(),
-                 static_cast<long long>(delay_.count()));
+    due_ = Clock::now() + delay_;
+    if (step_ != nullptr) {
+        std::fprintf(status_, "%s failed again (%s); next try in %lld s\n", step_, why.c_str(),
+                     secondsOf(delay_));
+    } else {
+        std::fprintf(status_, "new %s failed (%s); next try in %lld s\n", what_, why.c_str(),
+                     secondsOf(delay_));
+    }
     std::fflush(status_);
+}
+
+std::string Recovery::summary() const
+{
+    auto took = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - since_);
+    return std::to_string(failedAttempts_ + 1) + " attempt(s) in " +
+           std::to_string(secondsOf(took)) + " s";
 }
 
 void Recovery::recovered(const std::string &detail)
 {
-    pending_ = false;
-    delay_ = kFirstDelay;
-    std::fprintf(status_, "new %s: %s\n", what_, detail.c_str());
+    if (step_ != nullptr) {
+        std::fprintf(status_, "%s works again after %s: %s\n", step_, summary().c_str(),
+                     detail.c_str());
+    } else {
+        std::fprintf(status_, "new %s: %s (after %s)\n", what_, detail.c_str(), summary().c_str());
+    }
     std::fflush(status_);
+    pending_ = false;
+    step_ = nullptr;
+    delay_ = kFirstDelay;
 }
 
 } // namespace onvif_events

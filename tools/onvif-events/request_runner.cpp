@@ -16,10 +16,10 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
-struct Outcome {
+struct Handover {
     std::mutex lock;
     std::condition_variable done;
-    std::optional<uint32_t> result;
+    std::optional<Outcome> result;
 };
 
 constexpr std::chrono::milliseconds kStep{100};
@@ -27,36 +27,35 @@ constexpr std::chrono::seconds kProgressEvery{2};
 
 } // namespace
 
-std::optional<uint32_t> runRequest(const std::function<uint32_t()> &request,
-                                   const RequestWait &wait)
+std::optional<Outcome> runRequest(const std::function<uint32_t()> &request, const RequestWait &wait)
 {
-    auto outcome = std::make_shared<Outcome>();
-    std::thread worker([outcome, request] {
-        uint32_t result = request();
-        std::lock_guard<std::mutex> guard(outcome->lock);
-        outcome->result = result;
-        outcome->done.notify_all();
+    auto handover = std::make_shared<Handover>();
+    std::thread worker([handover, request] {
+        Outcome result = outcomeOf(request());
+        std::lock_guard<std::mutex> guard(handover->lock);
+        handover->result = result;
+        handover->done.notify_all();
     });
     // A request that answered ends its thread before the program goes on:
     // a thread still ending while the program exits would release what the
     // library's TLS state keeps for it twice. One given up on is left to
     // run; the program then leaves without its exit handlers (leaveNow).
-    auto finished = [&worker, &outcome](std::unique_lock<std::mutex> &guard) {
-        std::optional<uint32_t> result = outcome->result;
+    auto finished = [&worker, &handover](std::unique_lock<std::mutex> &guard) {
+        std::optional<Outcome> result = handover->result;
         guard.unlock();
         worker.join();
         return result;
     };
-    auto givenUp = [&worker]() -> std::optional<uint32_t> {
+    auto givenUp = [&worker]() -> std::optional<Outcome> {
         worker.detach();
         return std::nullopt;
     };
 
     auto started = Clock::now();
     auto nextProgress = started + kProgressEvery;
-    std::unique_lock<std::mutex> guard(outcome->lock);
+    std::unique_lock<std::mutex> guard(handover->lock);
     for (;;) {
-        if (outcome->done.wait_for(guard, kStep, [&] { return outcome->result.has_value(); })) {
+        if (handover->done.wait_for(guard, kStep, [&] { return handover->result.has_value(); })) {
             return finished(guard);
         }
         if (wait.interruptible && stopRequested()) {

@@ -18,12 +18,13 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::seconds kRequestLimit{15}; // well beyond the library's own time-out
 constexpr std::chrono::seconds kUnsubscribeLimit{2};
+constexpr std::chrono::milliseconds kPullSpacing{500};
 
 // One library request as watch makes it: on a worker thread, with progress lines on long
 // waits; nothing when Ctrl-C came first (or, not interruptible, the limit passed).
-std::optional<uint32_t> request(const char *what, FILE *status,
-                                const std::function<uint32_t()> &call, bool interruptible = true,
-                                std::chrono::milliseconds limit = kRequestLimit)
+std::optional<Outcome> request(const char *what, FILE *status,
+                               const std::function<uint32_t()> &call, bool interruptible = true,
+                               std::chrono::milliseconds limit = kRequestLimit)
 {
     RequestWait wait;
     wait.what = what;
@@ -65,8 +66,8 @@ std::string subscriptionText(const Camera &camera)
 
 // One long poll of the pull point: waits at the camera until a message comes, the next renewal
 // or the end of the watch (1 to 10 s), on a worker thread so that Ctrl-C is seen at once.
-std::optional<uint32_t> longPoll(Camera &camera, std::vector<OnvifAlarmReport> &pulled,
-                                 Clock::time_point until)
+std::optional<Outcome> longPoll(Camera &camera, std::vector<OnvifAlarmReport> &pulled,
+                                Clock::time_point until)
 {
     constexpr std::chrono::seconds kLongestWait{10};
     auto left = std::chrono::ceil<std::chrono::seconds>(until - Clock::now());
@@ -102,7 +103,7 @@ int WatchSession::start()
         gS32AlarmDftPort = options_.listenPort;
     }
     auto onWorker = [this](const std::function<uint32_t()> &call) {
-        std::optional<uint32_t> done = request("GetEventProperties", status_, call);
+        std::optional<Outcome> done = request("GetEventProperties", status_, call);
         if (!done) {
             stoppedWaiting(status_, "GetEventProperties", kExitOk);
         }
@@ -141,45 +142,39 @@ uint32_t WatchSession::makeSubscription()
 // The first subscription (or pull point); kExitOk, or the exit status after saying why.
 int WatchSession::subscribe()
 {
-    const LogCapture &logs = *opened_.logs;
-    mark_ = logs.count();
-    auto asked = Clock::now();
-    std::optional<uint32_t> done = request(create_, status_, [this] { return makeSubscription(); });
+    std::optional<Outcome> done = request(create_, status_, [this] { return makeSubscription(); });
     if (!done) {
         stoppedWaiting(status_, create_, kExitOk);
     }
-    uint32_t result = *done;
-    if (result != VEK_ONVIF_OK) {
-        if (auto exit = silentCamera("watch", create_, opened_.endpoint, failureReason(logs, mark_),
-                                     Clock::now() - asked)) {
-            return *exit;
-        }
-    }
+    const Outcome &outcome = *done;
     if (options_.pull) {
-        if (result != VEK_ONVIF_OK) {
-            return explainFailure("watch", create_, result, options_.camera, logs, mark_);
+        if (!outcome.ok()) {
+            return explainFailure("watch", create_, outcome, options_.camera, opened_.endpoint);
         }
         std::fprintf(status_, "pull point %s\n", opened_.camera->pullPoint().c_str());
         return kExitOk;
     }
-    if (result != VEK_ONVIF_OK || !opened_.camera->subscribed()) {
-        return explainPushFailure(result);
+    if (!outcome.ok() || !opened_.camera->subscribed()) {
+        return explainPushFailure(outcome);
     }
     printSubscribed();
     return kExitOk;
 }
 
-int WatchSession::explainPushFailure(uint32_t result)
+int WatchSession::explainPushFailure(const Outcome &outcome)
 {
-    if (opened_.logs->hasText("soap_bind", mark_)) {
-        printFailure("watch", "no free port to listen on from " + std::to_string(gS32AlarmDftPort));
-        return kExitUnreachable;
-    }
-    if (result == VEK_ONVIF_OK) {
+    if (outcome.ok()) {
         printFailure("watch", "the camera offers no smart-data reports to subscribe to");
         return kExitCamera;
     }
-    return explainFailure("watch", create_, result, options_.camera, *opened_.logs, mark_);
+    // On the recorder's side a subscription needs its listening socket: a port taken counts as
+    // unreachable, as for the sim.
+    if (outcome.kind() == VEK_ONVIF_FAIL_LOCAL) {
+        printFailure("watch", std::string("Subscribe failed on the recorder's side: ") +
+                                  outcome.why.szReason);
+        return kExitUnreachable;
+    }
+    return explainFailure("watch", create_, outcome, options_.camera, opened_.endpoint);
 }
 
 void WatchSession::printSubscribed() const
@@ -214,9 +209,13 @@ bool WatchSession::running() const
 
 bool WatchSession::step()
 {
-    if (recovery_.pending()) {
-        recover();
+    if (recovery_.pending() && !recovery_.due()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
         return true;
+    }
+    if (recovery_.makesNew()) {
+        recover();
+        return !refused_;
     }
     std::vector<OnvifAlarmReport> reports;
     if (options_.pull) {
@@ -227,27 +226,36 @@ bool WatchSession::step()
         receive(reports);
     }
     print(reports);
-    if (!recovery_.pending() && Clock::now() >= nextRenew_ && !renew()) {
+    // No renewal while pulls fail: the camera is not answering, and the pull that works again
+    // comes first.
+    if (!recovery_.pending() && !refused_ && Clock::now() >= nextRenew_ && !renew()) {
         return false;
     }
     std::fflush(status_);
+    return !refused_;
+}
+
+// Credentials the camera refuses are never tried again: cameras lock an account out after a few
+// failures. The watch ends at once.
+bool WatchSession::refusedCredentials(const char *operation, const Outcome &outcome)
+{
+    if (!outcome.notAuthorized()) {
+        return false;
+    }
+    refused_ = true;
+    explainFailure("watch", operation, outcome, options_.camera, opened_.endpoint);
     return true;
 }
 
-// A new attempt at the lost subscription (or pull point) once its time has come.
+// A new attempt at the lost subscription (or pull point); its time has come.
 void WatchSession::recover()
 {
-    if (!recovery_.due()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        return;
-    }
     Camera &camera = *opened_.camera;
-    mark_ = opened_.logs->count();
-    std::optional<uint32_t> done = request(create_, status_, [this] { return makeSubscription(); });
+    std::optional<Outcome> done = request(create_, status_, [this] { return makeSubscription(); });
     if (!done) {
         stoppedWaiting(status_, create_, kExitFailed);
     }
-    if (*done == VEK_ONVIF_OK && (options_.pull || camera.subscribed())) {
+    if (done->ok() && (options_.pull || camera.subscribed())) {
         recovery_.recovered(options_.pull ? camera.pullPoint() : subscriptionText(camera));
         renewFailing_ = false;
         pullFailing_ = false;
@@ -257,33 +265,52 @@ void WatchSession::recover()
     if (!options_.pull) {
         camera.forgetSubscription();
     }
-    recovery_.attemptFailed(reasonText(*opened_.logs, mark_, *done));
+    if (refusedCredentials(create_, *done)) {
+        return;
+    }
+    recovery_.attemptFailed(stepFailureText(create_, *done));
 }
 
 bool WatchSession::pull(std::vector<OnvifAlarmReport> &reports)
 {
-    const LogCapture &logs = *opened_.logs;
-    mark_ = logs.count();
-    std::optional<uint32_t> done =
+    // However fast the camera answers (some ignore the wait), no more than two pulls a second.
+    auto allowed = lastPull_ + kPullSpacing;
+    if (Clock::now() < allowed) {
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(allowed - Clock::now(), kPullSpacing));
+        return true;
+    }
+    lastPull_ = Clock::now();
+    std::optional<Outcome> done =
         longPoll(*opened_.camera, pulled_,
                  options_.duration > 0 ? std::min(nextRenew_, deadline_) : nextRenew_);
     if (!done) {
         stoppedIn_ = "PullMessages";
         return false;
     }
-    uint32_t result = *done;
+    const Outcome &outcome = *done;
     reports = std::move(pulled_);
-    pullFailing_ = result != VEK_ONVIF_OK;
-    if (pullFailing_) {
-        ++failedPulls_;
-        FailureReason why = failureReason(logs, mark_);
-        std::fprintf(status_, "pull failed: %s\n", reasonText(logs, mark_, result).c_str());
-        // The pull point family says 112 when the camera no longer knows the pull point.
-        if (result == VEK_ONVIF_ERR_FAIL || why.subscriptionGone()) {
-            opened_.camera->forgetPullPoint();
-            recovery_.lost(why.text());
+    pullFailing_ = !outcome.ok();
+    if (!pullFailing_) {
+        if (recovery_.pending()) {
+            recovery_.recovered("pull point " + opened_.camera->pullPoint());
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return true;
+    }
+    ++failedPulls_;
+    if (refusedCredentials("PullMessages", outcome)) {
+        return true;
+    }
+    std::string why = stepFailureText("PullMessages", outcome);
+    // The pull point family says 112 when the camera no longer knows the pull point.
+    if (outcome.result == VEK_ONVIF_ERR_FAIL || outcome.subscriptionGone()) {
+        std::fprintf(status_, "pull failed: %s\n", why.c_str());
+        opened_.camera->forgetPullPoint();
+        recovery_.lost(outcome.text());
+    } else if (recovery_.pending()) {
+        recovery_.attemptFailed(why);
+    } else {
+        recovery_.stalled("pull", why);
     }
     return true;
 }
@@ -311,33 +338,34 @@ void WatchSession::print(const std::vector<OnvifAlarmReport> &reports)
 bool WatchSession::renew()
 {
     Camera &camera = *opened_.camera;
-    const LogCapture &logs = *opened_.logs;
-    mark_ = logs.count();
-    std::optional<uint32_t> done = request("Renew", status_, [this, &camera] {
+    std::optional<Outcome> done = request("Renew", status_, [this, &camera] {
         return options_.pull ? camera.renewPullPoint() : camera.renew();
     });
     if (!done) {
         stoppedIn_ = "Renew";
         return false;
     }
-    renewFailing_ = *done != VEK_ONVIF_OK;
-    if (renewFailing_) {
-        FailureReason why = failureReason(logs, mark_);
-        std::string text = reasonText(logs, mark_, *done);
-        std::fprintf(status_, "renew failed: %s\n", text.c_str());
-        // An unrenewed subscription ends at its termination time: make a new one. A pull point
-        // is made again only when the camera says it is gone.
-        if (!options_.pull) {
-            camera.forgetSubscription();
-            recovery_.lost(text);
-        } else if (why.subscriptionGone()) {
-            camera.forgetPullPoint();
-            recovery_.lost(text);
-        }
-    } else {
-        std::fprintf(status_, "renew -> %s\n", resultText(*done).c_str());
-    }
+    const Outcome &outcome = *done;
+    renewFailing_ = !outcome.ok();
     nextRenew_ = renewalDue();
+    if (!renewFailing_) {
+        std::fprintf(status_, "renew -> %s\n", resultText(outcome.result).c_str());
+        return true;
+    }
+    if (refusedCredentials("Renew", outcome)) {
+        return true;
+    }
+    std::string text = stepFailureText("Renew", outcome);
+    std::fprintf(status_, "renew failed: %s\n", text.c_str());
+    // An unrenewed subscription ends at its termination time: make a new one. A pull point is
+    // made again only when the camera says it is gone.
+    if (!options_.pull) {
+        camera.forgetSubscription();
+        recovery_.lost(text);
+    } else if (outcome.subscriptionGone()) {
+        camera.forgetPullPoint();
+        recovery_.lost(text);
+    }
     return true;
 }
 
@@ -349,13 +377,16 @@ int WatchSession::finish()
         std::fprintf(status_, "stopped while waiting for the answer to %s\n", stoppedIn_);
     }
     bool failed = recovery_.pending() || pullFailing_ || renewFailing_;
-    std::string ended = unsubscribe();
+    // Unsubscribing with refused credentials would be one more failed login.
+    std::string ended = refused_ ? "not unsubscribed (credentials refused); the camera ends the "
+                                   "subscription at its termination time"
+                                 : unsubscribe();
     failed = failed || unsubscribeFailed_;
     std::fprintf(
         status_, "%s; %zu report(s)%s; %zu library log line(s)\n", ended.c_str(), reportCount_,
         failedPulls_ > 0 ? (", " + std::to_string(failedPulls_) + " failed pull(s)").c_str() : "",
         opened_.logs->count());
-    int exitStatus = failed ? kExitFailed : kExitOk;
+    int exitStatus = refused_ ? kExitAuth : failed ? kExitFailed : kExitOk;
     if (stoppedIn_ != nullptr || abandoned_) {
         leaveNow(exitStatus); // a request is still running on its own thread
     }
@@ -370,8 +401,7 @@ std::string WatchSession::unsubscribe()
     if (!held) {
         return "nothing to unsubscribe";
     }
-    mark_ = opened_.logs->count();
-    std::optional<uint32_t> done = request(
+    std::optional<Outcome> done = request(
         "Unsubscribe", status_,
         [this, &camera] {
             return options_.pull ? camera.closePullPoint()
@@ -384,12 +414,12 @@ std::string WatchSession::unsubscribe()
         return "unsubscribe: no answer within " + std::to_string(kUnsubscribeLimit.count()) +
                " s; the camera ends the subscription at its termination time";
     }
-    if (*done != VEK_ONVIF_OK) {
+    if (!done->ok()) {
         unsubscribeFailed_ = true;
         std::fprintf(status_, "unsubscribe failed: %s\n",
-                     reasonText(*opened_.logs, mark_, *done).c_str());
+                     stepFailureText("Unsubscribe", *done).c_str());
     }
-    return "unsubscribed -> " + resultText(*done);
+    return "unsubscribed -> " + resultText(done->result);
 }
 
 } // namespace onvif_events

@@ -13,6 +13,7 @@
 
 #include "camera_opening.h"
 #include "commands.h"
+#include "failure.h"
 #include "recovery.h"
 
 namespace onvif_events
@@ -38,9 +39,10 @@ class WatchSession
 
     uint32_t makeSubscription();
     int subscribe();
-    int explainPushFailure(uint32_t result);
+    int explainPushFailure(const Outcome &outcome);
     void printSubscribed() const;
     Clock::time_point renewalDue() const;
+    bool refusedCredentials(const char *operation, const Outcome &outcome);
     void recover();
     bool pull(std::vector<OnvifAlarmReport> &reports);
     void receive(std::vector<OnvifAlarmReport> &reports);
@@ -54,16 +56,17 @@ class WatchSession
     const char *create_;
     OpenedCamera opened_;
     Recovery recovery_;
-    size_t mark_ = 0; // first log line of the request under way
     Clock::time_point deadline_{};
     Clock::duration renewEvery_{};
     Clock::time_point nextRenew_{};
+    Clock::time_point lastPull_{};         // start of the last pull
     std::vector<OnvifAlarmReport> pulled_; // outlives a pull that Ctrl-C cut short
     size_t reportCount_ = 0;
     int failedPulls_ = 0;
     bool pullFailing_ = false;        // the last pull failed
     bool renewFailing_ = false;       // the last renewal failed and nothing was made again
     bool unsubscribeFailed_ = false;  // unsubscribing failed or was given up
+    bool refused_ = false;            // the camera refused the credentials: the watch ends
     bool abandoned_ = false;          // a request was left running on its own thread
     const char *stoppedIn_ = nullptr; // the request Ctrl-C interrupted
 };
