@@ -138,12 +138,16 @@ std::string Camera::templateJson() const
     nlohmann::json templates = nlohmann::json::array();
     for (uint32_t i = 0; i < cfg_.PropeAlarmCount; ++i) {
         const OnvifAlarmTemplate &t = cfg_.pstPropeAlarmInfo[i];
-        templates.push_back({{"code", t.AlarmType},
-                             {"alarm", alarmName(t.AlarmType)},
-                             {"topic", t.Topic},
-                             {"source", items(t.SourceItems, t.SourceCount)},
-                             {"key", items(t.KeyItems, t.KeyCount)},
-                             {"data", items(t.DataItems, t.DataCount)}});
+        nlohmann::json entry = {{"code", t.AlarmType},
+                                {"alarm", alarmName(t.AlarmType)},
+                                {"source", items(t.SourceItems, t.SourceCount)},
+                                {"key", items(t.KeyItems, t.KeyCount)},
+                                {"data", items(t.DataItems, t.DataCount)}};
+        // Only a topic the library gives: an empty text would read as a topic of its own.
+        if (t.Topic[0] != '\0') {
+            entry["topic"] = t.Topic;
+        }
+        templates.push_back(entry);
     }
     const OnvifSmartCaps &c = cfg_.stSmartCaps;
     nlohmann::json smart = {{"reports", c.ulSupportSmartData == 1},

@@ -38,8 +38,8 @@ class Camera
     const OnvifAlarmCfg &config() const { return cfg_; }
     // Human-readable table of the templates and the smart-report capabilities.
     std::string templateTable() const;
-    // The same as one JSON object: url, templates (code, alarm, topic, source, key, data items
-    // with their value types) and smart (the smart-report capabilities).
+    // The same as one JSON object: url, templates (code, alarm, topic when the library gives one,
+    // source, key, data items with their value types) and smart (the smart-report capabilities).
     std::string templateJson() const;
 
     uint32_t subscribe(uint32_t scope);

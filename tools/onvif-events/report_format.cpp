@@ -11,17 +11,32 @@ namespace onvif_events
 namespace
 {
 
-std::string nowText()
+// Local wall-clock time of day, HH:MM:SS.mmm, for the table lines.
+std::string timeOfDay(std::chrono::system_clock::time_point at)
 {
-    auto now = std::chrono::system_clock::now();
-    std::time_t t = std::chrono::system_clock::to_time_t(now);
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+    std::time_t t = std::chrono::system_clock::to_time_t(at);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()) % 1000;
     std::tm tm{};
     localtime_r(&t, &tm);
     char buf[32];
     std::strftime(buf, sizeof buf, "%H:%M:%S", &tm);
     char out[40];
     std::snprintf(out, sizeof out, "%s.%03d", buf, static_cast<int>(ms.count()));
+    return out;
+}
+
+// UTC date and time, e.g. 2026-12-10T01:02:03.456Z, for JSON lines that are kept and compared
+// across days and machines.
+std::string utcTimestamp(std::chrono::system_clock::time_point at)
+{
+    std::time_t t = std::chrono::system_clock::to_time_t(at);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()) % 1000;
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
+    char out[48];
+    std::snprintf(out, sizeof out, "%s.%03dZ", buf, static_cast<int>(ms.count()));
     return out;
 }
 
@@ -117,7 +132,7 @@ std::string resultText(uint32_t result)
 ReportView viewOf(const OnvifAlarmReport &report)
 {
     ReportView view;
-    view.time = nowText();
+    view.received = std::chrono::system_clock::now();
     view.channel = report.Channel;
     view.code = report.AlarmType;
     view.objectValue = report.ObjectValue;
@@ -137,7 +152,7 @@ std::string formatReport(const ReportView &r)
     }
     char line[200];
     std::snprintf(line, sizeof line, "%s  ch %-2u  %-22s %5u  %-8s  object %-4d  flags %s",
-                  r.time.c_str(), r.channel, alarmName(r.code).c_str(), r.code,
+                  timeOfDay(r.received).c_str(), r.channel, alarmName(r.code).c_str(), r.code,
                   isInactive(r.code) ? "inactive" : "active", r.objectValue,
                   flags.empty() ? "-" : flags.c_str());
     std::string text = line;
@@ -147,10 +162,11 @@ std::string formatReport(const ReportView &r)
     return text;
 }
 
-std::string reportJson(const ReportView &r, const std::string &via)
+std::string reportJson(const ReportView &r, const std::string &via, const std::string &url)
 {
     nlohmann::json j;
-    j["time"] = r.time;
+    j["time"] = utcTimestamp(r.received);
+    j["url"] = url;
     j["via"] = via;
     j["channel"] = r.channel;
     j["code"] = r.code;

@@ -2,6 +2,7 @@
 // one report as a table line or as a JSON object.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -20,7 +21,7 @@ std::string resultText(uint32_t result);
 
 // One report as the tool prints it.
 struct ReportView {
-    std::string time; // local wall-clock time the report was received, HH:MM:SS.mmm
+    std::chrono::system_clock::time_point received; // when the tool received the report
     uint32_t channel = 0;
     uint32_t code = 0; // as reported (inactive forms included)
     int32_t objectValue = 0;
@@ -29,6 +30,8 @@ struct ReportView {
 };
 ReportView viewOf(const OnvifAlarmReport &report);
 std::string formatReport(const ReportView &report);
-std::string reportJson(const ReportView &report, const std::string &via);
+// One JSON object: the UTC time the report was received, the camera's event-service URL, how it
+// came (via "notify" or "pull") and the report's fields.
+std::string reportJson(const ReportView &report, const std::string &via, const std::string &url);
 
 } // namespace onvif_events

@@ -328,8 +328,8 @@ void WatchSession::print(const std::vector<OnvifAlarmReport> &reports)
 {
     for (const OnvifAlarmReport &report : reports) {
         ReportView view = viewOf(report);
-        std::printf("%s\n",
-                    options_.json ? reportJson(view, via_).c_str() : formatReport(view).c_str());
+        std::printf("%s\n", options_.json ? reportJson(view, via_, options_.camera.url).c_str()
+                                          : formatReport(view).c_str());
         ++reportCount_;
     }
     std::fflush(stdout);
