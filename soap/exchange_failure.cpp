@@ -34,7 +34,9 @@ const SOAP_ENV__Fault *receivedFault(const struct soap *soap)
 {
     // The runtime also fills the fault record for failures of its own;
     // only a parsed answer's fault counts.
-    return soap->error == SOAP_FAULT ? soap->fault : nullptr;
+    bool parsed =
+        soap->error == SOAP_FAULT || soap->error == SOAP_CLI_FAULT || soap->error == SOAP_SVR_FAULT;
+    return parsed ? soap->fault : nullptr;
 }
 
 // The innermost subcode (SOAP 1.2), or the fault code (SOAP 1.1).
@@ -66,7 +68,8 @@ std::string_view faultReason(const SOAP_ENV__Fault *fault)
 bool namesNotAuthorized(std::string_view subcode)
 {
     constexpr std::string_view kName = "NotAuthorized";
-    return subcode.size() >= kName.size() && subcode.substr(subcode.size() - kName.size()) == kName &&
+    return subcode.size() >= kName.size() &&
+           subcode.substr(subcode.size() - kName.size()) == kName &&
            (subcode.size() == kName.size() || subcode[subcode.size() - kName.size() - 1] == ':');
 }
 
@@ -107,8 +110,12 @@ void noteWithoutAnswer(const struct soap *soap, const ExchangeBounds &bounds)
         }
         return;
     default:
+        // The runtime gives the HTTP status as the error of an answer that
+        // is no SOAP message (a web page, plain text).
         noteFailure(VEK_ONVIF_FAIL_BAD_ANSWER,
-                    "the answer is not SOAP (error " + std::to_string(soap->error) + ")");
+                    isHttpStatus(soap->error)
+                        ? std::string("the answer is not SOAP")
+                        : "the answer is not SOAP (error " + std::to_string(soap->error) + ")");
         return;
     }
 }
@@ -160,8 +167,8 @@ void noteExchangeFailure(const struct soap *soap, const ExchangeBounds &bounds)
                                      : std::string("the camera refused the credentials"));
     } else if (fault != nullptr) {
         noteFailure(VEK_ONVIF_FAIL_FAULT, faultReason(fault));
-    } else if (isHttpStatus(soap->error) || (status != 0 && (status < 200 || status > 299))) {
-        int shown = status != 0 ? status : soap->error;
+    } else if (int shown = status != 0 ? status : (isHttpStatus(soap->error) ? soap->error : 0);
+               shown != 0 && (shown < 200 || shown > 299)) {
         noteFailure(VEK_ONVIF_FAIL_HTTP, "HTTP status " + std::to_string(shown));
     } else {
         noteWithoutAnswer(soap, bounds);
