@@ -65,14 +65,6 @@ std::string_view faultReason(const SOAP_ENV__Fault *fault)
     return fault->faultstring != nullptr ? fault->faultstring : "";
 }
 
-bool namesNotAuthorized(std::string_view subcode)
-{
-    constexpr std::string_view kName = "NotAuthorized";
-    return subcode.size() >= kName.size() &&
-           subcode.substr(subcode.size() - kName.size()) == kName &&
-           (subcode.size() == kName.size() || subcode[subcode.size() - kName.size() - 1] == ':');
-}
-
 std::string seconds(std::chrono::seconds value)
 {
     return std::to_string(static_cast<long long>(value.count())) + " s";
@@ -122,6 +114,33 @@ void noteWithoutAnswer(const struct soap *soap, const ExchangeBounds &bounds)
 
 } // namespace
 
+bool namesNotAuthorized(std::string_view subcode)
+{
+    constexpr std::string_view kName = "NotAuthorized";
+    return subcode.size() >= kName.size() &&
+           subcode.substr(subcode.size() - kName.size()) == kName &&
+           (subcode.size() == kName.size() || subcode[subcode.size() - kName.size() - 1] == ':');
+}
+
+bool faultNotAuthorized(const struct soap *soap)
+{
+    const SOAP_ENV__Fault *fault = soap->fault;
+    if (fault == nullptr) {
+        return false;
+    }
+    if (fault->faultcode != nullptr && namesNotAuthorized(fault->faultcode)) {
+        return true;
+    }
+    int depth = 0;
+    for (const SOAP_ENV__Code *code = fault->SOAP_ENV__Code; code != nullptr && depth < 8;
+         code = code->SOAP_ENV__Subcode, ++depth) {
+        if (code->SOAP_ENV__Value != nullptr && namesNotAuthorized(code->SOAP_ENV__Value)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string receivedQName(std::string_view value)
 {
     if (value.empty() || value.front() != '"') {
@@ -161,7 +180,7 @@ void noteExchangeFailure(const struct soap *soap, const ExchangeBounds &bounds)
         noteFailure(VEK_ONVIF_FAIL_TOO_LARGE, "the answer is larger than " +
                                                   std::to_string(bounds.limits().maxAnswerBytes) +
                                                   " bytes");
-    } else if (soap->error == 401 || (fault != nullptr && namesNotAuthorized(subcode))) {
+    } else if (soap->error == 401 || (fault != nullptr && faultNotAuthorized(soap))) {
         noteFailure(VEK_ONVIF_FAIL_NOT_AUTHORIZED,
                     fault != nullptr ? std::string(faultReason(fault))
                                      : std::string("the camera refused the credentials"));
