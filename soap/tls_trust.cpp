@@ -199,6 +199,22 @@ const char *refusal(struct soap *soap, const char *host, const Snapshot &trusted
     return nullptr;
 }
 
+// After a connect that failed: when the TCP connection was made (the
+// runtime had begun the TLS session), the handshake is what failed, or the
+// camera never took part in it.
+void noteHandshakeFailure(struct soap *soap, const char *host)
+{
+    if (soap->ssl == nullptr) {
+        return;
+    }
+    if (soap->error == SOAP_TCP_ERROR) {
+        noteFailure(VEK_ONVIF_FAIL_TIMEOUT,
+                    std::string("no TLS handshake from ") + host + " in time");
+    } else {
+        noteFailure(VEK_ONVIF_FAIL_TLS, std::string("TLS handshake with ") + host + " failed");
+    }
+}
+
 // The context's connect: plain HTTP as the runtime does it; HTTPS through
 // the trust settings.
 SOAP_SOCKET openChecked(struct soap *soap, const char *endpoint, const char *host, int port)
@@ -212,7 +228,11 @@ SOAP_SOCKET openChecked(struct soap *soap, const char *endpoint, const char *hos
         return SOAP_INVALID_SOCKET;
     }
     SOAP_SOCKET socket = open(soap, endpoint, host, port);
-    if (!soap_valid_socket(socket) || soap->ssl == nullptr) {
+    if (!soap_valid_socket(socket)) {
+        noteHandshakeFailure(soap, host);
+        return socket;
+    }
+    if (soap->ssl == nullptr) {
         return socket;
     }
     std::optional<std::string> fingerprint = peerFingerprint(soap);
@@ -348,6 +368,7 @@ static uint32_t fetchFingerprint(const char *pszUrl, char szSha256Hex[65], const
         if (soap_valid_socket(socket)) {
             noteFailure(VEK_ONVIF_FAIL_TLS, "the camera presented no certificate");
         } else {
+            noteHandshakeFailure(soap, soap->host);
             noteExchangeFailure(soap, bounds);
         }
         return VEK_ONVIF_ERR_SOAP;

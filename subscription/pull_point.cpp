@@ -126,7 +126,7 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Create(struct soap *soap, 
         return record.finish(VEK_ONVIF_ERR_PARAM);
     }
     return record.finish(vek::createPullPoint(soap, kCreation, {url, user, password},
-                                {nullptr, terminationSeconds}, pullPoint));
+                                              {nullptr, terminationSeconds}, pullPoint));
 }
 
 extern "C" VEK_ONVIF_API uint32_t
@@ -220,10 +220,10 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_SetSynchronizationPoint(
     _ns1__SetSynchronizationPoint request;
     _ns1__SetSynchronizationPointResponse response;
     return record.finish(sendToPullPoint(soap, row, pullPoint, user, password,
-                           [&](struct soap *s, const char *address) {
-                               return soap_call___ns11__SetSynchronizationPoint(
-                                   s, address, nullptr, &request, &response);
-                           }));
+                                         [&](struct soap *s, const char *address) {
+                                             return soap_call___ns11__SetSynchronizationPoint(
+                                                 s, address, nullptr, &request, &response);
+                                         }));
 }
 
 extern "C" VEK_ONVIF_API void VEK_Onvif_PullPoint_Free(OnvifPullPoint *pullPoint)

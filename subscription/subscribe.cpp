@@ -339,7 +339,8 @@ uint32_t subscribe(void *localKey, uint32_t scope, OnvifDevAccess *access, Onvif
     uint32_t code = TAV_GetLocalSockAddr(localKey, localAddr);
     if (code != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelError, code, kFunc, "Failed to get LocalAddr.");
-        vek::noteFailure(VEK_ONVIF_FAIL_LOCAL, "the recorder's address towards the camera is not known");
+        vek::noteFailure(VEK_ONVIF_FAIL_LOCAL,
+                         "the recorder's address towards the camera is not known");
         return code;
     }
     localAddr[kLocalAddrSize - 1] = '\0';
