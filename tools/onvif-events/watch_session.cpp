@@ -244,6 +244,9 @@ bool WatchSession::refusedCredentials(const char *operation, const Outcome &outc
     }
     refused_ = true;
     explainFailure("watch", operation, outcome, options_.camera, opened_.endpoint);
+    // Nor are they used to unsubscribe: the camera ends what it holds at its termination time.
+    opened_.camera->forgetSubscription();
+    opened_.camera->forgetPullPoint();
     return true;
 }
 
@@ -377,10 +380,7 @@ int WatchSession::finish()
         std::fprintf(status_, "stopped while waiting for the answer to %s\n", stoppedIn_);
     }
     bool failed = recovery_.pending() || pullFailing_ || renewFailing_;
-    // Unsubscribing with refused credentials would be one more failed login.
-    std::string ended = refused_ ? "not unsubscribed (credentials refused); the camera ends the "
-                                   "subscription at its termination time"
-                                 : unsubscribe();
+    std::string ended = unsubscribe();
     failed = failed || unsubscribeFailed_;
     std::fprintf(
         status_, "%s; %zu report(s)%s; %zu library log line(s)\n", ended.c_str(), reportCount_,
