@@ -209,7 +209,8 @@ WatchSession::Clock::time_point WatchSession::renewalDue() const
 
 bool WatchSession::running() const
 {
-    return !stopRequested() && (options_.duration <= 0 || Clock::now() < deadline_);
+    return !stopRequested() && !outputClosed_ &&
+           (options_.duration <= 0 || Clock::now() < deadline_);
 }
 
 bool WatchSession::step()
@@ -305,7 +306,13 @@ void WatchSession::print(const std::vector<OnvifAlarmReport> &reports)
                     options_.json ? reportJson(view, via_).c_str() : formatReport(view).c_str());
         ++reportCount_;
     }
+    // The reader went away (`watch | head`): nobody takes the reports any more. A failed write
+    // of a status line to stdout counts too (the error stays set).
     std::fflush(stdout);
+    if (std::ferror(stdout) != 0 && !outputClosed_) {
+        outputClosed_ = true;
+        std::fprintf(stderr, "the output was closed; ending the watch\n");
+    }
 }
 
 bool WatchSession::renew()

@@ -25,7 +25,7 @@ class WatchSession
 
     // kExitOk when the session watches, else the exit status (said why on stderr).
     int start();
-    // Neither Ctrl-C nor the end of the duration has come.
+    // Neither Ctrl-C (or SIGTERM, SIGHUP), a closed output nor the end of the duration has come.
     bool running() const;
     // One step; false when Ctrl-C cut a request short and the watch must end.
     bool step();
@@ -65,6 +65,7 @@ class WatchSession
     bool renewFailing_ = false;       // the last renewal failed and nothing was made again
     bool unsubscribeFailed_ = false;  // unsubscribing failed or was given up
     bool abandoned_ = false;          // a request was left running on its own thread
+    bool outputClosed_ = false;       // stdout's reader went away
     const char *stoppedIn_ = nullptr; // the request Ctrl-C interrupted
 };
 
