@@ -401,6 +401,38 @@ TEST(ToolSim, ServesItsEventsToAWatchingRecorder)
     EXPECT_NE(std::string::npos, camera.out.find("Unsubscribe"));
 }
 
+// Smart data goes to the recorder's own device port, not to the tool: watch says so, and holds
+// no listening socket when only smart data is asked for.
+TEST(ToolSim, SmartDataScopesSayWhereTheDataGoes)
+{
+    ASSERT_STRNE("", ONVIF_EVENTS_BIN);
+    ClosedPort reserved;
+    std::string port = std::to_string(reserved.port);
+    close(reserved.fd);
+    reserved.fd = -1;
+    auto sim = std::async(std::launch::async, [&] {
+        return runTool({"sim", "--port", port, "--duration", "7"}, 20);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::string smartLine = "smart data goes to the recorder's device port 80 "
+                                  "(/onvif_notify_server), which this tool does not serve";
+    for (const char *scope : {"smart", "both"}) {
+        SCOPED_TRACE(scope);
+        ToolRun watch = runTool({"watch", "http://127.0.0.1:" + port + "/onvif/event_service",
+                                 "--user", "admin", "--password", "secret", "--duration", "1",
+                                 "--scope", scope, "--listen-port", listenPortArg()},
+                                20);
+        EXPECT_EQ(0, watch.status) << watch.out << watch.err;
+        EXPECT_NE(std::string::npos, watch.out.find(smartLine)) << watch.out;
+        EXPECT_EQ(std::string::npos, watch.out.find("port -1")) << watch.out;
+        EXPECT_EQ(std::string(scope) == "both",
+                  watch.out.find("listening on port ") != std::string::npos)
+            << watch.out;
+        EXPECT_NE(std::string::npos, watch.out.find("unsubscribed -> 0 ok")) << watch.out;
+    }
+    EXPECT_EQ(0, sim.get().status);
+}
+
 // A camera an hour behind that wants HTTP Digest as well: the recorder's
 // pull point works through both, and the password shows nowhere in what it
 // prints.
