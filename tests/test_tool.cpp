@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "camsim.h"
+#include "fixture_files.h"
 
 extern char **environ;
 
@@ -399,6 +400,36 @@ TEST(ToolSim, ServesItsEventsToAWatchingRecorder)
         << watch.out;
     EXPECT_NE(std::string::npos, camera.out.find("event 16/16 pushed")) << camera.out;
     EXPECT_NE(std::string::npos, camera.out.find("Unsubscribe"));
+}
+
+// A topic capture given as the sim's events, without a topic set of its own: the sim advertises
+// the capture's topics, so the recorder reports its events (the README's example).
+TEST(ToolSim, AnEventsFileBringsItsOwnTopics)
+{
+    ASSERT_STRNE("", ONVIF_EVENTS_BIN);
+    ClosedPort reserved;
+    std::string port = std::to_string(reserved.port);
+    close(reserved.fd);
+    reserved.fd = -1;
+    auto sim = std::async(std::launch::async, [&] {
+        return runTool({"sim", "--port", port, "--events",
+                        vekfix::fixturePath("corpus/notify/line-crossed-01.xml"), "--interval",
+                        "0.05", "--duration", "5"},
+                       20);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ToolRun watch = runTool({"watch", "http://127.0.0.1:" + port + "/onvif/event_service", "--user",
+                             "admin", "--password", "secret", "--duration", "2", "--json",
+                             "--listen-port", listenPortArg()},
+                            20);
+    ToolRun camera = sim.get();
+    ASSERT_EQ(0, watch.status) << watch.out << watch.err << camera.out << camera.err;
+    std::vector<std::pair<int, int>> reports; // code, object
+    for (const std::string &line : lines(watch.out)) {
+        auto json = nlohmann::json::parse(line);
+        reports.emplace_back(json["code"], json["object"]);
+    }
+    EXPECT_EQ((std::vector<std::pair<int, int>>{{6, 15}, {6, 19}}), reports) << watch.out;
 }
 
 // Smart data goes to the recorder's own device port, not to the tool: watch says so, and holds

@@ -170,7 +170,8 @@ CLI::App *addSimCommand(CLI::App &app, SimOptions &sim)
         ->capture_default_str();
     command->add_option("--topics", sim.topicsFile,
                         "GetEventProperties answer to serve (envelope, response element or "
-                        "TopicSet content; default: the demo camera's topic set)");
+                        "TopicSet content; default: the topics of --events described by their "
+                        "messages' items, or the demo camera's topic set)");
     command->add_option("--events", sim.eventsFile,
                         "XML file whose wsnt:NotificationMessage elements are the events "
                         "(default: the demo camera's events)");
