@@ -136,7 +136,9 @@ CLI::App *addWatchCommand(CLI::App &app, WatchOptions &watch)
         ->check(CLI::Range(1, 65535));
     command
         ->add_option("--renew-interval", watch.renewInterval,
-                     "Seconds between renewals (subscriptions end after one minute)")
+                     "Seconds between renewals (a subscription ends after one minute; a pull "
+                     "point is renewed sooner, at half its termination time, when that is "
+                     "shorter)")
         ->check(secondsBetween(1, 50))
         ->capture_default_str();
     command->footer(std::string(kExitStatuses) +
