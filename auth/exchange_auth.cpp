@@ -17,6 +17,7 @@
 
 #include "camera_hosts.h"
 #include "exchange.h"
+#include "exchange_failure.h"
 #include "http_date.h"
 #include "http_digest.h"
 #include "security_token.h"
@@ -147,40 +148,6 @@ class AnswerWatch
 };
 
 thread_local AnswerWatch *AnswerWatch::active_ = nullptr;
-
-// Whether a fault code (or one of its subcodes) names NotAuthorized, in any
-// prefix (the error namespace is not among the context's own).
-bool namesNotAuthorized(const char *value)
-{
-    if (value == nullptr) {
-        return false;
-    }
-    std::string_view text(value);
-    constexpr std::string_view kName = "NotAuthorized";
-    if (text.size() < kName.size() || text.substr(text.size() - kName.size()) != kName) {
-        return false;
-    }
-    return text.size() == kName.size() || text[text.size() - kName.size() - 1] == ':';
-}
-
-bool faultNotAuthorized(const struct soap *soap)
-{
-    const SOAP_ENV__Fault *fault = soap->fault;
-    if (fault == nullptr) {
-        return false;
-    }
-    if (namesNotAuthorized(fault->faultcode)) {
-        return true;
-    }
-    int depth = 0;
-    for (const SOAP_ENV__Code *code = fault->SOAP_ENV__Code; code != nullptr && depth < 8;
-         code = code->SOAP_ENV__Subcode, ++depth) {
-        if (namesNotAuthorized(code->SOAP_ENV__Value)) {
-            return true;
-        }
-    }
-    return false;
-}
 
 bool httpUnauthorized(const struct soap *soap)
 {
@@ -374,6 +341,11 @@ bool restoreRequest(struct soap *soap, const SOAP_ENV__Header *header, bool secu
             return false;
         }
         *soap->header = *header;
+        // The second request is a message of its own.
+        if (header->wsa5__MessageID != nullptr &&
+            (soap->header->wsa5__MessageID = newMessageId(soap)) == nullptr) {
+            return false;
+        }
     }
     return !secured ||
            addSecurityToken(soap, who.user, who.password,

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "discovery_internal.h"
+#include "error_record.h"
 #include "exchange.h"
 #include "soapH.h"
 #include "vek_log.h"
@@ -24,12 +25,8 @@ constexpr vek::RequestRow kGetEventProperties = {
     {VEK_ONVIF_ERR_SOAP, 0},
 };
 
-} // namespace
-
-extern "C" {
-
-VEK_ONVIF_API uint32_t VEK_Onvif_GetEventProperties(const char *url, const char *user,
-                                                    const char *password, OnvifAlarmCfg *cfg)
+uint32_t getEventProperties(const char *url, const char *user, const char *password,
+                            OnvifAlarmCfg *cfg)
 {
     if (cfg == nullptr) {
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Invalid input Param.");
@@ -75,4 +72,12 @@ VEK_ONVIF_API uint32_t VEK_Onvif_GetEventProperties(const char *url, const char 
     return VEK_ONVIF_OK;
 }
 
-} // extern "C"
+} // namespace
+
+extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_GetEventProperties(const char *url, const char *user,
+                                                               const char *password,
+                                                               OnvifAlarmCfg *cfg)
+{
+    vek::OperationRecord record(kFunc);
+    return record.finish(getEventProperties(url, user, password, cfg));
+}

@@ -751,8 +751,10 @@ typedef struct OnvifErrorInfo {
 /* Copies the calling thread's record into *pstInfo (all zero after an
  * operation that succeeded). Returns VEK_ONVIF_OK, or VEK_ONVIF_ERR_PARAM
  * for a null pointer. VEK_Onvif_Recv_Notify returns no code: its ulResult
- * is the code of the log line that told why (VEK_ONVIF_ERR_PARAM,
- * VEK_ONVIF_ERR_FAIL, VEK_ONVIF_ERR_SOAP). */
+ * is VEK_ONVIF_ERR_PARAM for an argument, VEK_ONVIF_ERR_FAIL for a request
+ * it refused (another sender than the camera, too large, a bad length) and
+ * VEK_ONVIF_ERR_SOAP for one it could not read as a Notify; a connection
+ * that sends nothing within the listener's time is VEK_ONVIF_FAIL_TIMEOUT. */
 VEK_ONVIF_API uint32_t VEK_Onvif_GetLastError(OnvifErrorInfo *pstInfo);
 
 #ifdef __cplusplus

@@ -1,5 +1,9 @@
-// WS-Addressing header of every request: destination, a fixed message id,
-// an anonymous reply address and the action URI.
+// WS-Addressing header of every request: destination, a message id of its
+// own, an anonymous reply address and the action URI.
+#include <openssl/rand.h>
+
+#include <cstdio>
+
 #include "action.h"
 #include "context_registry.h"
 #include "request_headers.h"
@@ -12,9 +16,28 @@ namespace
 {
 
 constexpr const char *kAnonymous = "http://www.w3.org/2005/08/addressing/anonymous";
-constexpr const char *kMessageId = "urn:uuid:7d75ebd2-2000-4c30-a7c1-70f042cef82c";
+constexpr size_t kMessageIdSize = sizeof "urn:uuid:xxxxxxxx-xxxx-4xxx-yxxx-xxxxxxxxxxxx";
 
 } // namespace
+
+char *vek::newMessageId(struct soap *soap)
+{
+    // A random (version 4) UUID: cameras that keep the ids they have seen,
+    // to refuse a request played again, refuse a repeated one.
+    unsigned char bytes[16] = {0};
+    if (RAND_bytes(bytes, sizeof bytes) != 1) {
+        return nullptr;
+    }
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0f) | 0x40);
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3f) | 0x80);
+    char text[kMessageIdSize];
+    std::snprintf(text, sizeof text,
+                  "urn:uuid:%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                  bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7],
+                  bytes[8], bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14],
+                  bytes[15]);
+    return soap_strdup(soap, text);
+}
 
 extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_HeaderEnc(uint32_t action, const char *url,
                                                       struct soap *soap)
@@ -39,7 +62,7 @@ uint32_t vek::writeAddressingHeader(const char *actionUri, const char *url, stru
     SOAP_ENV__Header *header = soap->header;
     header->wsa5__To = soap_strdup(soap, url);
     header->wsa5__ReplyTo->Address = soap_strdup(soap, kAnonymous);
-    header->wsa5__MessageID = soap_strdup(soap, kMessageId);
+    header->wsa5__MessageID = newMessageId(soap);
     if (actionUri == nullptr) {
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Invalid input Param.");
         return VEK_ONVIF_ERR_PARAM;

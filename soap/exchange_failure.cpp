@@ -34,7 +34,9 @@ const SOAP_ENV__Fault *receivedFault(const struct soap *soap)
 {
     // The runtime also fills the fault record for failures of its own;
     // only a parsed answer's fault counts.
-    return soap->error == SOAP_FAULT ? soap->fault : nullptr;
+    bool parsed =
+        soap->error == SOAP_FAULT || soap->error == SOAP_CLI_FAULT || soap->error == SOAP_SVR_FAULT;
+    return parsed ? soap->fault : nullptr;
 }
 
 // The innermost subcode (SOAP 1.2), or the fault code (SOAP 1.1).
@@ -61,13 +63,6 @@ std::string_view faultReason(const SOAP_ENV__Fault *fault)
         return fault->SOAP_ENV__Reason->SOAP_ENV__Text;
     }
     return fault->faultstring != nullptr ? fault->faultstring : "";
-}
-
-bool namesNotAuthorized(std::string_view subcode)
-{
-    constexpr std::string_view kName = "NotAuthorized";
-    return subcode.size() >= kName.size() && subcode.substr(subcode.size() - kName.size()) == kName &&
-           (subcode.size() == kName.size() || subcode[subcode.size() - kName.size() - 1] == ':');
 }
 
 std::string seconds(std::chrono::seconds value)
@@ -107,13 +102,44 @@ void noteWithoutAnswer(const struct soap *soap, const ExchangeBounds &bounds)
         }
         return;
     default:
+        // The runtime gives the HTTP status as the error of an answer that
+        // is no SOAP message (a web page, plain text).
         noteFailure(VEK_ONVIF_FAIL_BAD_ANSWER,
-                    "the answer is not SOAP (error " + std::to_string(soap->error) + ")");
+                    isHttpStatus(soap->error)
+                        ? std::string("the answer is not SOAP")
+                        : "the answer is not SOAP (error " + std::to_string(soap->error) + ")");
         return;
     }
 }
 
 } // namespace
+
+bool namesNotAuthorized(std::string_view subcode)
+{
+    constexpr std::string_view kName = "NotAuthorized";
+    return subcode.size() >= kName.size() &&
+           subcode.substr(subcode.size() - kName.size()) == kName &&
+           (subcode.size() == kName.size() || subcode[subcode.size() - kName.size() - 1] == ':');
+}
+
+bool faultNotAuthorized(const struct soap *soap)
+{
+    const SOAP_ENV__Fault *fault = soap->fault;
+    if (fault == nullptr) {
+        return false;
+    }
+    if (fault->faultcode != nullptr && namesNotAuthorized(fault->faultcode)) {
+        return true;
+    }
+    int depth = 0;
+    for (const SOAP_ENV__Code *code = fault->SOAP_ENV__Code; code != nullptr && depth < 8;
+         code = code->SOAP_ENV__Subcode, ++depth) {
+        if (code->SOAP_ENV__Value != nullptr && namesNotAuthorized(code->SOAP_ENV__Value)) {
+            return true;
+        }
+    }
+    return false;
+}
 
 std::string receivedQName(std::string_view value)
 {
@@ -154,14 +180,14 @@ void noteExchangeFailure(const struct soap *soap, const ExchangeBounds &bounds)
         noteFailure(VEK_ONVIF_FAIL_TOO_LARGE, "the answer is larger than " +
                                                   std::to_string(bounds.limits().maxAnswerBytes) +
                                                   " bytes");
-    } else if (soap->error == 401 || (fault != nullptr && namesNotAuthorized(subcode))) {
+    } else if (soap->error == 401 || (fault != nullptr && faultNotAuthorized(soap))) {
         noteFailure(VEK_ONVIF_FAIL_NOT_AUTHORIZED,
                     fault != nullptr ? std::string(faultReason(fault))
                                      : std::string("the camera refused the credentials"));
     } else if (fault != nullptr) {
         noteFailure(VEK_ONVIF_FAIL_FAULT, faultReason(fault));
-    } else if (isHttpStatus(soap->error) || (status != 0 && (status < 200 || status > 299))) {
-        int shown = status != 0 ? status : soap->error;
+    } else if (int shown = status != 0 ? status : (isHttpStatus(soap->error) ? soap->error : 0);
+               shown != 0 && (shown < 200 || shown > 299)) {
         noteFailure(VEK_ONVIF_FAIL_HTTP, "HTTP status " + std::to_string(shown));
     } else {
         noteWithoutAnswer(soap, bounds);

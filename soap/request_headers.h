@@ -35,6 +35,9 @@ struct HeaderFailureLog {
 // library's own contexts; same results and log lines. A null actionUri is
 // refused as an invalid action, after To, ReplyTo and MessageID are set.
 uint32_t writeAddressingHeader(const char *actionUri, const char *url, struct soap *soap);
+// A new message id ("urn:uuid:" and a random UUID) in the context; null
+// when it cannot be made or copied.
+char *newMessageId(struct soap *soap);
 uint32_t writeSecurityHeader(const char *user, const char *password, struct soap *soap);
 
 // 0, or the code of the header step that failed (logged at level 4 for func).

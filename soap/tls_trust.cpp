@@ -199,6 +199,22 @@ const char *refusal(struct soap *soap, const char *host, const Snapshot &trusted
     return nullptr;
 }
 
+// After a connect that failed: when the TCP connection was made (the
+// runtime had begun the TLS session), the handshake is what failed, or the
+// camera never took part in it.
+void noteHandshakeFailure(struct soap *soap, const char *host)
+{
+    if (soap->ssl == nullptr) {
+        return;
+    }
+    if (soap->error == SOAP_TCP_ERROR) {
+        noteFailure(VEK_ONVIF_FAIL_TIMEOUT,
+                    std::string("no TLS handshake from ") + host + " in time");
+    } else {
+        noteFailure(VEK_ONVIF_FAIL_TLS, std::string("TLS handshake with ") + host + " failed");
+    }
+}
+
 // The context's connect: plain HTTP as the runtime does it; HTTPS through
 // the trust settings.
 SOAP_SOCKET openChecked(struct soap *soap, const char *endpoint, const char *host, int port)
@@ -212,7 +228,11 @@ SOAP_SOCKET openChecked(struct soap *soap, const char *endpoint, const char *hos
         return SOAP_INVALID_SOCKET;
     }
     SOAP_SOCKET socket = open(soap, endpoint, host, port);
-    if (!soap_valid_socket(socket) || soap->ssl == nullptr) {
+    if (!soap_valid_socket(socket)) {
+        noteHandshakeFailure(soap, host);
+        return socket;
+    }
+    if (soap->ssl == nullptr) {
         return socket;
     }
     std::optional<std::string> fingerprint = peerFingerprint(soap);
@@ -310,6 +330,53 @@ void reset()
     state.warned.clear();
 }
 
+static uint32_t fetchFingerprint(const char *pszUrl, char szSha256Hex[65], const char *kFunc)
+{
+    if (pszUrl == nullptr || szSha256Hex == nullptr || strncasecmp(pszUrl, "https://", 8) != 0) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kFunc, "Not an https URL.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    vek::Exchange context;
+    struct soap *soap = context.soap();
+    if (soap == nullptr) {
+        return VEK_ONVIF_ERR_NOMEM;
+    }
+    soap_set_endpoint(soap, pszUrl);
+    if (soap->host[0] == '\0' || vek::tls::prepareUnchecked(soap) != SOAP_OK) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_SOAP, kFunc, "TLS handshake with %s failed.",
+                pszUrl);
+        noteFailure(soap->host[0] == '\0' ? VEK_ONVIF_FAIL_ARGUMENT : VEK_ONVIF_FAIL_TLS,
+                    soap->host[0] == '\0' ? "the URL names no host" : "no TLS set-up");
+        return VEK_ONVIF_ERR_SOAP;
+    }
+    // The bounds of an exchange tell an unknown host and a silent one.
+    ExchangeBounds bounds(soap, ExchangeLimits{});
+    std::optional<std::string> fingerprint;
+    SOAP_SOCKET socket = SOAP_INVALID_SOCKET;
+    if (bounds.beforeAttempt()) {
+        socket = soap->fopen(soap, pszUrl, soap->host, soap->port);
+    }
+    if (soap_valid_socket(socket)) {
+        fingerprint = vek::tls::peerFingerprint(soap);
+        soap->socket = socket;
+        soap->fclose(soap);
+        soap->socket = SOAP_INVALID_SOCKET;
+    }
+    if (!fingerprint) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_SOAP, kFunc, "TLS handshake with %s failed.",
+                pszUrl);
+        if (soap_valid_socket(socket)) {
+            noteFailure(VEK_ONVIF_FAIL_TLS, "the camera presented no certificate");
+        } else {
+            noteHandshakeFailure(soap, soap->host);
+            noteExchangeFailure(soap, bounds);
+        }
+        return VEK_ONVIF_ERR_SOAP;
+    }
+    std::snprintf(szSha256Hex, 65, "%s", fingerprint->c_str());
+    return VEK_ONVIF_OK;
+}
+
 } // namespace vek::tls
 
 extern "C" {
@@ -372,36 +439,8 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Tls_PinHost(const char *pszHost, const char *ps
 VEK_ONVIF_API uint32_t VEK_Onvif_Tls_FetchFingerprint(const char *pszUrl, char szSha256Hex[65])
 {
     constexpr const char *kFunc = "VEK_Onvif_Tls_FetchFingerprint";
-    if (pszUrl == nullptr || szSha256Hex == nullptr || strncasecmp(pszUrl, "https://", 8) != 0) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kFunc, "Not an https URL.");
-        return VEK_ONVIF_ERR_PARAM;
-    }
-    vek::Exchange context;
-    struct soap *soap = context.soap();
-    if (soap == nullptr) {
-        return VEK_ONVIF_ERR_NOMEM;
-    }
-    soap_set_endpoint(soap, pszUrl);
-    if (soap->host[0] == '\0' || vek::tls::prepareUnchecked(soap) != SOAP_OK) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_SOAP, kFunc, "TLS handshake with %s failed.",
-                pszUrl);
-        return VEK_ONVIF_ERR_SOAP;
-    }
-    SOAP_SOCKET socket = soap->fopen(soap, pszUrl, soap->host, soap->port);
-    std::optional<std::string> fingerprint;
-    if (soap_valid_socket(socket)) {
-        fingerprint = vek::tls::peerFingerprint(soap);
-        soap->socket = socket;
-        soap->fclose(soap);
-        soap->socket = SOAP_INVALID_SOCKET;
-    }
-    if (!fingerprint) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_SOAP, kFunc, "TLS handshake with %s failed.",
-                pszUrl);
-        return VEK_ONVIF_ERR_SOAP;
-    }
-    std::snprintf(szSha256Hex, 65, "%s", fingerprint->c_str());
-    return VEK_ONVIF_OK;
+    vek::OperationRecord record(kFunc);
+    return record.finish(vek::tls::fetchFingerprint(pszUrl, szSha256Hex, kFunc));
 }
 
 } // extern "C"

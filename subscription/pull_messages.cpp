@@ -4,6 +4,7 @@
 // with their own log texts and codes; both work in the caller's context
 // and clean it before they return.
 #include "context_registry.h"
+#include "error_record.h"
 #include "pull_point_steps.h"
 #include "vek_log.h"
 #include "vek_onvif_event.h"
@@ -56,11 +57,12 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_CreatePullPointSubscription(struct s
                                                                         const char *password,
                                                                         char **pullPointAddr)
 {
+    vek::OperationRecord record("VEK_Onvif_CreatePullPointSubscription");
     const char *func = kRows[kCreate].func;
     if (!vek::acceptCallerContext(soap, func) ||
         !vek::acceptedPullArguments(soap, url, user, password, pullPointAddr != nullptr, func,
                                     VEK_ONVIF_ERR_FAIL)) {
-        return VEK_ONVIF_ERR_PARAM;
+        return record.finish(VEK_ONVIF_ERR_PARAM);
     }
     OnvifPullPoint created{};
     uint32_t code = vek::createPullPoint(soap, kCreation, {url, user, password},
@@ -68,28 +70,29 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_CreatePullPointSubscription(struct s
     if (code == VEK_ONVIF_OK) {
         *pullPointAddr = created.pszAddress;
     }
-    return code;
+    return record.finish(code);
 }
 
 extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullMessages(
     struct soap *soap, const char *pullPointAddr, const char *user, const char *password,
     OnvifAlarmInputList *inputs, OnvifAlarmCfg *cfg, OnvifPullResult *result)
 {
+    vek::OperationRecord record("VEK_Onvif_PullMessages");
     const vek::RequestRow &row = kRows[kPull];
     if (!vek::acceptedPullArguments(soap, pullPointAddr, user, password,
                                     result != nullptr && cfg != nullptr && inputs != nullptr,
                                     row.func, VEK_ONVIF_ERR_FAIL)) {
-        return VEK_ONVIF_ERR_PARAM;
+        return record.finish(VEK_ONVIF_ERR_PARAM);
     }
     // A pull that ends without reports leaves none behind: a record reused
     // from an earlier pull must not keep pointing at that pull's array.
     result->pstAlarmReports = nullptr;
     result->ulAlarmCount = 0;
     if (!vek::acceptCallerContext(soap, row.func)) {
-        return VEK_ONVIF_ERR_PARAM;
+        return record.finish(VEK_ONVIF_ERR_PARAM);
     }
     OnvifPullPoint pullPoint{};
     pullPoint.pszAddress = const_cast<char *>(pullPointAddr);
     vek::PullRequest pull = {&pullPoint, user, password, kPullMessageLimit, {kPullTimeout, 0}, 0};
-    return vek::pullMessages(soap, row, pull, inputs, cfg, result);
+    return record.finish(vek::pullMessages(soap, row, pull, inputs, cfg, result));
 }

@@ -6,6 +6,7 @@
 
 #include "context_registry.h"
 #include "date_time.h"
+#include "error_record.h"
 #include "exchange.h"
 #include "pull_point_steps.h"
 #include "soapH.h"
@@ -117,14 +118,15 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Create(struct soap *soap, 
                                                              uint32_t terminationSeconds,
                                                              OnvifPullPoint *pullPoint)
 {
+    vek::OperationRecord record("VEK_Onvif_PullPoint_Create");
     const char *func = kRows[kCreate].func;
     if (!vek::acceptCallerContext(soap, func) ||
         !vek::acceptedPullArguments(soap, url, user, password, pullPoint != nullptr, func,
                                     VEK_ONVIF_ERR_PARAM)) {
-        return VEK_ONVIF_ERR_PARAM;
+        return record.finish(VEK_ONVIF_ERR_PARAM);
     }
-    return vek::createPullPoint(soap, kCreation, {url, user, password},
-                                {nullptr, terminationSeconds}, pullPoint);
+    return record.finish(vek::createPullPoint(soap, kCreation, {url, user, password},
+                                              {nullptr, terminationSeconds}, pullPoint));
 }
 
 extern "C" VEK_ONVIF_API uint32_t
@@ -132,6 +134,7 @@ VEK_Onvif_PullPoint_Pull(struct soap *soap, const OnvifPullPoint *pullPoint, con
                          const char *password, uint32_t messageLimit, uint32_t timeoutSeconds,
                          OnvifAlarmInputList *inputs, OnvifAlarmCfg *cfg, OnvifPullResult *result)
 {
+    vek::OperationRecord record("VEK_Onvif_PullPoint_Pull");
     const vek::RequestRow &row = kRows[kPull];
     if (result != nullptr) {
         result->pstAlarmReports = nullptr;
@@ -140,7 +143,7 @@ VEK_Onvif_PullPoint_Pull(struct soap *soap, const OnvifPullPoint *pullPoint, con
     bool others = inputs != nullptr && cfg != nullptr && result != nullptr && messageLimit >= 1 &&
                   messageLimit <= kMaxMessageLimit && timeoutSeconds <= kMaxPullTimeout;
     if (!acceptedAtPullPoint(soap, pullPoint, user, password, others, row.func)) {
-        return VEK_ONVIF_ERR_PARAM;
+        return record.finish(VEK_ONVIF_ERR_PARAM);
     }
     vek::PullRequest pull = {pullPoint,
                              user,
@@ -148,7 +151,7 @@ VEK_Onvif_PullPoint_Pull(struct soap *soap, const OnvifPullPoint *pullPoint, con
                              messageLimit,
                              {nullptr, timeoutSeconds},
                              static_cast<int>(timeoutSeconds) + kReceiveMargin};
-    return vek::pullMessages(soap, row, pull, inputs, cfg, result);
+    return record.finish(vek::pullMessages(soap, row, pull, inputs, cfg, result));
 }
 
 extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Renew(struct soap *soap,
@@ -156,27 +159,28 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Renew(struct soap *soap,
                                                             const char *user, const char *password,
                                                             uint32_t terminationSeconds)
 {
+    vek::OperationRecord record("VEK_Onvif_PullPoint_Renew");
     const vek::RequestRow &row = kRows[kRenew];
     if (!acceptedAtPullPoint(soap, pullPoint, user, password, terminationSeconds != 0, row.func)) {
-        return VEK_ONVIF_ERR_PARAM;
+        return record.finish(VEK_ONVIF_ERR_PARAM);
     }
     vek::Exchange exchange(soap);
     const char *address = pullPoint->pszAddress;
     uint32_t code = exchange.prepare(row, {address, user, password, pullPoint->pszReference});
     if (code != VEK_ONVIF_OK) {
-        return code;
+        return record.finish(code);
     }
     _ns7__Renew request;
     _ns7__RenewResponse response;
     if ((request.TerminationTime = vek::durationIn(soap, {nullptr, terminationSeconds})) ==
         nullptr) {
-        return VEK_ONVIF_ERR_NOMEM;
+        return record.finish(VEK_ONVIF_ERR_NOMEM);
     }
     code = exchange.run(row, address, [&](struct soap *s) {
         return soap_call___ns13__Renew(s, address, nullptr, &request, &response);
     });
     if (code != VEK_ONVIF_OK) {
-        return code;
+        return record.finish(code);
     }
     if (std::optional<int64_t> termination = vek::parseDateTime(response.TerminationTime)) {
         pullPoint->s64TerminationTime = *termination;
@@ -184,7 +188,7 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Renew(struct soap *soap,
     if (response.CurrentTime != nullptr && vek::parseDateTime(response.CurrentTime)) {
         pullPoint->s64ClockOffset = vek::clockOffsetOf(response.CurrentTime);
     }
-    return VEK_ONVIF_OK;
+    return record.finish(VEK_ONVIF_OK);
 }
 
 extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Unsubscribe(struct soap *soap,
@@ -192,32 +196,34 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Unsubscribe(struct soap *s
                                                                   const char *user,
                                                                   const char *password)
 {
+    vek::OperationRecord record("VEK_Onvif_PullPoint_Unsubscribe");
     const vek::RequestRow &row = kRows[kUnsubscribe];
     if (!acceptedAtPullPoint(soap, pullPoint, user, password, true, row.func)) {
-        return VEK_ONVIF_ERR_PARAM;
+        return record.finish(VEK_ONVIF_ERR_PARAM);
     }
     _ns7__Unsubscribe request;
     _ns7__UnsubscribeResponse response;
-    return sendToPullPoint(
+    return record.finish(sendToPullPoint(
         soap, row, pullPoint, user, password, [&](struct soap *s, const char *address) {
             return soap_call___ns13__Unsubscribe(s, address, nullptr, &request, &response);
-        });
+        }));
 }
 
 extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_SetSynchronizationPoint(
     struct soap *soap, const OnvifPullPoint *pullPoint, const char *user, const char *password)
 {
+    vek::OperationRecord record("VEK_Onvif_PullPoint_SetSynchronizationPoint");
     const vek::RequestRow &row = kRows[kSynchronize];
     if (!acceptedAtPullPoint(soap, pullPoint, user, password, true, row.func)) {
-        return VEK_ONVIF_ERR_PARAM;
+        return record.finish(VEK_ONVIF_ERR_PARAM);
     }
     _ns1__SetSynchronizationPoint request;
     _ns1__SetSynchronizationPointResponse response;
-    return sendToPullPoint(soap, row, pullPoint, user, password,
-                           [&](struct soap *s, const char *address) {
-                               return soap_call___ns11__SetSynchronizationPoint(
-                                   s, address, nullptr, &request, &response);
-                           });
+    return record.finish(sendToPullPoint(soap, row, pullPoint, user, password,
+                                         [&](struct soap *s, const char *address) {
+                                             return soap_call___ns11__SetSynchronizationPoint(
+                                                 s, address, nullptr, &request, &response);
+                                         }));
 }
 
 extern "C" VEK_ONVIF_API void VEK_Onvif_PullPoint_Free(OnvifPullPoint *pullPoint)

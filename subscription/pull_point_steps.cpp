@@ -7,6 +7,7 @@
 #include <string>
 
 #include "date_time.h"
+#include "error_record.h"
 #include "exchange.h"
 #include "pull_point_reference.h"
 #include "response_capture.h"
@@ -74,6 +75,7 @@ uint32_t keepPullPoint(const PullPointCreation &how, const char *url,
     std::string_view address = named ? trimXmlSpace(reference->Address) : std::string_view();
     if (!named || (how.emptyAddressIsNone && address.empty())) {
         VEK_LOG(kLevelError, how.noPullPointLogCode, func, how.noPullPointText, url);
+        noteFailure(VEK_ONVIF_FAIL_BAD_ANSWER, "the answer names no pull point address");
         return VEK_ONVIF_ERR_SOAP;
     }
     std::string parameters = how.keepsReference
@@ -83,6 +85,9 @@ uint32_t keepPullPoint(const PullPointCreation &how, const char *url,
         VEK_LOG(kLevelError, VEK_ONVIF_ERR_FAIL, func,
                 "The pull point's reference is too long: %zu bytes (at most %zu).",
                 parameters.size(), kMaxPullPointReference);
+        noteFailure(VEK_ONVIF_FAIL_TOO_LARGE, "the pull point's reference of " +
+                                                  std::to_string(parameters.size()) +
+                                                  " bytes is longer than the bound");
         return VEK_ONVIF_ERR_FAIL;
     }
     OnvifPullPoint kept{};

@@ -2,6 +2,7 @@
 // caller's listening socket, reads one Notify and translates it.
 #include <poll.h>
 
+#include "error_record.h"
 #include "listener_defences.h"
 #include "request_headers.h"
 #include "soapH.h"
@@ -29,6 +30,26 @@ void logUnreadNotify(vek::ListenerContext &context, const char *url, const char 
                              static_cast<long>(context.get()->error), url);
 }
 
+// The kind of a request that could not be read as a Notify, as the
+// listener's defences saw it.
+void noteUnreadNotify(vek::ListenerContext &context)
+{
+    switch (context.refusal()) {
+    case vek::NotifyRefusal::Oversized:
+        vek::noteFailure(VEK_ONVIF_FAIL_TOO_LARGE, "the request is larger than the bound");
+        break;
+    case vek::NotifyRefusal::TooSlow:
+        vek::noteFailure(VEK_ONVIF_FAIL_TIMEOUT, "no complete request in time");
+        break;
+    case vek::NotifyRefusal::BadLength:
+        vek::noteFailure(VEK_ONVIF_FAIL_BAD_ANSWER, "Content-Length is not a size in bytes");
+        break;
+    case vek::NotifyRefusal::None:
+        vek::noteFailure(VEK_ONVIF_FAIL_BAD_ANSWER, "the request is not a Notify");
+        break;
+    }
+}
+
 } // namespace
 
 extern "C" VEK_ONVIF_API OnvifAlarmReport *
@@ -36,9 +57,11 @@ VEK_Onvif_Recv_Notify(int32_t sockFd, OnvifAlarmCfg *cfg, OnvifAlarmInputList *i
                       const char *url, uint32_t *reportCount, uint32_t *connected)
 {
     constexpr const char *kFunc = "VEK_Onvif_Recv_Notify";
+    vek::OperationRecord record(kFunc);
     if (url == nullptr || url[0] == '\0' || reportCount == nullptr || cfg == nullptr ||
         inputs == nullptr) {
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kFunc, "Invalid input Param.");
+        record.finish(VEK_ONVIF_ERR_PARAM);
         return nullptr;
     }
     // Most calls find nothing waiting: answer them without setting up a
@@ -53,6 +76,7 @@ VEK_Onvif_Recv_Notify(int32_t sockFd, OnvifAlarmCfg *cfg, OnvifAlarmInputList *i
     uint32_t code = vek::writeAddressingHeader(vek::actionUri(vek::Action::Notify), url, soap);
     if (code != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelError, code, kFunc, "%s", vek::kHeaderEncFailed);
+        record.finish(code);
         return nullptr;
     }
     __ns15__Notify notify;
@@ -63,19 +87,34 @@ VEK_Onvif_Recv_Notify(int32_t sockFd, OnvifAlarmCfg *cfg, OnvifAlarmInputList *i
     }
     *connected = 1;
     if (!context.admit(url, kFunc)) {
+        vek::noteFailure(VEK_ONVIF_FAIL_BAD_ANSWER, "Notify refused: the sender is not the camera");
+        record.finish(VEK_ONVIF_ERR_FAIL);
         return nullptr;
     }
     if (soap_recv(soap) != SOAP_OK) {
         // Nothing arrived: the connection is closed without an answer.
         context.closeConnection();
+        if (context.refusal() == vek::NotifyRefusal::TooSlow) {
+            vek::noteFailure(VEK_ONVIF_FAIL_TIMEOUT, "no request in time");
+        } else {
+            vek::noteFailure(VEK_ONVIF_FAIL_BAD_ANSWER,
+                             "the sender closed the connection without a request");
+        }
+        record.finish(VEK_ONVIF_ERR_SOAP);
         return nullptr;
     }
     if (soap_recv___ns15__Notify(soap, &notify) != SOAP_OK) {
         logUnreadNotify(context, url, kFunc);
+        noteUnreadNotify(context);
+        bool refused = context.refusal() == vek::NotifyRefusal::Oversized ||
+                       context.refusal() == vek::NotifyRefusal::BadLength;
+        record.finish(refused ? VEK_ONVIF_ERR_FAIL : VEK_ONVIF_ERR_SOAP);
         context.answer(vek::NotifyAnswer::NotNotify);
         return nullptr;
     }
     if (notify.ns7__Notify == nullptr) {
+        vek::noteFailure(VEK_ONVIF_FAIL_BAD_ANSWER, "the request is not a Notify");
+        record.finish(VEK_ONVIF_ERR_SOAP);
         context.answer(vek::NotifyAnswer::NotNotify);
         return nullptr;
     }

@@ -1,6 +1,7 @@
 // Renew and Unsubscribe: both address the subscription manager stored by
 // Subscribe and send the subscription's reference parameter back in the
 // SOAP header.
+#include "error_record.h"
 #include "exchange.h"
 #include "soapH.h"
 #include "vek_log.h"
@@ -52,8 +53,10 @@ uint32_t vek::unsubscribeOnce(Exchange &exchange, const char *subAddr, const cha
     });
 }
 
-extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Renew(const char *subAddr, const char *subRef,
-                                                  const char *user, const char *password)
+namespace
+{
+
+uint32_t renew(const char *subAddr, const char *subRef, const char *user, const char *password)
 {
     const vek::RequestRow &row = kRows[kRenew];
     if (subAddr == nullptr || subAddr[0] == '\0' || user == nullptr || password == nullptr) {
@@ -69,9 +72,9 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Renew(const char *subAddr, const cha
         return soap_call___ns13__Renew(soap, subAddr, nullptr, &request, &response);
     });
 }
-extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Unsubscribe(int32_t *sockFd, const char *user,
-                                                        const char *password, uint32_t scope,
-                                                        OnvifSubInfo *subInfo)
+
+uint32_t unsubscribe(int32_t *sockFd, const char *user, const char *password, uint32_t scope,
+                     OnvifSubInfo *subInfo)
 {
     if (user == nullptr || password == nullptr || scope > VEK_ONVIF_SCOPE_SMART ||
         subInfo == nullptr || (subInfo->ulCommonAlarmSub == 0 && subInfo->ulSmartDataSub == 0)) {
@@ -80,6 +83,7 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Unsubscribe(int32_t *sockFd, const c
         return VEK_ONVIF_ERR_PARAM;
     }
     uint32_t result = VEK_ONVIF_ERR_FAIL;
+    vek::noteFailure(VEK_ONVIF_FAIL_ARGUMENT, "no flagged subscription of that scope to end");
     bool common = scope == VEK_ONVIF_SCOPE_BOTH || scope == VEK_ONVIF_SCOPE_COMMON;
     if (subInfo->ulCommonAlarmSub == 1 && common && sockFd != nullptr) {
         vek::Exchange exchange;
@@ -101,4 +105,21 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Unsubscribe(int32_t *sockFd, const c
                                       user, password);
     }
     return result;
+}
+
+} // namespace
+
+extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Renew(const char *subAddr, const char *subRef,
+                                                  const char *user, const char *password)
+{
+    vek::OperationRecord record("VEK_Onvif_Renew");
+    return record.finish(renew(subAddr, subRef, user, password));
+}
+
+extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Unsubscribe(int32_t *sockFd, const char *user,
+                                                        const char *password, uint32_t scope,
+                                                        OnvifSubInfo *subInfo)
+{
+    vek::OperationRecord record("VEK_Onvif_Unsubscribe");
+    return record.finish(unsubscribe(sockFd, user, password, scope, subInfo));
 }

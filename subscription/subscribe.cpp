@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "error_record.h"
 #include "exchange.h"
 #include "pull_point_reference.h"
 #include "response_capture.h"
@@ -135,6 +136,8 @@ uint32_t bindListener(struct soap *soap, const char *localAddr, int *port, const
     }
     VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, func, "Failed to soap_bind, ipaddr: %s.",
             localAddr);
+    vek::noteFailure(VEK_ONVIF_FAIL_LOCAL,
+                     std::string("no free port to listen on at ") + localAddr);
     return VEK_ONVIF_ERR_FAIL;
 }
 
@@ -145,6 +148,7 @@ uint32_t recorderPort(int *port, const char *func)
     uint32_t code = VEK_PUB_GetDevPortInfo(&ports);
     if (code != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelError, code, func, "Failed to get device ports info.");
+        vek::noteFailure(VEK_ONVIF_FAIL_LOCAL, "the recorder's device port is not known");
         return code;
     }
     *port = ports.usPort;
@@ -219,6 +223,11 @@ uint32_t refuseUnstorableReference(const OnvifDevAccess *access,
     vek::Exchange exchange;
     (void)vek::unsubscribeOnce(exchange, manager.c_str(), reference.c_str(), access->szUserName,
                                access->szPassword);
+    // What the Unsubscribe gave is not why the call failed.
+    vek::startExchangeRecord();
+    vek::noteFailure(VEK_ONVIF_FAIL_LOCAL, "the subscription reference of " +
+                                               std::to_string(reference.size()) +
+                                               " characters does not fit its field");
     return VEK_ONVIF_ERR_FAIL;
 }
 
@@ -236,6 +245,7 @@ uint32_t storeSubscription(const ScopeSpec &scope, const OnvifDevAccess *access,
         vek::parseSubscribeResponse(&response, subInfo->*scope.address, subInfo->*scope.reference);
     if (code != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelError, code, scope.row.func, "%s", scope.parseFailed);
+        vek::noteFailure(VEK_ONVIF_FAIL_BAD_ANSWER, "the answer names no subscription address");
         return code;
     }
     // The camera's own text, copied above, gives way to the stored form.
@@ -311,9 +321,11 @@ uint32_t vek::addSubscribeHeaders(Exchange &exchange, const OnvifDevAccess *acce
     return exchange.prepare(kScopes[kCommon].row, subscribeTarget(access));
 }
 
-extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Subscribe(void *localKey, uint32_t scope,
-                                                      OnvifDevAccess *access, OnvifSmartCaps *caps,
-                                                      int32_t *sockFd, OnvifSubInfo *subInfo)
+namespace
+{
+
+uint32_t subscribe(void *localKey, uint32_t scope, OnvifDevAccess *access, OnvifSmartCaps *caps,
+                   int32_t *sockFd, OnvifSubInfo *subInfo)
 {
     constexpr const char *kFunc = "VEK_Onvif_Subscribe";
     if (localKey == nullptr || access == nullptr || caps == nullptr || sockFd == nullptr ||
@@ -327,6 +339,8 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Subscribe(void *localKey, uint32_t s
     uint32_t code = TAV_GetLocalSockAddr(localKey, localAddr);
     if (code != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelError, code, kFunc, "Failed to get LocalAddr.");
+        vek::noteFailure(VEK_ONVIF_FAIL_LOCAL,
+                         "the recorder's address towards the camera is not known");
         return code;
     }
     localAddr[kLocalAddrSize - 1] = '\0';
@@ -348,4 +362,14 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Subscribe(void *localKey, uint32_t s
         VEK_LOG(vek::kLevelInfo, code, kFunc, "Faied to subscribe smartalarm data.");
     }
     return VEK_ONVIF_OK;
+}
+
+} // namespace
+
+extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Subscribe(void *localKey, uint32_t scope,
+                                                      OnvifDevAccess *access, OnvifSmartCaps *caps,
+                                                      int32_t *sockFd, OnvifSubInfo *subInfo)
+{
+    vek::OperationRecord record("VEK_Onvif_Subscribe");
+    return record.finish(subscribe(localKey, scope, access, caps, sockFd, subInfo));
 }

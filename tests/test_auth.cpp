@@ -331,6 +331,8 @@ TEST_F(AuthTest, EveryOperationSucceedsWithAtMostOneExtraRequest)
                               EXPECT_EQ(200, seen.back().responseStatus);
                               if (seen.size() == 2) {
                                   EXPECT_NE(200, seen.front().responseStatus);
+                                  // The second request is a message of its own.
+                                  EXPECT_NE(seen.front().wsaMessageId, seen.back().wsaMessageId);
                               }
                           });
         expectNoSecretLogged(log);

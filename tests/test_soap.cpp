@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -435,8 +436,12 @@ TEST(Headers, AddressingOnTheWire)
     EXPECT_NE(std::string::npos, body.find("/onvif/subscription/1</wsa5:To>"));
     EXPECT_EQ("http://www.w3.org/2005/08/addressing/anonymous",
               vektest::elementText(vektest::elementXml(body, "ReplyTo"), "Address"));
-    EXPECT_EQ("urn:uuid:7d75ebd2-2000-4c30-a7c1-70f042cef82c",
-              vektest::elementText(body, "MessageID"));
+    // Every request is a message of its own: a random (version 4) UUID.
+    std::string id = vektest::elementText(body, "MessageID");
+    EXPECT_TRUE(std::regex_match(
+        id, std::regex("urn:uuid:[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")))
+        << id;
+    EXPECT_NE(id, vektest::elementText(sendRenew(nullptr, nullptr), "MessageID"));
     EXPECT_EQ("http://docs.oasis-open.org/wsn/bw-2/SubscriptionManager/RenewRequest",
               vektest::elementText(body, "Action"));
     EXPECT_EQ("", vektest::elementXml(body, "Security"));
