@@ -3,8 +3,10 @@
 # default build/) into a temporary prefix and uses it as a recorder would:
 # a C program built with `pkg-config --cflags --libs vek_onvif_event` and a
 # CMake project using find_package(vek_onvif_event), both defining the
-# platform symbols themselves (tests/install/), run with every symbol bound
-# at load time. Checks that no installed file carries a run path and that the
+# platform symbols themselves, their XML helper with Mini-XML
+# (tests/install/), run with every symbol bound at load time, and the same
+# program loading the library with dlopen, which works only when it was
+# linked with -rdynamic. Checks that no installed file carries a run path and that the
 # platform stand-in installs only as its own component. Then builds the
 # Debian packages (cpack -G DEB) and prints dpkg-deb -I of each. A cross build
 # (cmake/armhf-toolchain.cmake) is checked the same way, its programs run
@@ -103,6 +105,26 @@ if readelf -d "$work/consumer-pc" | grep NEEDED | grep -q vek_platform; then
     status=1
 fi
 check run "$work/consumer-pc" "$version"
+
+echo "-- C program that loads the library with dlopen"
+# Its platform symbols are exported only with -rdynamic; without it the library cannot be loaded.
+dl_flags=$(pkg-config --cflags vek_onvif_event)
+# shellcheck disable=SC2086
+"$cc" -std=c99 -Wall -Wextra -Werror -DCONSUMER_DLOPEN tests/install/consumer.c $dl_flags \
+    $(pkg-config --libs mxml) -ldl -rdynamic -o "$work/consumer-dlopen"
+# shellcheck disable=SC2086
+"$cc" -std=c99 -Wall -Wextra -Werror -DCONSUMER_DLOPEN tests/install/consumer.c $dl_flags \
+    $(pkg-config --libs mxml) -ldl -o "$work/consumer-dlopen-hidden"
+check run "$work/consumer-dlopen" "libvek_onvif_event.so.$major" "$version"
+if run "$work/consumer-dlopen-hidden" "libvek_onvif_event.so.$major" "$version" 2>"$work/dlopen.err"; then
+    echo "the library loaded without the program's platform symbols exported"
+    status=1
+elif ! grep -q "undefined symbol" "$work/dlopen.err"; then
+    echo "dlopen without -rdynamic failed otherwise: $(cat "$work/dlopen.err")"
+    status=1
+else
+    echo "   without -rdynamic: $(cat "$work/dlopen.err")"
+fi
 
 echo "-- CMake project with find_package(vek_onvif_event)"
 cmake_args=(-DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release)

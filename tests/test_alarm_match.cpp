@@ -361,7 +361,10 @@ TEST(AlarmCompareParts, DigitalInputChannels)
         OnvifAlarmInputList inputs;
         uint32_t channel;
     };
-    for (const Case &c : {Case{{1, three.data()}, 1}, Case{{3, three.data()}, 3}}) {
+    // Without an input table the token's own number counts from channel 1 up: In3 is
+    // channel 4 (the README's channel rule; stored records rely on it).
+    for (const Case &c :
+         {Case{{1, three.data()}, 1}, Case{{3, three.data()}, 3}, Case{{0, nullptr}, 4}}) {
         uint32_t found = 0;
         uint32_t channel = 0;
         ASSERT_EQ(VEK_ONVIF_OK,

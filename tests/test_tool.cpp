@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "camsim.h"
+#include "fixture_files.h"
 
 extern char **environ;
 
@@ -51,12 +52,15 @@ struct ToolRun {
     double interruptedAt = -1; // seconds after the start when SIGINT was sent; -1: never
 };
 
+// In place of a signal: the reader of the program's stdout goes away (`watch | head`).
+constexpr int kCloseOutput = -1;
+
 // Runs the program with the arguments (and extra NAME=VALUE environment entries), killing it
 // after timeoutSeconds. When interruptWhen is given, it is asked every tenth of a second and
-// the program gets SIGINT (Ctrl-C) the first time it answers true.
+// the program gets the signal (Ctrl-C unless told) the first time it answers true.
 ToolRun runTool(const std::vector<std::string> &args, double timeoutSeconds,
                 const std::vector<std::string> &env = {},
-                const std::function<bool()> &interruptWhen = {})
+                const std::function<bool()> &interruptWhen = {}, int signal = SIGINT)
 {
     std::vector<std::string> argvText = {ONVIF_EVENTS_BIN};
     if (std::strlen(ONVIF_EVENTS_EMULATOR) != 0) {
@@ -114,7 +118,13 @@ ToolRun runTool(const std::vector<std::string> &args, double timeoutSeconds,
             killed = true;
         }
         if (interruptWhen && run.interruptedAt < 0 && interruptWhen()) {
-            kill(pid, SIGINT);
+            if (signal == kCloseOutput) {
+                close(fds[0].fd);
+                fds[0].fd = -1;
+                --open;
+            } else {
+                kill(pid, signal);
+            }
             run.interruptedAt = std::chrono::duration<double>(Clock::now() - started).count();
         }
         if (poll(fds, 2, 100) <= 0) {
@@ -398,6 +408,68 @@ TEST(ToolSim, ServesItsEventsToAWatchingRecorder)
         << watch.out;
     EXPECT_NE(std::string::npos, camera.out.find("event 16/16 pushed")) << camera.out;
     EXPECT_NE(std::string::npos, camera.out.find("Unsubscribe"));
+}
+
+// A topic capture given as the sim's events, without a topic set of its own: the sim advertises
+// the capture's topics, so the recorder reports its events (the README's example).
+TEST(ToolSim, AnEventsFileBringsItsOwnTopics)
+{
+    ASSERT_STRNE("", ONVIF_EVENTS_BIN);
+    ClosedPort reserved;
+    std::string port = std::to_string(reserved.port);
+    close(reserved.fd);
+    reserved.fd = -1;
+    auto sim = std::async(std::launch::async, [&] {
+        return runTool({"sim", "--port", port, "--events",
+                        vekfix::fixturePath("corpus/notify/line-crossed-01.xml"), "--interval",
+                        "0.05", "--duration", "5"},
+                       20);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ToolRun watch = runTool({"watch", "http://127.0.0.1:" + port + "/onvif/event_service", "--user",
+                             "admin", "--password", "secret", "--duration", "2", "--json",
+                             "--listen-port", listenPortArg()},
+                            20);
+    ToolRun camera = sim.get();
+    ASSERT_EQ(0, watch.status) << watch.out << watch.err << camera.out << camera.err;
+    std::vector<std::pair<int, int>> reports; // code, object
+    for (const std::string &line : lines(watch.out)) {
+        auto json = nlohmann::json::parse(line);
+        reports.emplace_back(json["code"], json["object"]);
+    }
+    EXPECT_EQ((std::vector<std::pair<int, int>>{{6, 15}, {6, 19}}), reports) << watch.out;
+}
+
+// Smart data goes to the recorder's own device port, not to the tool: watch says so, and holds
+// no listening socket when only smart data is asked for.
+TEST(ToolSim, SmartDataScopesSayWhereTheDataGoes)
+{
+    ASSERT_STRNE("", ONVIF_EVENTS_BIN);
+    ClosedPort reserved;
+    std::string port = std::to_string(reserved.port);
+    close(reserved.fd);
+    reserved.fd = -1;
+    auto sim = std::async(std::launch::async, [&] {
+        return runTool({"sim", "--port", port, "--duration", "7"}, 20);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::string smartLine = "smart data goes to the recorder's device port 80 "
+                                  "(/onvif_notify_server), which this tool does not serve";
+    for (const char *scope : {"smart", "both"}) {
+        SCOPED_TRACE(scope);
+        ToolRun watch = runTool({"watch", "http://127.0.0.1:" + port + "/onvif/event_service",
+                                 "--user", "admin", "--password", "secret", "--duration", "1",
+                                 "--scope", scope, "--listen-port", listenPortArg()},
+                                20);
+        EXPECT_EQ(0, watch.status) << watch.out << watch.err;
+        EXPECT_NE(std::string::npos, watch.out.find(smartLine)) << watch.out;
+        EXPECT_EQ(std::string::npos, watch.out.find("port -1")) << watch.out;
+        EXPECT_EQ(std::string(scope) == "both",
+                  watch.out.find("listening on port ") != std::string::npos)
+            << watch.out;
+        EXPECT_NE(std::string::npos, watch.out.find("unsubscribed -> 0 ok")) << watch.out;
+    }
+    EXPECT_EQ(0, sim.get().status);
 }
 
 // A camera an hour behind that wants HTTP Digest as well: the recorder's
@@ -908,6 +980,68 @@ TEST(ToolCtrlC, EndsWithinASecondAlsoDuringARequest)
     EXPECT_NE(std::string::npos, renewing.out.find("unsubscribed -> 0 ok"));
     EXPECT_EQ(1u, sim.requests("Unsubscribe").size());
     EXPECT_TRUE(sim.subscriptions().empty());
+}
+
+// Every way out of watch that the program can catch ends what it holds at the camera: killed
+// without it, the camera would go on pushing to the port until the subscription runs out, and
+// the next watch on that port would report those events as well.
+TEST(ToolStop, EveryCaughtWayOutUnsubscribes)
+{
+    ASSERT_STRNE("", ONVIF_EVENTS_BIN);
+    struct Case {
+        const char *what;
+        int signal;
+        bool pull;
+    };
+    const Case cases[] = {
+        {"SIGTERM, push", SIGTERM, false},
+        {"SIGHUP (terminal closed), push", SIGHUP, false},
+        {"SIGHUP, pull point", SIGHUP, true},
+        {"the output's reader went away, push", kCloseOutput, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        camsim::Config config;
+        config.topicSetXml = kMotionTopics;
+        camsim::CameraSim sim(config);
+        sim.start();
+        std::vector<std::string> args = {"watch", sim.eventServiceUrl(), "--user",
+                                         "admin", "--password",          "secret"};
+        if (c.pull) {
+            args.push_back("--pull");
+        } else {
+            args.insert(args.end(), {"--listen-port", listenPortArg()});
+        }
+        auto stopped = std::make_shared<std::atomic<bool>>(false);
+        auto watch = std::async(std::launch::async, [&] {
+            return runTool(
+                args, 20, {},
+                [&sim, stopped] {
+                    *stopped = !sim.subscriptions().empty();
+                    return stopped->load();
+                },
+                c.signal);
+        });
+        if (c.signal == kCloseOutput) {
+            // The next report cannot be written: that ends the watch.
+            auto until = Clock::now() + std::chrono::seconds(10);
+            while (!*stopped && Clock::now() < until) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            for (int i = 0; i < 2; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                sim.notify(1, {motion("true")});
+            }
+        }
+        ToolRun run = watch.get();
+        ASSERT_GE(run.interruptedAt, 0);
+        EXPECT_EQ(0, run.status) << run.out << run.err;
+        EXPECT_LT(run.seconds - run.interruptedAt, 3.0);
+        auto unsubscribes = sim.requests("Unsubscribe");
+        ASSERT_EQ(1u, unsubscribes.size()) << run.out << run.err;
+        EXPECT_EQ(200, unsubscribes[0].responseStatus);
+        EXPECT_TRUE(sim.subscriptions().empty());
+    }
 }
 
 TEST(ToolOptions, VersionHelpAndDiscoverJson)

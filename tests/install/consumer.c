@@ -1,8 +1,15 @@
 /* A recorder in miniature, built against the installed library only: it
  * defines every platform symbol itself (no stand-in anywhere), so the
- * library's calls into the platform must bind to this program. Run with
- * LD_BIND_NOW=1 so that an unresolved symbol fails at load time.
- *   consumer EXPECTED_VERSION */
+ * library's calls into the platform must bind to this program. Its XML
+ * helper counts elements with Mini-XML, as a recorder's platform does, so
+ * the program links Mini-XML itself. Run with LD_BIND_NOW=1 so that an
+ * unresolved symbol fails at load time.
+ *   consumer EXPECTED_VERSION
+ * Built with CONSUMER_DLOPEN, it loads the library with dlopen instead of
+ * linking it: the platform symbols of the executable are then found only
+ * when it was linked with -rdynamic.
+ *   consumer LIBRARY EXPECTED_VERSION */
+#include <mxml.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -103,8 +110,13 @@ int __wrap_close(int fd)
 
 uint32_t VEK_CFG_GetChildrenNodeCount(struct _mxml_node_s *node, const char *name)
 {
-    (void)node, (void)name;
-    return 0;
+    uint32_t count = 0;
+    mxml_node_t *found = node;
+    if (node == NULL || name == NULL)
+        return 0;
+    while ((found = mxmlFindElement(found, node, name, NULL, NULL, MXML_DESCEND)) != NULL)
+        ++count;
+    return count;
 }
 
 uint32_t VEK_PUB_DeleteNodeProperty(char *xml)
@@ -120,6 +132,36 @@ static int fail(const char *what)
     fprintf(stderr, "consumer: %s\n", what);
     return 1;
 }
+
+#ifdef CONSUMER_DLOPEN
+#include <dlfcn.h>
+
+int main(int argc, char **argv)
+{
+    void *library;
+    const char *(*version)(void);
+    if (argc != 3)
+        return fail("usage: consumer LIBRARY EXPECTED_VERSION");
+    library = dlopen(argv[1], RTLD_NOW);
+    if (library == NULL) {
+        fprintf(stderr, "consumer: %s\n", dlerror());
+        return 1;
+    }
+    *(void **)&version = dlsym(library, "VEK_Onvif_GetVersion");
+    if (version == NULL || strcmp(version(), argv[2]) != 0)
+        return fail("the loaded library has another version");
+    printf("consumer: libvek_onvif_event %s loaded, platform bound to the program\n", version());
+    return 0;
+}
+#else
+/* A one-topic set as the library reads it ("<Message>...</Message>"),
+ * written without prefixes. */
+static const char kTopicSet[] =
+    "<Message><VideoSource topic=\"true\"><MotionAlarm topic=\"true\">"
+    "<MessageDescription IsProperty=\"true\"><Source>"
+    "<SimpleItemDescription Name=\"Source\" Type=\"tt:ReferenceToken\"/></Source><Data>"
+    "<SimpleItemDescription Name=\"State\" Type=\"xs:boolean\"/></Data>"
+    "</MessageDescription></MotionAlarm></VideoSource></Message>";
 
 int main(int argc, char **argv)
 {
@@ -168,7 +210,16 @@ int main(int argc, char **argv)
         return fail("addressing header failed");
     VEK_Onvif_Event_Destroy(&ctx);
 
+    /* Discovery counts a template's items through the program's Mini-XML helper. */
+    memset(&cfg, 0, sizeof cfg);
+    if (VEK_Onvif_Event_ParsePropeMsg(kTopicSet, &cfg) != VEK_ONVIF_OK ||
+        cfg.PropeAlarmCount != 1 || cfg.pstPropeAlarmInfo[0].SourceCount != 1 ||
+        cfg.pstPropeAlarmInfo[0].DataCount != 1)
+        return fail("the topic set gave no motion template with one Source and one Data item");
+    VEK_Onvif_Event_FreePropeAlarm(&cfg);
+
     printf("consumer: libvek_onvif_event %s, platform bound to the program\n",
            VEK_Onvif_GetVersion());
     return 0;
 }
+#endif

@@ -269,6 +269,12 @@ std::vector<std::string> extractNotificationMessages(const std::string &xml);
 std::vector<std::string> loadNotificationMessages(const std::string &path,
                                                   const std::string &topicIfBare = {});
 
+// TopicSet content (for Config::topicSetXml) that a camera sending these NotificationMessage
+// texts would advertise: every topic, described by the Source, Key and Data items of its first
+// message, each item's type what its value suggests (state word boolean, number xs:int, a
+// ...Token Source or Key item tt:ReferenceToken, else xs:string).
+std::string topicSetOfMessages(const std::vector<std::string> &notificationMessages);
+
 // Read a whole file; throws std::runtime_error on failure.
 std::string readFile(const std::string &path);
 

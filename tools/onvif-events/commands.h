@@ -83,7 +83,7 @@ int runFingerprint(const FingerprintOptions &options);
 // Applies the trust options for the camera at url; kExitOk or kExitUsage (said why on stderr).
 int applyTrust(const char *command, const std::string &url, const TrustOptions &trust);
 
-// Stops the running loop of watch and sim (set by SIGINT and SIGTERM).
+// Stops the running loop of watch and sim (set by SIGINT, SIGTERM and SIGHUP); SIGPIPE ignored.
 void installStopSignals();
 bool stopRequested();
 

@@ -136,7 +136,9 @@ CLI::App *addWatchCommand(CLI::App &app, WatchOptions &watch)
         ->check(CLI::Range(1, 65535));
     command
         ->add_option("--renew-interval", watch.renewInterval,
-                     "Seconds between renewals (subscriptions end after one minute)")
+                     "Seconds between renewals (a subscription ends after one minute; a pull "
+                     "point is renewed sooner, at half its termination time, when that is "
+                     "shorter)")
         ->check(secondsBetween(1, 50))
         ->capture_default_str();
     command->footer(std::string(kExitStatuses) +
@@ -170,7 +172,8 @@ CLI::App *addSimCommand(CLI::App &app, SimOptions &sim)
         ->capture_default_str();
     command->add_option("--topics", sim.topicsFile,
                         "GetEventProperties answer to serve (envelope, response element or "
-                        "TopicSet content; default: the demo camera's topic set)");
+                        "TopicSet content; default: the topics of --events described by their "
+                        "messages' items, or the demo camera's topic set)");
     command->add_option("--events", sim.eventsFile,
                         "XML file whose wsnt:NotificationMessage elements are the events "
                         "(default: the demo camera's events)");

@@ -3,8 +3,9 @@
 // Events file: any XML text; every wsnt:NotificationMessage element in it, from its start tag to
 // its end tag, is one event, in file order (a Notify capture, a PullMessages answer or a plain
 // list all work). A file without any, holding a bare tt:Message, is one event on the topic
-// tns1:VideoSource/MotionAlarm. Each push subscriber receives the events one Notify each, one
-// every --interval seconds; each new pull point gets them all queued.
+// tns1:VideoSource/MotionAlarm. Without --topics the camera advertises the topics of these
+// events, each described by the items of its first message. Each push subscriber receives the
+// events one Notify each, one every --interval seconds; each new pull point gets them all queued.
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -50,7 +51,7 @@ bool loadEvents(const SimOptions &options, std::vector<std::string> &events)
     return true;
 }
 
-camsim::Config simConfig(const SimOptions &options)
+camsim::Config simConfig(const SimOptions &options, const std::vector<std::string> &events)
 {
     camsim::Config config;
     config.port = options.port;
@@ -64,10 +65,14 @@ camsim::Config simConfig(const SimOptions &options)
     if (options.tls) {
         config.tls = camsim::makeIdentity({});
     }
-    if (options.topicsFile.empty()) {
-        config.topicSetXml = demoTopicSet();
-    } else {
+    // Without --topics the camera advertises what it sends: the demo's topic set, or the topics
+    // of the events file described by their own items.
+    if (!options.topicsFile.empty()) {
         config.topicSetFile = options.topicsFile;
+    } else if (!options.eventsFile.empty()) {
+        config.topicSetXml = camsim::topicSetOfMessages(events);
+    } else {
+        config.topicSetXml = demoTopicSet();
     }
     return config;
 }
@@ -167,7 +172,7 @@ int runSim(const SimOptions &options)
             return kExitUsage;
         }
     }
-    camsim::CameraSim sim(simConfig(options));
+    camsim::CameraSim sim(simConfig(options, events));
     try {
         sim.start();
     } catch (const std::exception &e) {

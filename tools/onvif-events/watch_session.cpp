@@ -61,7 +61,22 @@ std::string subscriptionText(const Camera &camera)
     if (sub.ulSmartDataSub == 1) {
         text += std::string(text.empty() ? "" : ", ") + "smart data at " + sub.szSmartSubAddr;
     }
-    return text + ", listening on port " + std::to_string(camera.listeningPort());
+    // Smart data alone has no listening socket of the tool's.
+    if (camera.listeningPort() > 0) {
+        text += ", listening on port " + std::to_string(camera.listeningPort());
+    }
+    return text;
+}
+
+// Where the camera sends smart data: the library subscribes the recorder's own device port for
+// it, a port this tool does not serve.
+std::string smartDataDestination()
+{
+    VEK_PUB_DevPortInfo ports{};
+    std::string port = VEK_PUB_GetDevPortInfo(&ports) == 0 ? std::to_string(ports.usPort) : "?";
+    return "smart data goes to the recorder's device port " + port +
+           " (/onvif_notify_server), which this tool does not serve: no smart-data reports "
+           "show here";
 }
 
 // One long poll of the pull point: waits at the camera until a message comes, the next renewal
@@ -180,12 +195,18 @@ int WatchSession::explainPushFailure(const Outcome &outcome)
 void WatchSession::printSubscribed() const
 {
     const OnvifSubInfo &sub = opened_.camera->subscription();
-    std::fprintf(status_, "listening on port %d\n", opened_.camera->listeningPort());
     if (sub.ulCommonAlarmSub == 1) {
+        std::fprintf(status_, "listening on port %d\n", opened_.camera->listeningPort());
         std::fprintf(status_, "subscribed (common alarms): %s\n", sub.szCommonSubAddr);
     }
     if (sub.ulSmartDataSub == 1) {
-        std::fprintf(status_, "subscribed (smart data): %s\n", sub.szSmartSubAddr);
+        std::fprintf(status_, "subscribed (smart data): %s\n%s\n", sub.szSmartSubAddr,
+                     smartDataDestination().c_str());
+    } else if (options_.scope == "both") {
+        std::fprintf(status_, "no smart-data subscription: %s\n",
+                     opened_.camera->config().stSmartCaps.ulSupportSmartData == 1
+                         ? "the camera refused it (see --verbose)"
+                         : "the camera offers no smart-data reports");
     }
 }
 
@@ -204,7 +225,8 @@ WatchSession::Clock::time_point WatchSession::renewalDue() const
 
 bool WatchSession::running() const
 {
-    return !stopRequested() && (options_.duration <= 0 || Clock::now() < deadline_);
+    return !stopRequested() && !outputClosed_ &&
+           (options_.duration <= 0 || Clock::now() < deadline_);
 }
 
 bool WatchSession::step()
@@ -320,6 +342,10 @@ bool WatchSession::pull(std::vector<OnvifAlarmReport> &reports)
 
 void WatchSession::receive(std::vector<OnvifAlarmReport> &reports)
 {
+    if (opened_.camera->listeningSocket() < 0) { // smart data only: nothing comes to the tool
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return;
+    }
     bool connected = false;
     reports = opened_.camera->receive(connected);
     if (!connected) {
@@ -335,7 +361,13 @@ void WatchSession::print(const std::vector<OnvifAlarmReport> &reports)
                                           : formatReport(view).c_str());
         ++reportCount_;
     }
+    // The reader went away (`watch | head`): nobody takes the reports any more. A failed write
+    // of a status line to stdout counts too (the error stays set).
     std::fflush(stdout);
+    if (std::ferror(stdout) != 0 && !outputClosed_) {
+        outputClosed_ = true;
+        std::fprintf(stderr, "the output was closed; ending the watch\n");
+    }
 }
 
 bool WatchSession::renew()

@@ -26,7 +26,7 @@ class WatchSession
 
     // kExitOk when the session watches, else the exit status (said why on stderr).
     int start();
-    // Neither Ctrl-C nor the end of the duration has come.
+    // Neither Ctrl-C (or SIGTERM, SIGHUP), a closed output nor the end of the duration has come.
     bool running() const;
     // One step; false when Ctrl-C cut a request short and the watch must end.
     bool step();
@@ -68,6 +68,7 @@ class WatchSession
     bool unsubscribeFailed_ = false;  // unsubscribing failed or was given up
     bool refused_ = false;            // the camera refused the credentials: the watch ends
     bool abandoned_ = false;          // a request was left running on its own thread
+    bool outputClosed_ = false;       // stdout's reader went away
     const char *stoppedIn_ = nullptr; // the request Ctrl-C interrupted
 };
 
