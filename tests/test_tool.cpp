@@ -745,12 +745,12 @@ TEST(ToolWatchPull, PacedAndBackedOffWhenTheCameraFails)
     struct Case {
         const char *what;
         int failedPulls;  // the first n pulls get HTTP 503
-        size_t mostPulls; // in the 4 s watch
+        size_t mostPulls; // in the 5 s watch
         int status;
         std::vector<std::string> statusLines; // in this order
     };
     const Case cases[] = {
-        {"the camera answers every pull at once", 0, 10, 0, {}},
+        {"the camera answers every pull at once", 0, 12, 0, {}},
         {"the camera fails every pull",
          1000,
          4,
@@ -780,7 +780,7 @@ TEST(ToolWatchPull, PacedAndBackedOffWhenTheCameraFails)
         };
         camsim::CameraSim sim(config);
         sim.start();
-        ToolRun run = runTool({"watch", sim.eventServiceUrl(), "--pull", "--duration", "4",
+        ToolRun run = runTool({"watch", sim.eventServiceUrl(), "--pull", "--duration", "5",
                                "--user", "admin", "--password", "secret"},
                               30);
         EXPECT_EQ(c.status, run.status) << run.out << run.err;
