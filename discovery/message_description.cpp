@@ -1,6 +1,9 @@
 // One alarm topic of a topic set into one alarm template: its message
 // description's Source, Key and Data items, appended to the configuration.
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "alarm_topic_table.h"
 #include "discovery_internal.h"
@@ -161,6 +164,35 @@ uint32_t readParts(const Parts &parts, OnvifAlarmTemplate *templ)
     return readPartItems(parts.data, 1, templ->DataCount, templ, &templ->DataItems);
 }
 
+// Whether node holds no part of a topic: the topic set's wrapper
+// ("Message", any prefix) or a document node.
+bool outsideTopic(mxml_node_t *node)
+{
+    const char *name = mxmlGetElement(node);
+    if (name == nullptr || name[0] == '?') {
+        return true;
+    }
+    std::string_view text(name);
+    size_t colon = text.find(':');
+    return (colon == std::string_view::npos ? text : text.substr(colon + 1)) == "Message";
+}
+
+// The topic of element as notifications name it: the element names from
+// the root topic down to element, joined by '/', prefixes as the camera
+// wrote them; cut to the field.
+void writeTopicPath(mxml_node_t *element, char (&topic)[sizeof OnvifAlarmTemplate::Topic])
+{
+    std::string path;
+    for (mxml_node_t *node = element; node != nullptr && !outsideTopic(node);
+         node = mxmlGetParent(node)) {
+        path.insert(0, path.empty() ? std::string(mxmlGetElement(node))
+                                    : std::string(mxmlGetElement(node)) + "/");
+    }
+    size_t length = std::min(path.size(), sizeof topic - 1);
+    std::memcpy(topic, path.data(), length);
+    topic[length] = '\0';
+}
+
 } // namespace
 
 extern "C" {
@@ -206,6 +238,8 @@ VEK_ONVIF_API uint32_t VEK_Onvif_GetAlarmNode(mxml_node_t *start, const char *to
     }
     std::memset(templ, 0, sizeof *templ);
     templ->AlarmType = alarmType;
+    // For the recorder's eyes only: matching never reads a template's topic.
+    writeTopicPath(element, templ->Topic);
     uint32_t result = VEK_Onvif_GetPropeAlarm(element, cfg, templ);
     VEK_FREE(&templ);
     return result;

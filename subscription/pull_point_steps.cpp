@@ -112,7 +112,7 @@ int keptMessages(const char *func, int received, uint32_t limit)
     if (static_cast<uint32_t>(received) <= limit) {
         return received;
     }
-    VEK_LOG(kLevelError, VEK_ONVIF_ERR_SOAP, func,
+    VEK_LOG(kLevelInfo, VEK_ONVIF_ERR_SOAP, func,
             "The camera sent %d messages where %u were asked for; the %d more are dropped.",
             received, limit, received - static_cast<int>(limit));
     return static_cast<int>(limit);

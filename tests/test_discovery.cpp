@@ -56,6 +56,22 @@ std::string topicSet(const std::string &roots)
 
 // ---- The walk over root topics -----------------------------------------
 
+// Each template names its topic path below the topic set (the tool shows
+// it); a template that is not built leaves no trace of its topic.
+TEST(TopicWalkTopics, TemplatesNameTheirTopicPath)
+{
+    Cfg cfg;
+    std::string text = topicSet("<RuleEngine><CellMotionDetector><Motion>" + md() +
+                                "</Motion></CellMotionDetector></RuleEngine>"
+                                "<VideoSource><A><B><MotionAlarm>" +
+                                md() + "</MotionAlarm></B></A></VideoSource>");
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_Event_ParsePropeMsg(text.c_str(), &cfg.cfg));
+    expectTemplates(
+        {{1, {kStr("Src")}, {}, {kBool("State")}, "RuleEngine/CellMotionDetector/Motion"},
+         {1, {kStr("Src")}, {}, {kBool("State")}, "VideoSource/A/B/MotionAlarm"}},
+        cfg.cfg);
+}
+
 struct WalkCase {
     const char *name;
     std::string roots;

@@ -1075,8 +1075,8 @@ TEST(ToolOptions, VersionHelpAndDiscoverJson)
     EXPECT_EQ(1, json["templates"][0]["code"]);
     EXPECT_EQ("motion", json["templates"][0]["alarm"]);
     EXPECT_EQ("Source", json["templates"][0]["source"][0]["name"]);
-    // A topic the library does not give is left out, never shown as an empty one.
-    EXPECT_NE("", json["templates"][0].value("topic", "(none)"));
+    // The topic path as the camera's topic set names it.
+    EXPECT_EQ("VideoSource/MotionAlarm", json["templates"][0].value("topic", "(none)"));
     EXPECT_EQ(false, json["smart"]["reports"]);
 }
 

@@ -41,7 +41,9 @@ void expectTemplates(const std::vector<Expected> &expected, const OnvifAlarmCfg 
         SCOPED_TRACE("template " + std::to_string(i));
         const OnvifAlarmTemplate &t = cfg.pstPropeAlarmInfo[i];
         EXPECT_EQ(expected[i].code, t.AlarmType);
-        EXPECT_STREQ("", t.Topic);
+        if (expected[i].topic != nullptr) {
+            EXPECT_STREQ(expected[i].topic, t.Topic);
+        }
         expectItems("Source", expected[i].source, t.SourceCount, t.SourceItems);
         expectItems("Key", expected[i].key, t.KeyCount, t.KeyItems);
         expectItems("Data", expected[i].data, t.DataCount, t.DataItems);

@@ -23,6 +23,7 @@ struct Expected {
     std::vector<Item> source;
     std::vector<Item> key;
     std::vector<Item> data;
+    const char *topic = nullptr; // the template's topic path; null: not checked here
 };
 
 // A configuration that gives its discovered templates back when it dies.
