@@ -616,7 +616,9 @@ VEK_ONVIF_API uint32_t VEK_Onvif_GetAlarmNum(struct _mxml_node_s *message, uint3
  * every case but a null argument. */
 VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParsePropeMsg(const char *topicSet, OnvifAlarmCfg *cfg);
 /* Looks for the element named topic below start; when present, builds a
- * template of code alarmType from it (VEK_Onvif_GetPropeAlarm) and appends
+ * template of code alarmType from it (VEK_Onvif_GetPropeAlarm), its Topic
+ * the element's path below the topic set ("RuleEngine/LineDetector/Crossed",
+ * names as the topic set wrote them; matching never reads it), and appends
  * it to cfg, whose template array must have room for it. Returns
  * VEK_ONVIF_OK, also when the topic is absent; VEK_ONVIF_ERR_PARAM when an
  * argument is null; VEK_ONVIF_ERR_NOMEM; or the result of
