@@ -402,41 +402,36 @@ TEST_F(ErrorRecordTest, EveryOperationTellsHowTheCameraAnswered)
 TEST_F(ErrorRecordTest, EveryOperationTellsWhyNoAnswerCame)
 {
     const std::vector<Operation> &operations = requestOperations();
+    // The fetch sends no request; the others send one.
+    auto expectEvery = [&](const std::vector<Outcome> &outcomes, uint32_t kind) {
+        for (size_t i = 0; i < outcomes.size(); ++i) {
+            bool fetch = i == operations.size();
+            const char *name = fetch ? "VEK_Onvif_Tls_FetchFingerprint" : operations[i].name;
+            // Subscribe asks the recorder first for its own address towards
+            // the camera, which the platform cannot find for an unknown host.
+            bool local = kind == VEK_ONVIF_FAIL_RESOLVE && !fetch &&
+                         std::string(name) == "VEK_Onvif_Subscribe";
+            expectRecord(outcomes[i], name, local ? VEK_ONVIF_FAIL_LOCAL : kind, 0, "",
+                         fetch || local ? 0 : 1);
+        }
+    };
     {
         SCOPED_TRACE("connection refused");
         LoopbackSocket refusing(false);
-        std::vector<Outcome> outcomes =
-            runEveryOperation("http://127.0.0.1:" + std::to_string(refusing.port()), kPassword);
-        for (size_t i = 0; i < outcomes.size(); ++i) {
-            const char *name =
-                i < operations.size() ? operations[i].name : "VEK_Onvif_Tls_FetchFingerprint";
-            expectRecord(outcomes[i], name, VEK_ONVIF_FAIL_CONNECT, 0, "", i < operations.size());
-        }
+        expectEvery(
+            runEveryOperation("http://127.0.0.1:" + std::to_string(refusing.port()), kPassword),
+            VEK_ONVIF_FAIL_CONNECT);
     }
     {
         SCOPED_TRACE("accepts and stays silent");
         LoopbackSocket silent(true);
-        std::vector<Outcome> outcomes =
-            runEveryOperation("http://127.0.0.1:" + std::to_string(silent.port()), kPassword);
-        for (size_t i = 0; i < outcomes.size(); ++i) {
-            const char *name =
-                i < operations.size() ? operations[i].name : "VEK_Onvif_Tls_FetchFingerprint";
-            expectRecord(outcomes[i], name, VEK_ONVIF_FAIL_TIMEOUT, 0, "", i < operations.size());
-        }
+        expectEvery(
+            runEveryOperation("http://127.0.0.1:" + std::to_string(silent.port()), kPassword),
+            VEK_ONVIF_FAIL_TIMEOUT);
     }
     {
         SCOPED_TRACE("host name not resolved");
-        std::vector<Outcome> outcomes = runEveryOperation("http://camera.invalid", kPassword);
-        for (size_t i = 0; i < outcomes.size(); ++i) {
-            const char *name =
-                i < operations.size() ? operations[i].name : "VEK_Onvif_Tls_FetchFingerprint";
-            // Subscribe asks the recorder first for its own address
-            // towards the camera, and the platform cannot find one.
-            bool subscribe = std::string(name) == "VEK_Onvif_Subscribe";
-            expectRecord(outcomes[i], name,
-                         subscribe ? VEK_ONVIF_FAIL_LOCAL : VEK_ONVIF_FAIL_RESOLVE, 0, "",
-                         i < operations.size() && !subscribe);
-        }
+        expectEvery(runEveryOperation("http://camera.invalid", kPassword), VEK_ONVIF_FAIL_RESOLVE);
     }
     {
         SCOPED_TRACE("wrong password");
