@@ -179,21 +179,29 @@ bool Loop::step(Clock::time_point until, RequestHandler &handler)
         waitMs = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
     }
     epoll_event events[kEventsPerWait];
-    int ready = epoll_wait(epoll_, events, kEventsPerWait,
-                           static_cast<int>(std::min<long long>(waitMs, INT_MAX)));
-    if (ready < 0) {
-        return errno == EINTR;
-    }
-    for (int i = 0; i < ready; ++i) {
-        int fd = events[i].data.fd;
-        if (fd == listen_) {
-            acceptWaiting();
-        } else if (fd != timer_) {
-            auto found = connections_.find(fd);
-            if (found != connections_.end()) {
-                receive(*found->second, handler);
+    int timeout = static_cast<int>(std::min<long long>(waitMs, INT_MAX));
+    // A full batch may leave more ready: those are taken at once too, up
+    // to the bound of the connection table.
+    for (size_t served = 0; served <= limits_.connections; timeout = 0) {
+        int ready = epoll_wait(epoll_, events, kEventsPerWait, timeout);
+        if (ready < 0) {
+            return errno == EINTR;
+        }
+        for (int i = 0; i < ready; ++i) {
+            int fd = events[i].data.fd;
+            if (fd == listen_) {
+                acceptWaiting();
+            } else if (fd != timer_) {
+                auto found = connections_.find(fd);
+                if (found != connections_.end()) {
+                    receive(*found->second, handler);
+                }
             }
         }
+        if (ready < kEventsPerWait) {
+            break;
+        }
+        served += static_cast<size_t>(ready);
     }
     expire(Clock::now(), handler);
     armTimer(nextDeadline());
