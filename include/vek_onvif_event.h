@@ -840,11 +840,13 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Tls_FetchFingerprint(const char *pszUrl, char s
 /* ---- Why the last operation failed ------------------------------------ */
 /* Every operation that sends a request (VEK_Onvif_GetEventProperties,
  * VEK_Onvif_Subscribe, VEK_Onvif_Renew, VEK_Onvif_Unsubscribe, both
- * pull-point APIs, VEK_Onvif_Tls_FetchFingerprint) and VEK_Onvif_Recv_Notify
- * clears the calling thread's error record when it starts and fills it when
- * it fails, so that a recorder can tell a wrong password from a camera that
- * is offline or is no event service without reading log lines. The log
- * lines stay as they are. */
+ * pull-point APIs, VEK_Onvif_Tls_FetchFingerprint, VEK_Onvif_Hub_Create,
+ * VEK_Onvif_Hub_Subscribe, VEK_Onvif_Hub_Renew, VEK_Onvif_Hub_Unsubscribe)
+ * and VEK_Onvif_Recv_Notify clears the calling thread's error record when it
+ * starts and fills it when it fails, so that a recorder can tell a wrong
+ * password from a camera that is offline or is no event service without
+ * reading log lines. The log lines stay as they are. VEK_Onvif_Hub_Poll
+ * serves many senders and leaves the record as it is. */
 
 #define VEK_ONVIF_FAIL_NONE           0  /* the last operation succeeded */
 #define VEK_ONVIF_FAIL_ARGUMENT       1  /* refused before any request */
