@@ -121,6 +121,12 @@ VEK_RECORD_ALIGN(OnvifPullResult, 4, 8);
 VEK_RECORD_OFFSET(OnvifPullResult, pstAlarmReports, 0, 0);
 VEK_RECORD_OFFSET(OnvifPullResult, ulAlarmCount, 4, 8);
 
+// ---- OnvifHubReport: the report's members all align at 4 or less.
+VEK_RECORD_SIZE(OnvifHubReport, 64, 64);
+VEK_RECORD_ALIGN(OnvifHubReport, 4, 4);
+VEK_RECORD_OFFSET(OnvifHubReport, ulCameraId, 0, 0);
+VEK_RECORD_OFFSET(OnvifHubReport, stReport, 4, 4);
+
 // ---- OnvifSubInfo
 VEK_RECORD_SIZE(OnvifSubInfo, 520, 520);
 VEK_RECORD_ALIGN(OnvifSubInfo, 4, 4);

@@ -44,17 +44,21 @@ set(VEK_EVENT_SOURCES
     ${VEK_SOURCE_ROOT}/alarm/trans_alarm_type.cpp
     ${VEK_SOURCE_ROOT}/alarm/xml_document.cpp
     ${VEK_SOURCE_ROOT}/subscription/date_time.cpp
-    ${VEK_SOURCE_ROOT}/subscription/listener_defences.cpp
     ${VEK_SOURCE_ROOT}/subscription/pull_messages.cpp
     ${VEK_SOURCE_ROOT}/subscription/pull_point.cpp
     ${VEK_SOURCE_ROOT}/subscription/pull_point_reference.cpp
     ${VEK_SOURCE_ROOT}/subscription/pull_point_steps.cpp
-    ${VEK_SOURCE_ROOT}/subscription/recv_notify.cpp
     ${VEK_SOURCE_ROOT}/subscription/reference_compact.cpp
     ${VEK_SOURCE_ROOT}/subscription/reference_namespaces.cpp
     ${VEK_SOURCE_ROOT}/subscription/renew_unsubscribe.cpp
     ${VEK_SOURCE_ROOT}/subscription/subscribe.cpp
     ${VEK_SOURCE_ROOT}/subscription/subscribe_response.cpp
+    ${VEK_SOURCE_ROOT}/listener/hub.cpp
+    ${VEK_SOURCE_ROOT}/listener/hub_cameras.cpp
+    ${VEK_SOURCE_ROOT}/listener/hub_loop.cpp
+    ${VEK_SOURCE_ROOT}/listener/hub_request.cpp
+    ${VEK_SOURCE_ROOT}/listener/listener_defences.cpp
+    ${VEK_SOURCE_ROOT}/listener/recv_notify.cpp
     ${VEK_SOURCE_ROOT}/discovery/alarm_count.cpp
     ${VEK_SOURCE_ROOT}/discovery/get_event_properties.cpp
     ${VEK_SOURCE_ROOT}/discovery/message_description.cpp

@@ -495,6 +495,132 @@ VEK_ONVIF_API OnvifAlarmReport *VEK_Onvif_Recv_Notify(int32_t sockFd, OnvifAlarm
                                                       OnvifAlarmInputList *inputs, const char *url,
                                                       uint32_t *reportCount, uint32_t *connected);
 
+/* ---- The Notify hub ---------------------------------------------------- */
+/* One listening port for every camera. A hub never waits on a sender: its
+ * socket and connections are non-blocking, and VEK_Onvif_Hub_Poll serves
+ * whatever is ready. Each camera is subscribed with a consumer address of
+ * its own, http://IP:PORT/onvif_notify_server/ID/GENERATION, where ID is
+ * the camera's id at the hub and GENERATION a random token of the hub, so
+ * that a subscription left over from an earlier run of the recorder is told
+ * apart and refused.
+ *
+ * Every request is held to the single-socket listener's bounds, per
+ * connection: the whole request within 1 s of its accept (on a kept-alive
+ * connection, of its first byte), 1 MiB at most, a Content-Length that is
+ * not a size of at most 1 MiB refused unread. Chunked bodies
+ * (Transfer-Encoding: chunked) are read; any other transfer coding, or a
+ * chunked body that also declares a length, is refused. A Notify is
+ * answered 202 Accepted with an empty body; a request that is no Notify,
+ * or that is refused, gets a SOAP fault (HTTP 400) and the connection
+ * closes. A request whose path is of no camera of the hub, of another
+ * generation, or whose sender is not the camera of its path gets a SOAP
+ * fault with HTTP 404 and is reported nowhere; each such path is logged
+ * once a minute at most. An HTTP/1.1 camera (or an HTTP/1.0 one asking
+ * keep-alive) keeps its connection for its next Notify; an idle connection
+ * closes after 15 s, and of at most 256 open connections the oldest idle
+ * one closes first for a new one.
+ *
+ * Threads: VEK_Onvif_Hub_Poll runs on one thread per hub; AddCamera,
+ * RemoveCamera, Subscribe, Renew and Unsubscribe may be called from other
+ * threads at the same time. Destroy is called when no other call on the
+ * hub runs. */
+
+/* A hub; made by VEK_Onvif_Hub_Create, ended by VEK_Onvif_Hub_Destroy. */
+typedef struct OnvifNotifyHub OnvifNotifyHub;
+
+/* One translated alarm and the camera it came from. Arrays of them are
+ * allocated by the library (ZU_MEM_MallocEx) and freed by the caller with
+ * ZU_MEM_FreeEx. */
+typedef struct OnvifHubReport {
+    uint32_t ulCameraId; /* as AddCamera gave it */
+    OnvifAlarmReport stReport;
+} OnvifHubReport;
+
+/* AddCamera flag: translate initial states ("Initialized" messages) too. */
+#define VEK_ONVIF_HUB_INITIAL_STATES 0x1u
+
+/* Creates a hub listening on pszIpAddr (an IPv4 or IPv6 address; null:
+ * every address of the recorder, the consumer address of each camera then
+ * taking the recorder's address towards it, as VEK_Onvif_Subscribe finds it
+ * with the camera's event URL as the key of TAV_GetLocalSockAddr) at usPort
+ * (0: the first free port from gS32AlarmDftPort up in steps of 2). On
+ * success *ppHub is the caller's until VEK_Onvif_Hub_Destroy. Returns
+ * VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM when ppHub is null; VEK_ONVIF_ERR_NOMEM;
+ * VEK_ONVIF_ERR_FAIL when nothing can be bound (a busy port, an address
+ * that is not the recorder's or not an address). */
+VEK_ONVIF_API uint32_t VEK_Onvif_Hub_Create(const char *pszIpAddr, uint16_t usPort,
+                                            OnvifNotifyHub **ppHub);
+/* The port the hub listens on; 0 for a null hub. */
+VEK_ONVIF_API uint16_t VEK_Onvif_Hub_GetPort(const OnvifNotifyHub *pHub);
+/* A descriptor, the hub's own (never closed or read by the caller), that
+ * becomes readable when VEK_Onvif_Hub_Poll has work (a connection waits,
+ * bytes arrived, a connection's time ran out), for the recorder's own
+ * poll, select or epoll loop; -1 for a null hub. */
+VEK_ONVIF_API int32_t VEK_Onvif_Hub_GetFd(const OnvifNotifyHub *pHub);
+/* Registers a camera: pszEventUrl (copied) is its event-service address,
+ * whose host must be a numeric address, the only one that may deliver for
+ * the camera; pstCfg and pstInputs stay the caller's and must live until
+ * VEK_Onvif_Hub_RemoveCamera has returned; the hub reads them only inside
+ * VEK_Onvif_Hub_Poll (to rediscover, remove the camera, rediscover, and add
+ * it again). ulFlags: 0 or VEK_ONVIF_HUB_INITIAL_STATES. Writes the
+ * camera's id to *pulCameraId; an id is never given twice by one hub.
+ * Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM for a null pointer, an unknown
+ * flag or a host that is not a numeric address; VEK_ONVIF_ERR_FAIL when
+ * the hub's ids are used up. */
+VEK_ONVIF_API uint32_t VEK_Onvif_Hub_AddCamera(OnvifNotifyHub *pHub, const char *pszEventUrl,
+                                               OnvifAlarmCfg *pstCfg,
+                                               OnvifAlarmInputList *pstInputs, uint32_t ulFlags,
+                                               uint32_t *pulCameraId);
+/* Forgets a camera and the subscriptions the hub kept for it (it ends none
+ * at the camera: call VEK_Onvif_Hub_Unsubscribe first). Returns once no
+ * VEK_Onvif_Hub_Poll uses the camera's records; its Notifies are refused
+ * from then on. Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM for a null hub or
+ * an unknown id. */
+VEK_ONVIF_API uint32_t VEK_Onvif_Hub_RemoveCamera(OnvifNotifyHub *pHub, uint32_t ulCameraId);
+/* As VEK_Onvif_Subscribe for the camera ulCameraId, with the same records,
+ * codes and log lines, but binds no socket: the common alarms are
+ * subscribed to the hub's consumer address of the camera (the smart data
+ * still to the recorder's device port). The hub keeps each subscription's
+ * address and whole reference for VEK_Onvif_Hub_Renew and
+ * VEK_Onvif_Hub_Unsubscribe; pstSub gets them as far as its fields hold: a
+ * text longer than its field leaves the field empty and is no error here.
+ * Returns what VEK_Onvif_Subscribe returns, and VEK_ONVIF_ERR_PARAM for an
+ * unknown camera id. */
+VEK_ONVIF_API uint32_t VEK_Onvif_Hub_Subscribe(OnvifNotifyHub *pHub, uint32_t ulCameraId,
+                                               uint32_t ulScope, OnvifDevAccess *pstAccess,
+                                               OnvifSmartCaps *pstCaps, OnvifSubInfo *pstSub);
+/* Renews for one minute each subscription of the camera that ulScope
+ * selects and the hub keeps, with the address and reference the hub kept,
+ * the common alarms first. Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM for a
+ * null argument, an unknown scope or camera id; VEK_ONVIF_ERR_FAIL when the
+ * hub keeps no such subscription; otherwise the first failure, as
+ * VEK_Onvif_Renew returns it. */
+VEK_ONVIF_API uint32_t VEK_Onvif_Hub_Renew(OnvifNotifyHub *pHub, uint32_t ulCameraId,
+                                           const char *pszUser, const char *pszPassword,
+                                           uint32_t ulScope);
+/* Ends each subscription of the camera that ulScope selects, pstSub flags
+ * with 1 and the hub keeps, with the address and reference the hub kept;
+ * the hub keeps it no longer, whatever the camera answers. pstSub is only
+ * read (its flags stay, see OnvifSubInfo). Returns as VEK_Onvif_Unsubscribe
+ * does, and VEK_ONVIF_ERR_PARAM for an unknown camera id. */
+VEK_ONVIF_API uint32_t VEK_Onvif_Hub_Unsubscribe(OnvifNotifyHub *pHub, uint32_t ulCameraId,
+                                                 const char *pszUser, const char *pszPassword,
+                                                 uint32_t ulScope, OnvifSubInfo *pstSub);
+/* Serves what is ready, waiting at most s32TimeoutMs (0 or less: never
+ * waits) and returning as soon as a Notify gave reports: accepts every
+ * waiting connection, reads what each has sent without blocking, answers
+ * each complete request and translates a Notify with its camera's records
+ * as VEK_Onvif_TransAlarmType does (with VEK_ONVIF_HUB_INITIAL_STATES, an
+ * "Initialized" message as a "Changed" one). Returns the reports (caller
+ * frees with ZU_MEM_FreeEx) with their count in *pulReportCount, or null
+ * with *pulReportCount 0 when nothing came; null for a null argument
+ * (logged, nothing written). */
+VEK_ONVIF_API OnvifHubReport *VEK_Onvif_Hub_Poll(OnvifNotifyHub *pHub, int32_t s32TimeoutMs,
+                                                 uint32_t *pulReportCount);
+/* Closes every connection and the listening socket, frees the hub and
+ * sets *ppHub to null; null or a null *ppHub is accepted. */
+VEK_ONVIF_API void VEK_Onvif_Hub_Destroy(OnvifNotifyHub **ppHub);
+
 /* ---- Alarm translation ------------------------------------------------- */
 /* Matching may change the caller's templates: a state word (true, active,
  * 1 / false, inactive, 0) in a Source or Key item moves the AlarmType of the
@@ -716,11 +842,13 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Tls_FetchFingerprint(const char *pszUrl, char s
 /* ---- Why the last operation failed ------------------------------------ */
 /* Every operation that sends a request (VEK_Onvif_GetEventProperties,
  * VEK_Onvif_Subscribe, VEK_Onvif_Renew, VEK_Onvif_Unsubscribe, both
- * pull-point APIs, VEK_Onvif_Tls_FetchFingerprint) and VEK_Onvif_Recv_Notify
- * clears the calling thread's error record when it starts and fills it when
- * it fails, so that a recorder can tell a wrong password from a camera that
- * is offline or is no event service without reading log lines. The log
- * lines stay as they are. */
+ * pull-point APIs, VEK_Onvif_Tls_FetchFingerprint, VEK_Onvif_Hub_Create,
+ * VEK_Onvif_Hub_Subscribe, VEK_Onvif_Hub_Renew, VEK_Onvif_Hub_Unsubscribe)
+ * and VEK_Onvif_Recv_Notify clears the calling thread's error record when it
+ * starts and fills it when it fails, so that a recorder can tell a wrong
+ * password from a camera that is offline or is no event service without
+ * reading log lines. The log lines stay as they are. VEK_Onvif_Hub_Poll
+ * serves many senders and leaves the record as it is. */
 
 #define VEK_ONVIF_FAIL_NONE           0  /* the last operation succeeded */
 #define VEK_ONVIF_FAIL_ARGUMENT       1  /* refused before any request */

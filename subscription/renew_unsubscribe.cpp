@@ -53,10 +53,8 @@ uint32_t vek::unsubscribeOnce(Exchange &exchange, const char *subAddr, const cha
     });
 }
 
-namespace
-{
-
-uint32_t renew(const char *subAddr, const char *subRef, const char *user, const char *password)
+uint32_t vek::renewOnce(const char *subAddr, const char *subRef, const char *user,
+                        const char *password)
 {
     const vek::RequestRow &row = kRows[kRenew];
     if (subAddr == nullptr || subAddr[0] == '\0' || user == nullptr || password == nullptr) {
@@ -72,6 +70,9 @@ uint32_t renew(const char *subAddr, const char *subRef, const char *user, const 
         return soap_call___ns13__Renew(soap, subAddr, nullptr, &request, &response);
     });
 }
+
+namespace
+{
 
 uint32_t unsubscribe(int32_t *sockFd, const char *user, const char *password, uint32_t scope,
                      OnvifSubInfo *subInfo)
@@ -113,7 +114,7 @@ extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Renew(const char *subAddr, const cha
                                                   const char *user, const char *password)
 {
     vek::OperationRecord record("VEK_Onvif_Renew");
-    return record.finish(renew(subAddr, subRef, user, password));
+    return record.finish(vek::renewOnce(subAddr, subRef, user, password));
 }
 
 extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_Unsubscribe(int32_t *sockFd, const char *user,

@@ -118,21 +118,17 @@ char *terminationTime(struct soap *soap, const char *duration)
 }
 
 // Binds the context's listening socket at the first free port from the
-// recorder's default, stepping by two. A port outside 1..65535 would be cut
-// to 16 bits by the socket layer (0 or 65536 binds an ephemeral port) and
-// the camera told a port nobody listens on: such candidates end the search.
+// recorder's default, stepping by two.
 uint32_t bindListener(struct soap *soap, const char *localAddr, int *port, const char *func)
 {
     // A port left in TIME_WAIT by an earlier subscription may be reused; a
     // port another socket listens on may not.
     soap->bind_flags |= SO_REUSEADDR;
-    int candidate = gS32AlarmDftPort;
-    for (int attempt = 0; attempt < kBindTries && candidate >= kFirstPort && candidate <= kLastPort;
-         ++attempt, candidate += kPortStep) {
-        if (soap_valid_socket(soap_bind(soap, localAddr, candidate, kBacklog))) {
-            *port = candidate;
-            return VEK_ONVIF_OK;
-        }
+    *port = vek::firstFreePort([&](int candidate) {
+        return soap_valid_socket(soap_bind(soap, localAddr, candidate, kBacklog));
+    });
+    if (*port != 0) {
+        return VEK_ONVIF_OK;
     }
     VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, func, "Failed to soap_bind, ipaddr: %s.",
             localAddr);
@@ -231,13 +227,28 @@ uint32_t refuseUnstorableReference(const OnvifDevAccess *access,
     return VEK_ONVIF_ERR_FAIL;
 }
 
-// Stores the answer into the scope's members of the record.
+// Copies text into a member of the record when it fits; empties the member
+// when it does not.
+void copyWhenFits(SubText &member, const std::string &text)
+{
+    if (text.size() < sizeof member) {
+        std::memcpy(member, text.c_str(), text.size() + 1);
+    } else {
+        member[0] = '\0';
+    }
+}
+
+// Stores the answer into the scope's members of the record. A hub keeps the
+// whole answer itself: a text that does not fit its member leaves the
+// member empty and is no failure there.
 uint32_t storeSubscription(const ScopeSpec &scope, const OnvifDevAccess *access,
                            _ns7__SubscribeResponse &response, std::string_view rawAnswer,
-                           OnvifSubInfo *subInfo)
+                           vek::KeptSubscription *kept, OnvifSubInfo *subInfo)
 {
     std::string reference = storedReference(response, rawAnswer);
-    uint32_t code = refuseUnstorableReference(access, response, reference, scope.row.func);
+    uint32_t code = kept != nullptr
+                        ? VEK_ONVIF_OK
+                        : refuseUnstorableReference(access, response, reference, scope.row.func);
     if (code != VEK_ONVIF_OK) {
         return code;
     }
@@ -248,17 +259,28 @@ uint32_t storeSubscription(const ScopeSpec &scope, const OnvifDevAccess *access,
         vek::noteFailure(VEK_ONVIF_FAIL_BAD_ANSWER, "the answer names no subscription address");
         return code;
     }
-    // The camera's own text, copied above, gives way to the stored form.
-    if (!reference.empty()) {
+    if (kept != nullptr) {
+        kept->address = vek::trimXmlSpace(response.SubscriptionReference->Address);
+        kept->reference = reference;
+        copyWhenFits(subInfo->*scope.address, kept->address);
+        copyWhenFits(subInfo->*scope.reference, reference);
+    } else if (!reference.empty()) {
+        // The camera's own text, copied above, gives way to the stored form.
         std::memcpy(subInfo->*scope.reference, reference.c_str(), reference.size() + 1);
     }
     subInfo->*scope.flag = 1;
     return VEK_ONVIF_OK;
 }
 
-uint32_t subscribeScope(const ScopeSpec &scope, const OnvifDevAccess *access, const char *localAddr,
-                        const OnvifSmartCaps *caps, int32_t *sockFd, OnvifSubInfo *subInfo)
+uint32_t subscribeScope(Scope which, const vek::SubscribeConsumer &consumer,
+                        const OnvifDevAccess *access, const OnvifSmartCaps *caps,
+                        OnvifSubInfo *subInfo)
 {
+    const ScopeSpec &scope = kScopes[which];
+    const char *localAddr = consumer.localAddr;
+    // A hub listens already: its address is the consumer of the common
+    // alarms, and no socket is bound here.
+    const bool binds = scope.listens && consumer.hubAddress == nullptr;
     vek::Exchange exchange;
     uint32_t code = exchange.prepare(scope.row, subscribeTarget(access));
     if (code != VEK_ONVIF_OK) {
@@ -267,8 +289,11 @@ uint32_t subscribeScope(const ScopeSpec &scope, const OnvifDevAccess *access, co
     }
     struct soap *soap = exchange.soap();
     int port = 0;
-    code = scope.listens ? bindListener(soap, localAddr, &port, scope.row.func)
-                         : recorderPort(&port, scope.row.func);
+    if (binds) {
+        code = bindListener(soap, localAddr, &port, scope.row.func);
+    } else if (!scope.listens) {
+        code = recorderPort(&port, scope.row.func);
+    }
     if (code != VEK_ONVIF_OK) {
         return code;
     }
@@ -281,7 +306,9 @@ uint32_t subscribeScope(const ScopeSpec &scope, const OnvifDevAccess *access, co
                 "Fail to malloc stSubscribe.ConsumerReference memory.");
         return VEK_ONVIF_ERR_PARAM;
     }
-    request.ConsumerReference->Address = consumerAddress(soap, localAddr, port);
+    request.ConsumerReference->Address = scope.listens && !binds
+                                             ? soap_strdup(soap, consumer.hubAddress)
+                                             : consumerAddress(soap, localAddr, port);
     if (scope.filtered && (code = addTopicFilter(soap, caps, &request)) != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelInfo, code, scope.row.func, "Failed to alarm explicit subscribe.");
         return code;
@@ -294,11 +321,12 @@ uint32_t subscribeScope(const ScopeSpec &scope, const OnvifDevAccess *access, co
     if ((code = exchange.run(scope.row, url, stub)) != VEK_ONVIF_OK) {
         return code;
     }
-    code = storeSubscription(scope, access, response, capture.text(), subInfo);
-    if (code == VEK_ONVIF_OK && scope.listens) {
+    vek::KeptSubscription *kept = consumer.kept != nullptr ? &consumer.kept[which] : nullptr;
+    code = storeSubscription(scope, access, response, capture.text(), kept, subInfo);
+    if (code == VEK_ONVIF_OK && binds) {
         // The listening socket now belongs to the caller; the teardown must
         // leave it open.
-        *sockFd = static_cast<int32_t>(soap->master);
+        *consumer.sockFd = static_cast<int32_t>(soap->master);
         soap->master = SOAP_INVALID_SOCKET;
     }
     return code;
@@ -311,6 +339,50 @@ template <size_t N> bool isTerminated(const char (&text)[N])
 }
 
 } // namespace
+
+bool vek::validAccess(const OnvifDevAccess *access)
+{
+    return access->szEventUrl[0] != '\0' && isTerminated(access->szEventUrl) &&
+           isTerminated(access->szUserName) && isTerminated(access->szPassword);
+}
+
+// A port outside 1..65535 would be cut to 16 bits by the socket layer (0 or
+// 65536 binds an ephemeral port) and the camera told a port nobody listens
+// on: such candidates end the search.
+int vek::firstFreePort(const std::function<bool(int)> &tryBind)
+{
+    int candidate = gS32AlarmDftPort;
+    for (int attempt = 0; attempt < kBindTries && candidate >= kFirstPort && candidate <= kLastPort;
+         ++attempt, candidate += kPortStep) {
+        if (tryBind(candidate)) {
+            return candidate;
+        }
+    }
+    return 0;
+}
+
+uint32_t vek::subscribeScopes(const char *func, const SubscribeConsumer &consumer, uint32_t scope,
+                              const OnvifDevAccess *access, const OnvifSmartCaps *caps,
+                              OnvifSubInfo *subInfo)
+{
+    bool wantsCommon = scope == VEK_ONVIF_SCOPE_BOTH || scope == VEK_ONVIF_SCOPE_COMMON;
+    bool wantsSmart = scope == VEK_ONVIF_SCOPE_BOTH || scope == VEK_ONVIF_SCOPE_SMART;
+    if (subInfo->ulCommonAlarmSub == 0 && wantsCommon) {
+        uint32_t code = subscribeScope(kCommon, consumer, access, caps, subInfo);
+        if (code != VEK_ONVIF_OK) {
+            VEK_LOG(vek::kLevelInfo, code, func, "Faied to subscribe CommonAlarm data.");
+            return code;
+        }
+    }
+    if (subInfo->ulSmartDataSub != 0 || caps->ulSupportSmartData != 1 || !wantsSmart) {
+        return VEK_ONVIF_OK;
+    }
+    uint32_t code = subscribeScope(kSmart, consumer, access, caps, subInfo);
+    if (code != VEK_ONVIF_OK) {
+        VEK_LOG(vek::kLevelInfo, code, func, "Faied to subscribe smartalarm data.");
+    }
+    return VEK_ONVIF_OK;
+}
 
 uint32_t vek::addSubscribeHeaders(Exchange &exchange, const OnvifDevAccess *access)
 {
@@ -329,8 +401,7 @@ uint32_t subscribe(void *localKey, uint32_t scope, OnvifDevAccess *access, Onvif
 {
     constexpr const char *kFunc = "VEK_Onvif_Subscribe";
     if (localKey == nullptr || access == nullptr || caps == nullptr || sockFd == nullptr ||
-        subInfo == nullptr || access->szEventUrl[0] == '\0' || !isTerminated(access->szEventUrl) ||
-        !isTerminated(access->szUserName) || !isTerminated(access->szPassword)) {
+        subInfo == nullptr || !vek::validAccess(access)) {
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kFunc, "Invalid input Param.");
         return VEK_ONVIF_ERR_PARAM;
     }
@@ -344,24 +415,10 @@ uint32_t subscribe(void *localKey, uint32_t scope, OnvifDevAccess *access, Onvif
         return code;
     }
     localAddr[kLocalAddrSize - 1] = '\0';
-
-    bool wantsCommon = scope == VEK_ONVIF_SCOPE_BOTH || scope == VEK_ONVIF_SCOPE_COMMON;
-    bool wantsSmart = scope == VEK_ONVIF_SCOPE_BOTH || scope == VEK_ONVIF_SCOPE_SMART;
-    if (subInfo->ulCommonAlarmSub == 0 && wantsCommon) {
-        code = subscribeScope(kScopes[kCommon], access, localAddr, caps, sockFd, subInfo);
-        if (code != VEK_ONVIF_OK) {
-            VEK_LOG(vek::kLevelInfo, code, kFunc, "Faied to subscribe CommonAlarm data.");
-            return code;
-        }
-    }
-    if (subInfo->ulSmartDataSub != 0 || caps->ulSupportSmartData != 1 || !wantsSmart) {
-        return VEK_ONVIF_OK;
-    }
-    code = subscribeScope(kScopes[kSmart], access, localAddr, caps, sockFd, subInfo);
-    if (code != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelInfo, code, kFunc, "Faied to subscribe smartalarm data.");
-    }
-    return VEK_ONVIF_OK;
+    vek::SubscribeConsumer consumer;
+    consumer.localAddr = localAddr;
+    consumer.sockFd = sockFd;
+    return vek::subscribeScopes(kFunc, consumer, scope, access, caps, subInfo);
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "camsim.h"
+#include "listener_defences.h"
 #include "notify_helpers.h"
 #include "test_support.h"
 #include "vek_onvif_event.h"

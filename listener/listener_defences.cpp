@@ -24,23 +24,23 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
-// The two answers, complete with their HTTP head. A request that is read
-// but is no Notify gets a SOAP 1.2 Sender fault with HTTP 400.
-constexpr char kAcceptedAnswer[] =
-    "HTTP/1.1 202 Accepted\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-constexpr char kFaultBody[] =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://www.w3.org/2003/05/soap-envelope\">"
-    "<SOAP-ENV:Body><SOAP-ENV:Fault><SOAP-ENV:Code><SOAP-ENV:Value>SOAP-ENV:Sender"
-    "</SOAP-ENV:Value></SOAP-ENV:Code><SOAP-ENV:Reason><SOAP-ENV:Text xml:lang=\"en\">"
-    "Not a Notify request</SOAP-ENV:Text></SOAP-ENV:Reason></SOAP-ENV:Fault></SOAP-ENV:Body>"
-    "</SOAP-ENV:Envelope>\n";
-
-std::string faultAnswer()
+// A SOAP 1.2 Sender fault with the reason given.
+std::string faultBody(const char *reason)
 {
-    return "HTTP/1.1 400 Bad Request\r\nContent-Type: application/soap+xml; charset=utf-8\r\n"
-           "Content-Length: " +
-           std::to_string(sizeof kFaultBody - 1) + "\r\nConnection: close\r\n\r\n" + kFaultBody;
+    return std::string(
+               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+               "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://www.w3.org/2003/05/soap-envelope\">"
+               "<SOAP-ENV:Body><SOAP-ENV:Fault><SOAP-ENV:Code><SOAP-ENV:Value>SOAP-ENV:Sender"
+               "</SOAP-ENV:Value></SOAP-ENV:Code><SOAP-ENV:Reason><SOAP-ENV:Text "
+               "xml:lang=\"en\">") +
+           reason +
+           "</SOAP-ENV:Text></SOAP-ENV:Reason></SOAP-ENV:Fault></SOAP-ENV:Body>"
+           "</SOAP-ENV:Envelope>\n";
+}
+
+const char *connectionHeader(bool keepOpen)
+{
+    return keepOpen ? "" : "Connection: close\r\n";
 }
 
 // Writes all of text within the send time-out; gives up silently when the
@@ -66,7 +66,8 @@ void sendWithin(int fd, const std::string &text)
     }
 }
 
-// The host of "scheme://user@host:port/path", without brackets or zone.
+} // namespace
+
 std::string urlHost(const char *url)
 {
     std::string text(url);
@@ -85,15 +86,7 @@ std::string urlHost(const char *url)
     return authority.substr(0, authority.find(':'));
 }
 
-// An address as 16 bytes, IPv4 in its IPv6-mapped form, so that a camera
-// named by IPv4 matches a peer seen on a dual-stack socket.
-struct Address {
-    unsigned char bytes[16] = {};
-};
-
-// IPv4 is read as the resolver reads it (inet_aton: "2130706433", "127.1",
-// "0x7f.0.0.1", "127.000.000.001"), and with the root's trailing dot, so
-// that every spelling the runtime would connect to is checked.
+// IPv4 is read as the resolver reads it, and with the root's trailing dot.
 bool numericAddress(const std::string &host, Address &out)
 {
     std::string v4Text = host;
@@ -129,7 +122,10 @@ bool peerAddress(const sockaddr_storage &peer, Address &out, char (&text)[INET6_
     return false;
 }
 
-} // namespace
+bool Address::operator==(const Address &other) const
+{
+    return std::memcmp(bytes, other.bytes, sizeof bytes) == 0;
+}
 
 NotifyRefusal checkContentLength(const char *value)
 {
@@ -159,6 +155,22 @@ NotifyRefusal checkContentLength(const char *value)
         return NotifyRefusal::BadLength;
     }
     return length > kNotifyMaxBytes ? NotifyRefusal::Oversized : NotifyRefusal::None;
+}
+
+std::string acceptedAnswer(bool keepOpen)
+{
+    return std::string("HTTP/1.1 202 Accepted\r\nContent-Length: 0\r\n") +
+           connectionHeader(keepOpen) + "\r\n";
+}
+
+std::string faultAnswer(NotifyFault fault, bool keepOpen)
+{
+    const bool unknown = fault == NotifyFault::UnknownPath;
+    std::string body =
+        faultBody(unknown ? "No subscription at this address" : "Not a Notify request");
+    return std::string(unknown ? "HTTP/1.1 404 Not Found" : "HTTP/1.1 400 Bad Request") +
+           "\r\nContent-Type: application/soap+xml; charset=utf-8\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n" + connectionHeader(keepOpen) + "\r\n" + body;
 }
 
 // The runtime's constructor of soap_ has initialised the context already;
@@ -216,8 +228,7 @@ bool ListenerContext::admit(const char *url, const char *func)
     }
     Address actual;
     char peerText[INET6_ADDRSTRLEN] = "?";
-    if (peerAddress(soap_.peer.storage, actual, peerText) &&
-        std::memcmp(expected.bytes, actual.bytes, sizeof expected.bytes) == 0) {
+    if (peerAddress(soap_.peer.storage, actual, peerText) && expected == actual) {
         return true;
     }
     closeConnection();
@@ -229,8 +240,9 @@ bool ListenerContext::admit(const char *url, const char *func)
 void ListenerContext::answer(NotifyAnswer answer)
 {
     if (connection_ != SOAP_INVALID_SOCKET) {
-        sendWithin(connection_,
-                   answer == NotifyAnswer::Accepted ? std::string(kAcceptedAnswer) : faultAnswer());
+        sendWithin(connection_, answer == NotifyAnswer::Accepted
+                                    ? acceptedAnswer(false)
+                                    : faultAnswer(NotifyFault::NotNotify, false));
     }
     closeConnection();
 }

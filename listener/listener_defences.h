@@ -4,9 +4,13 @@
 #ifndef VEK_LISTENER_DEFENCES_H
 #define VEK_LISTENER_DEFENCES_H
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "runtime_start.h"
 #include "stdsoap2.h"
@@ -27,6 +31,12 @@ constexpr unsigned kNotifyMaxDepth = 256;
 enum class NotifyAnswer {
     Accepted, // 202, empty body: the Notify was read
     NotNotify // a SOAP fault: the request was read but is no Notify
+};
+
+// The faults a request is answered with.
+enum class NotifyFault {
+    NotNotify,  // 400: the request was read but is no Notify
+    UnknownPath // 404: no camera of this listener delivers at that path
 };
 
 // Why a connection was given up before its request was read to the end.
@@ -86,6 +96,27 @@ class ListenerContext
 // larger number, BadLength for anything else (negative, empty, not a
 // number).
 NotifyRefusal checkContentLength(const char *value);
+
+// The answers, complete with their HTTP head; keepOpen leaves out
+// "Connection: close".
+std::string acceptedAnswer(bool keepOpen);
+std::string faultAnswer(NotifyFault fault, bool keepOpen);
+
+// An address as 16 bytes, IPv4 in its IPv6-mapped form, so that a camera
+// named by IPv4 matches a peer seen on a dual-stack socket.
+struct Address {
+    unsigned char bytes[16] = {};
+    bool operator==(const Address &other) const;
+};
+// The host of "scheme://user@host:port/path", without brackets or zone.
+std::string urlHost(const char *url);
+// The host as an address; false for a host name. IPv4 is read as the
+// resolver reads it (inet_aton: "2130706433", "127.1", "0x7f.0.0.1",
+// "127.000.000.001"), and with the root's trailing dot, so that every
+// spelling the runtime would connect to is checked.
+bool numericAddress(const std::string &host, Address &out);
+// The peer's address and its text; false for another family.
+bool peerAddress(const sockaddr_storage &peer, Address &out, char (&text)[INET6_ADDRSTRLEN]);
 
 } // namespace vek
 
