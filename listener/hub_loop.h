@@ -118,7 +118,6 @@ class Loop
     int epoll_ = -1;
     int timer_ = -1;
     uint16_t port_ = 0;
-    uint64_t accepted_ = 0;
     LoopLimits limits_;
     std::unordered_map<int, std::unique_ptr<Connection>> connections_;
 };
