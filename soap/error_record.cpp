@@ -121,11 +121,6 @@ void startExchangeRecord()
     clearDetails(gRecord.info);
 }
 
-uint32_t notedKind()
-{
-    return gRecord.info.ulKind;
-}
-
 } // namespace vek
 
 extern "C" VEK_ONVIF_API uint32_t VEK_Onvif_GetLastError(OnvifErrorInfo *pstInfo)

@@ -50,8 +50,6 @@ void noteTlsFingerprint(std::string_view sha256Hex);
 // Starts the record of one more exchange in the same operation: what an
 // earlier one noted goes, the operation's name stays.
 void startExchangeRecord();
-// The kind noted so far (VEK_ONVIF_FAIL_NONE when none).
-uint32_t notedKind();
 
 } // namespace vek
 

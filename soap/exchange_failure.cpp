@@ -114,7 +114,9 @@ void noteWithoutAnswer(const struct soap *soap, const ExchangeBounds &bounds)
 
 } // namespace
 
-bool namesNotAuthorized(std::string_view subcode)
+// Whether a fault code or subcode names NotAuthorized, in any prefix (the
+// error namespace is not among the context's own).
+static bool namesNotAuthorized(std::string_view subcode)
 {
     constexpr std::string_view kName = "NotAuthorized";
     return subcode.size() >= kName.size() &&

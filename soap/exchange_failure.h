@@ -20,9 +20,6 @@ void noteExchangeFailure(const struct soap *soap, const ExchangeBounds &bounds);
 // namespace is put back.
 std::string receivedQName(std::string_view value);
 
-// Whether a fault code or subcode names NotAuthorized, in any prefix (the
-// error namespace is not among the context's own).
-bool namesNotAuthorized(std::string_view code);
 // Whether the fault in soap's context names NotAuthorized as its code or
 // as any of its subcodes.
 bool faultNotAuthorized(const struct soap *soap);
