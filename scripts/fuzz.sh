@@ -45,9 +45,10 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # Longest input per target: a Notify or a topic set may be large, one
 # message or a holder's content is small, header values smaller still.
 declare -A max_len=([node_property]=32768 [alarm_msg]=16384 [prope_msg]=65536 [listener]=65536
-    [www_authenticate]=4096 [http_date]=128 [pull_point_reference]=65536 [holder_content]=16384)
+    [www_authenticate]=4096 [http_date]=128 [pull_point_reference]=65536 [holder_content]=16384
+    [hub_frame]=65536)
 targets="${VEK_FUZZ_TARGETS:-node_property alarm_msg prope_msg listener www_authenticate http_date
-    pull_point_reference holder_content}"
+    pull_point_reference holder_content hub_frame}"
 failed=0
 mkdir -p "$build/artifacts" "$build/logs"
 for target in $targets; do
