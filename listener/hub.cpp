@@ -211,6 +211,21 @@ uint32_t noSuchCamera(uint32_t id, const char *func)
     return VEK_ONVIF_ERR_PARAM;
 }
 
+// The checks Renew and Unsubscribe share: the arguments, then what the hub
+// kept of the camera's subscriptions. 0, or the code to return.
+uint32_t keptForRequest(OnvifNotifyHub *hub, uint32_t id, const char *user, const char *password,
+                        uint32_t scope, bool argumentsValid, const char *func,
+                        vek::KeptSubscription (&kept)[2])
+{
+    if (!argumentsValid || hub == nullptr || user == nullptr || password == nullptr ||
+        scope > VEK_ONVIF_SCOPE_SMART) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, func, "Invalid input Param.");
+        return VEK_ONVIF_ERR_PARAM;
+    }
+    std::string eventUrl;
+    return hub->cameras.kept(id, eventUrl, kept) ? VEK_ONVIF_OK : noSuchCamera(id, func);
+}
+
 bool wantsScope(uint32_t scope, size_t which)
 {
     return scope == VEK_ONVIF_SCOPE_BOTH ||
@@ -250,14 +265,9 @@ uint32_t hubRenew(OnvifNotifyHub *hub, uint32_t id, const char *user, const char
                   uint32_t scope)
 {
     constexpr const char *kFunc = "VEK_Onvif_Hub_Renew";
-    if (hub == nullptr || user == nullptr || password == nullptr || scope > VEK_ONVIF_SCOPE_SMART) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kFunc, "Invalid input Param.");
-        return VEK_ONVIF_ERR_PARAM;
-    }
-    std::string eventUrl;
     vek::KeptSubscription kept[2];
-    if (!hub->cameras.kept(id, eventUrl, kept)) {
-        return noSuchCamera(id, kFunc);
+    if (uint32_t code = keptForRequest(hub, id, user, password, scope, true, kFunc, kept)) {
+        return code;
     }
     // Scope by scope, the common alarms first; the first failure ends it.
     bool renewed = false;
@@ -285,15 +295,11 @@ uint32_t hubUnsubscribe(OnvifNotifyHub *hub, uint32_t id, const char *user, cons
                         uint32_t scope, OnvifSubInfo *subInfo)
 {
     constexpr const char *kFunc = "VEK_Onvif_Hub_Unsubscribe";
-    if (hub == nullptr || user == nullptr || password == nullptr || scope > VEK_ONVIF_SCOPE_SMART ||
-        subInfo == nullptr || (subInfo->ulCommonAlarmSub == 0 && subInfo->ulSmartDataSub == 0)) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kFunc, "Invalid input Param.");
-        return VEK_ONVIF_ERR_PARAM;
-    }
-    std::string eventUrl;
+    const bool flagged =
+        subInfo != nullptr && (subInfo->ulCommonAlarmSub != 0 || subInfo->ulSmartDataSub != 0);
     vek::KeptSubscription kept[2];
-    if (!hub->cameras.kept(id, eventUrl, kept)) {
-        return noSuchCamera(id, kFunc);
+    if (uint32_t code = keptForRequest(hub, id, user, password, scope, flagged, kFunc, kept)) {
+        return code;
     }
     uint32_t result = VEK_ONVIF_ERR_FAIL;
     vek::noteFailure(VEK_ONVIF_FAIL_ARGUMENT, "no flagged subscription of that scope to end");
