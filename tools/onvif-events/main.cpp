@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "vek_onvif_event.h"
 #include "vek_platform.h"
+#include "watch_cameras.h"
 
 using namespace onvif_events;
 
@@ -16,10 +17,18 @@ namespace
 
 constexpr double kLongestDuration = 366.0 * 24 * 3600; // a year
 
+// The camera's URL; watch also takes it through --camera and --cameras.
+void addCameraUrl(CLI::App *command, CameraOptions &options, bool required)
+{
+    CLI::Option *url =
+        command->add_option("url", options.url, "Camera event service, http(s)://HOST[:PORT]/PATH");
+    if (required) {
+        url->required();
+    }
+}
+
 void addCameraOptions(CLI::App *command, CameraOptions &options)
 {
-    command->add_option("url", options.url, "Camera event service, http(s)://HOST[:PORT]/PATH")
-        ->required();
     command->add_option("--ca-file", options.trust.caFile,
                         "https: trust the CAs of this PEM file instead of the system's");
     command->add_flag("--insecure", options.trust.insecure,
@@ -110,6 +119,7 @@ CLI::App *addDiscoverCommand(CLI::App &app, DiscoverOptions &discover)
 {
     CLI::App *command =
         app.add_subcommand("discover", "Show the alarm templates a camera's topic set gives");
+    addCameraUrl(command, discover.camera, true);
     addCameraOptions(command, discover.camera);
     command->add_flag("--json", discover.json, "The templates as one JSON object");
     command->footer(kExitStatuses);
@@ -119,7 +129,18 @@ CLI::App *addDiscoverCommand(CLI::App &app, DiscoverOptions &discover)
 CLI::App *addWatchCommand(CLI::App &app, WatchOptions &watch)
 {
     CLI::App *command = app.add_subcommand(
-        "watch", "Subscribe (or pull) and print alarm reports until Ctrl-C or the duration ends");
+        "watch", "Subscribe (or pull) and print alarm reports of one camera or several until "
+                 "Ctrl-C or the duration ends");
+    addCameraUrl(command, watch.camera, false);
+    command
+        ->add_option("--camera", watch.cameraUrls,
+                     "One more camera's event service (repeat per camera; --user and --password "
+                     "serve them all)")
+        ->allow_extra_args(false);
+    command->add_option("--cameras", watch.camerasFile,
+                        "JSON file listing cameras: [{\"url\": ..., \"user\": ..., "
+                        "\"password\": ..., \"name\": ...}, ...] (user, password and name "
+                        "optional)");
     addCameraOptions(command, watch.camera);
     command->add_flag("--pull", watch.pull, "Use a pull point instead of pushed Notify");
     command->add_option("--scope", watch.scope, "Subscriptions to make (push only)")
@@ -127,7 +148,8 @@ CLI::App *addWatchCommand(CLI::App &app, WatchOptions &watch)
         ->capture_default_str();
     command->add_option("--duration", watch.duration, "Seconds to watch (0: until Ctrl-C)")
         ->check(secondsBetween(0, kLongestDuration));
-    command->add_flag("--json", watch.json, "One JSON object per report on stdout");
+    command->add_flag("--json", watch.json,
+                      "One JSON object per report on stdout, naming its camera");
     command
         ->add_option("--listen-port", watch.listenPort,
                      "First port tried for the Notify listener, 1 to 65535 (default " +
@@ -144,7 +166,10 @@ CLI::App *addWatchCommand(CLI::App &app, WatchOptions &watch)
     command->footer(std::string(kExitStatuses) +
                     "\nA renewal that fails makes a new subscription 1, 2, 4 ... 60 s "
                     "later; Ctrl-C ends the watch at any moment and unsubscribes (waiting "
-                    "at most 2 s for the camera).");
+                    "at most 2 s for the camera). Pushed events of every camera come to one "
+                    "port. With several cameras each line starts with [the camera's name or "
+                    "URL]; a camera whose watch ends leaves the others watching, and the exit "
+                    "status is that of the first camera whose watch did not end well.");
     return command;
 }
 
@@ -182,6 +207,13 @@ CLI::App *addSimCommand(CLI::App &app, SimOptions &sim)
         ->capture_default_str();
     command->add_option("--duration", sim.duration, "Seconds to serve (0: until Ctrl-C)")
         ->check(secondsBetween(0, kLongestDuration));
+    command
+        ->add_option("--cameras", sim.cameras,
+                     "Cameras served on the one port, 1 to 64; with more than one, camera k's "
+                     "event service is at /camera/k/onvif/event_service, with subscriptions, "
+                     "pull points and an event stream of its own")
+        ->check(CLI::Range(1, 64))
+        ->capture_default_str();
     command->add_flag("--tls", sim.tls,
                       "Serve HTTPS with a self-signed certificate made at start (its "
                       "SHA-256 fingerprint is printed)");
@@ -225,13 +257,17 @@ int startDiscover(const DiscoverOptions &discover)
     return runDiscover(discover);
 }
 
-int startWatch(const CLI::App &command, const WatchOptions &watch)
+int startWatch(const CLI::App &command, WatchOptions &watch)
 {
     if (std::string conflict = watchConflict(command); !conflict.empty()) {
         std::fprintf(stderr, "onvif-events watch: %s\n", conflict.c_str());
         return kExitUsage;
     }
-    if (int code = applyTrust("watch", watch.camera.url, watch.camera.trust)) {
+    if (std::string wrong = collectCameras(watch); !wrong.empty()) {
+        std::fprintf(stderr, "onvif-events watch: %s\n", wrong.c_str());
+        return kExitUsage;
+    }
+    if (int code = applyTrust("watch", watch.cameras.front().url, watch.camera.trust)) {
         return code;
     }
     installStopSignals();
