@@ -54,8 +54,11 @@ int runWatch(const WatchOptions &options)
     if (options.listenPort > 0) {
         gS32AlarmDftPort = options.listenPort;
     }
+    // One log capture for every camera: the platform has one log sink.
+    veklog::LogCapture logs(options.camera.verbose);
     HubFeed hub; // outlives every camera record that uses it
     WatchShared shared;
+    shared.logs = &logs;
     shared.labelled = options.cameras.size() > 1;
     if (needsHub(options)) {
         Outcome opened = hub.open();

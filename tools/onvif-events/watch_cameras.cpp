@@ -6,6 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "endpoint.h"
+
 namespace onvif_events
 {
 
@@ -91,6 +93,11 @@ std::string collectCameras(WatchOptions &options)
     }
     std::set<std::string> urls;
     for (const CameraOptions &camera : options.cameras) {
+        // Every URL is checked before any camera is asked anything.
+        std::string why;
+        if (!parseEventUrl(camera.url, &why)) {
+            return "bad URL '" + camera.url + "': " + why;
+        }
         if (!urls.insert(camera.url).second) {
             return "camera " + camera.url + " given twice";
         }

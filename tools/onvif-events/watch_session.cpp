@@ -142,7 +142,7 @@ int WatchSession::start()
         }
         return *done;
     };
-    int exit = openCamera(command_.c_str(), camera_, onWorker, opened_);
+    int exit = openCamera(command_.c_str(), camera_, onWorker, opened_, false);
     if (stopped) {
         return stoppedWaiting("GetEventProperties", kExitOk);
     }
@@ -471,7 +471,7 @@ int WatchSession::finish()
     failed = failed || unsubscribeFailed_;
     say("%s; %zu report(s)%s; %zu library log line(s)\n", ended.c_str(), reportCount_,
         failedPulls_ > 0 ? (", " + std::to_string(failedPulls_) + " failed pull(s)").c_str() : "",
-        opened_.logs->count());
+        shared_.logs->count());
     mustLeave_ = mustLeave_ || abandoned_; // a request is still running on its own thread
     return refused_ ? kExitAuth : failed ? kExitFailed : kExitOk;
 }

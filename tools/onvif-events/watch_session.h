@@ -18,6 +18,7 @@
 #include "commands.h"
 #include "failure.h"
 #include "hub_feed.h"
+#include "log_capture.h"
 #include "recovery.h"
 
 namespace onvif_events
@@ -25,9 +26,10 @@ namespace onvif_events
 
 // What the watches of several cameras share.
 struct WatchShared {
-    HubFeed *hub = nullptr; // push of common alarms; null for pull or smart data alone
-    bool labelled = false;  // several cameras: every line names its camera
-    std::mutex printing;    // report lines of one camera stay together
+    HubFeed *hub = nullptr;             // push of common alarms; null for pull or smart data alone
+    veklog::LogCapture *logs = nullptr; // the library's lines of every camera
+    bool labelled = false;              // several cameras: every line names its camera
+    std::mutex printing;                // report lines of one camera stay together
     std::atomic<bool> outputClosed{false};
 };
 
