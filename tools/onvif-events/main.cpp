@@ -108,8 +108,8 @@ CLI::App *addDemoCommand(CLI::App &app, DemoOptions &demo)
 {
     CLI::App *command = app.add_subcommand(
         "demo", "Run a simulated camera on 127.0.0.1 through discovery, subscription, pushed "
-                "events, renewal, a pull point and unsubscription; exit 0 when every expected "
-                "report arrived");
+                "events, renewal, a pull point and unsubscription, then three cameras on one port "
+                "through one Notify hub; exit 0 when every expected report arrived");
     command->add_flag("-v,--verbose", demo.verbose, "Show the library's log lines");
     command->footer(kExitStatuses);
     return command;
@@ -176,8 +176,8 @@ CLI::App *addWatchCommand(CLI::App &app, WatchOptions &watch)
 CLI::App *addSimCommand(CLI::App &app, SimOptions &sim)
 {
     CLI::App *command = app.add_subcommand(
-        "sim", "Serve a simulated camera on 127.0.0.1 that pushes (or queues) events to every "
-               "subscriber");
+        "sim", "Serve a simulated camera (or several, --cameras) on 127.0.0.1 that pushes (or "
+               "queues) events to every subscriber");
     command->add_option("--port", sim.port, "Port (0: any free port)")->check(CLI::Range(0, 65535));
     command->add_option("--user", sim.user, "User name the camera accepts")
         ->envname("ONVIF_USER")
