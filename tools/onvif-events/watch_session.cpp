@@ -24,13 +24,14 @@ constexpr std::chrono::milliseconds kPullSpacing{500};
 
 // One library request as watch makes it: on a worker thread, with progress lines on long
 // waits; nothing when Ctrl-C came first (or, not interruptible, the limit passed).
-std::optional<Outcome> request(const char *what, FILE *status,
+std::optional<Outcome> request(const char *what, FILE *status, const std::string &prefix,
                                const std::function<uint32_t()> &call, bool interruptible = true,
                                std::chrono::milliseconds limit = kRequestLimit)
 {
     RequestWait wait;
     wait.what = what;
     wait.progress = status;
+    wait.prefix = prefix.c_str();
     wait.interruptible = interruptible;
     wait.limit = limit;
     return runRequest(call, wait);
@@ -135,7 +136,7 @@ int WatchSession::start()
 {
     bool stopped = false;
     auto onWorker = [this, &stopped](const std::function<uint32_t()> &call) {
-        std::optional<Outcome> done = request("GetEventProperties", status_, call);
+        std::optional<Outcome> done = request("GetEventProperties", status_, prefix_, call);
         if (!done) {
             stopped = true;
             return Outcome{};
@@ -197,7 +198,8 @@ int WatchSession::subscribe()
             return exit;
         }
     }
-    std::optional<Outcome> done = request(create_, status_, [this] { return makeSubscription(); });
+    std::optional<Outcome> done =
+        request(create_, status_, prefix_, [this] { return makeSubscription(); });
     if (!done) {
         return stoppedWaiting(create_, kExitOk);
     }
@@ -316,7 +318,8 @@ bool WatchSession::refusedCredentials(const char *operation, const Outcome &outc
 void WatchSession::recover()
 {
     Camera &camera = *opened_.camera;
-    std::optional<Outcome> done = request(create_, status_, [this] { return makeSubscription(); });
+    std::optional<Outcome> done =
+        request(create_, status_, prefix_, [this] { return makeSubscription(); });
     if (!done) {
         // What the request makes is not known: nothing is unsubscribed, and the watch fails.
         stoppedIn_ = create_;
@@ -424,7 +427,7 @@ void WatchSession::print(const std::vector<OnvifAlarmReport> &reports)
 bool WatchSession::renew()
 {
     Camera &camera = *opened_.camera;
-    std::optional<Outcome> done = request("Renew", status_, [this, &camera] {
+    std::optional<Outcome> done = request("Renew", status_, prefix_, [this, &camera] {
         return options_.pull ? camera.renewPullPoint() : camera.renew();
     });
     if (!done) {
@@ -485,7 +488,7 @@ std::string WatchSession::unsubscribe()
         return "nothing to unsubscribe";
     }
     std::optional<Outcome> done = request(
-        "Unsubscribe", status_,
+        "Unsubscribe", status_, prefix_,
         [this, &camera] {
             return options_.pull ? camera.closePullPoint()
                                  : camera.unsubscribe(VEK_ONVIF_SCOPE_BOTH);
