@@ -136,11 +136,14 @@ CLI::App *addWatchCommand(CLI::App &app, WatchOptions &watch)
         ->add_option("--camera", watch.cameraUrls,
                      "One more camera's event service (repeat per camera; --user and --password "
                      "serve them all)")
+        ->type_name("URL")
         ->allow_extra_args(false);
-    command->add_option("--cameras", watch.camerasFile,
-                        "JSON file listing cameras: [{\"url\": ..., \"user\": ..., "
-                        "\"password\": ..., \"name\": ...}, ...] (user, password and name "
-                        "optional)");
+    command
+        ->add_option("--cameras", watch.camerasFile,
+                     "JSON file listing cameras: [{\"url\": ..., \"user\": ..., "
+                     "\"password\": ..., \"name\": ...}, ...] (user, password and name "
+                     "optional)")
+        ->type_name("FILE");
     addCameraOptions(command, watch.camera);
     command->add_flag("--pull", watch.pull, "Use a pull point instead of pushed Notify");
     command->add_option("--scope", watch.scope, "Subscriptions to make (push only)")
@@ -152,7 +155,7 @@ CLI::App *addWatchCommand(CLI::App &app, WatchOptions &watch)
                       "One JSON object per report on stdout, naming its camera");
     command
         ->add_option("--listen-port", watch.listenPort,
-                     "First port tried for the Notify listener, 1 to 65535 (default " +
+                     "First port tried for the Notify hub, 1 to 65535 (default " +
                          std::to_string(gS32AlarmDftPort) +
                          "; the library steps by 2 while a port is taken)")
         ->check(CLI::Range(1, 65535));
