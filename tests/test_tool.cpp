@@ -1131,6 +1131,48 @@ TEST(ToolCtrlC, EndsWithinASecondAlsoDuringARequest)
     EXPECT_TRUE(sim.subscriptions().empty());
 }
 
+// Ctrl-C during a watch of several cameras, one of them silent: the watch still ends within a
+// second, each camera that was subscribed is unsubscribed (however slowly it answers), and the
+// silent one says what it was waiting for.
+TEST(ToolCtrlC, EveryCameraOfAWatchIsUnsubscribed)
+{
+    ASSERT_STRNE("", ONVIF_EVENTS_BIN);
+    SilentCamera silent;
+    camsim::Config config;
+    config.topicSetXml = kMotionTopics;
+    config.interceptor =
+        [](const camsim::RecordedRequest &request) -> std::optional<camsim::Reply> {
+        if (request.operation == "Unsubscribe") {
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        }
+        return std::nullopt;
+    };
+    camsim::CameraGroup group(std::vector<camsim::Config>(2, config));
+    group.start();
+    ToolRun run = runTool({"watch", "--camera", group.camera(0).eventServiceUrl(), "--camera",
+                           silent.url(), "--camera", group.camera(1).eventServiceUrl(), "--user",
+                           "admin", "--password", "secret", "--listen-port", listenPortArg()},
+                          20, {}, [&group] {
+                              return group.camera(0).subscription(1).has_value() &&
+                                     group.camera(1).subscription(1).has_value();
+                          });
+    ASSERT_GE(run.interruptedAt, 0);
+    EXPECT_LT(run.seconds - run.interruptedAt, 1.0) << run.out << run.err;
+    EXPECT_EQ(0, run.status) << run.out << run.err;
+    EXPECT_NE(std::string::npos,
+              run.out.find("[" + silent.url() +
+                           "] stopped while waiting for the answer to GetEventProperties"))
+        << run.out;
+    for (size_t k = 0; k < group.size(); ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_NE(std::string::npos,
+                  run.out.find("[" + group.camera(k).eventServiceUrl() + "] unsubscribed -> 0 ok"))
+            << run.out;
+        EXPECT_EQ(1u, group.camera(k).requests("Unsubscribe").size());
+        EXPECT_TRUE(group.camera(k).subscriptions().empty());
+    }
+}
+
 // Every way out of watch that the program can catch ends what it holds at the camera: killed
 // without it, the camera would go on pushing to the port until the subscription runs out, and
 // the next watch on that port would report those events as well.
