@@ -113,12 +113,17 @@ WatchSession::WatchSession(const WatchOptions &options, const CameraOptions &cam
 
 void WatchSession::say(const char *format, ...) const
 {
-    char line[1024];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    va_list again;
+    va_copy(again, args);
+    int length = std::vsnprintf(nullptr, 0, format, args);
     va_end(args);
-    std::fprintf(status_, "%s%s", prefix_.c_str(), line);
+    std::string line(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    std::vsnprintf(line.data(), line.size() + 1, format, again);
+    va_end(again);
+    // One write per line, so that the lines of several cameras do not mix.
+    std::fprintf(status_, "%s%s", prefix_.c_str(), line.c_str());
 }
 
 // Ctrl-C came while a request of the opening ran: the request goes on on its own thread and the
