@@ -945,6 +945,65 @@ TEST(ToolWatchPull, PacedAndBackedOffWhenTheCameraFails)
     }
 }
 
+// One camera of a watch drops its subscription: that camera alone makes a new one (its lines
+// say so, under its name) and its events come through the hub again; the other camera's watch
+// goes on untouched.
+TEST(ToolWatchCameras, ACameraThatDropsItsSubscriptionRecoversAlone)
+{
+    ASSERT_STRNE("", ONVIF_EVENTS_BIN);
+    camsim::Config steady;
+    steady.topicSetXml = kMotionTopics;
+    camsim::Config dropping = steady;
+    dropping.interceptor =
+        [](const camsim::RecordedRequest &request) -> std::optional<camsim::Reply> {
+        if (request.operation == "Renew" &&
+            request.path == camsim::CameraGroup::pathPrefix(1) + "/onvif/subscription/1") {
+            return senderFault(400, "ter:ResourceUnknown", "no such subscription");
+        }
+        return std::nullopt;
+    };
+    camsim::CameraGroup group({steady, dropping});
+    group.start();
+    const std::string first = group.camera(0).eventServiceUrl();
+    const std::string second = group.camera(1).eventServiceUrl();
+    auto watch = std::async(std::launch::async, [&] {
+        return runTool({"watch", "--camera", first, "--camera", second, "--renew-interval", "1",
+                        "--duration", "5", "--listen-port", listenPortArg()},
+                       30, {"ONVIF_USER=admin", "ONVIF_PASSWORD=secret"});
+    });
+    auto until = Clock::now() + std::chrono::seconds(10);
+    while (!group.camera(1).subscription(2) && Clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(group.camera(1).notify(2, {motion("true")}).sent);
+    ToolRun run = watch.get();
+    EXPECT_EQ(0, run.status) << run.out << run.err;
+    size_t lost = run.out.find("[" + second +
+                               "] subscription lost (HTTP 400, ter:ResourceUnknown: no such "
+                               "subscription); making a new one in 1 s");
+    EXPECT_NE(std::string::npos, lost) << run.out;
+    EXPECT_NE(std::string::npos,
+              run.out.find("[" + second + "] new subscription: common alarms at " +
+                               group.camera(1).baseUrl() + "/camera/2/onvif/subscription/2",
+                           lost == std::string::npos ? 0 : lost))
+        << run.out;
+    bool motionOfSecond = false;
+    for (const std::string &line : lines(run.out)) {
+        motionOfSecond = motionOfSecond ||
+                         (line.rfind("[" + second + "] ", 0) == 0 &&
+                          line.find("motion                     1  active") != std::string::npos);
+        EXPECT_EQ(std::string::npos, line.find("[" + first + "] subscription lost")) << line;
+    }
+    EXPECT_TRUE(motionOfSecond) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("[" + first + "] renew -> 0 ok")) << run.out;
+    EXPECT_EQ(1u, group.camera(0).requests("Subscribe").size());
+    EXPECT_EQ(2u, group.camera(1).requests("Subscribe").size());
+    auto unsubscribes = group.camera(1).requests("Unsubscribe");
+    ASSERT_EQ(1u, unsubscribes.size());
+    EXPECT_EQ("/camera/2/onvif/subscription/2", unsubscribes[0].path);
+    EXPECT_TRUE(group.camera(0).subscriptions().empty());
+}
+
 // A camera that goes away (switched off) and comes back without its pull points: the pulls in
 // between are backed off, and a new pull point is made once it answers again.
 TEST(ToolWatchPull, CameraThatGoesAwayAndComesBack)
