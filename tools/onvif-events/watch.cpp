@@ -63,8 +63,8 @@ int runWatch(const WatchOptions &options)
     if (needsHub(options)) {
         Outcome opened = hub.open();
         if (!opened.ok()) {
-            printFailure("watch", "cannot listen for Notify on the recorder's side: " +
-                                      std::string(opened.why.szReason));
+            printFailure("watch",
+                         "cannot listen for Notify on the recorder's side: " + opened.text());
             return kExitUnreachable;
         }
         shared.hub = &hub;
