@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs `onvif-events demo`: a simulated camera on 127.0.0.1 through the
-# whole life of a recorder's subscription. Extra arguments go to the demo (e.g. --verbose).
+# whole life of a recorder's subscription, then three simulated cameras on one port whose events
+# come through one Notify hub. Extra arguments go to the demo (e.g. --verbose).
 # The build directory is VEK_BUILD_DIR (default build/).
 set -euo pipefail
 cd "$(dirname "$0")/.."

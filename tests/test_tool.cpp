@@ -22,6 +22,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -210,14 +211,17 @@ TEST(ToolDemo, RunsTheWholeLifeAndPasses)
     ASSERT_EQ(0, run.status) << run.out << run.err;
     EXPECT_LT(run.seconds, 15.0);
     for (const char *step : {"1. Discovery", "2. Subscribe", "3. The camera pushes", "4. Renew",
-                             "5. The same events through a pull point", "6. Unsubscribe"}) {
+                             "5. The same events through a pull point", "6. Unsubscribe",
+                             "7. Three cameras on one port, their events through one Notify hub"}) {
         EXPECT_NE(std::string::npos, run.out.find(step)) << step;
     }
-    // Both delivery paths give every expected report: 14 per path, 16 events per path.
-    EXPECT_NE(std::string::npos, run.out.find("events sent 32, reports expected 28, reports "
-                                              "received 28, events with wrong reports 0, failed "
+    // Both delivery paths give every expected report: 14 per path, 16 events per path; then
+    // three cameras push one event each through the hub, each report under its camera's id.
+    EXPECT_NE(std::string::npos, run.out.find("events sent 35, reports expected 31, reports "
+                                              "received 31, events with wrong reports 0, failed "
                                               "steps 0"))
         << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("the cameras hold 0 subscription(s)")) << run.out;
     EXPECT_NE(std::string::npos, run.out.find("result: PASS"));
     EXPECT_EQ(std::string::npos, run.out.find("MISMATCH"));
     // The face-attribute message gives a no-mask and an abnormal-temperature report.
@@ -380,6 +384,127 @@ TEST(ToolWatchPull, RenewsAtHalfTheTerminationAndReplacesAGonePullPoint)
     EXPECT_EQ(200, unsubscribes[0].responseStatus);
 }
 
+// A file in the test's temporary directory, written with the text; its path.
+std::string writeTempFile(const std::string &name, const std::string &text)
+{
+    std::string path =
+        ::testing::TempDir() + "onvif-events-" + std::to_string(getpid()) + "-" + name;
+    FILE *file = std::fopen(path.c_str(), "w");
+    if (file != nullptr) {
+        std::fputs(text.c_str(), file);
+        std::fclose(file);
+    }
+    return path;
+}
+
+// Three cameras behind one port, watched at once: pushed through the one Notify hub of the watch
+// (the cameras given in a --cameras file, with names, one of them with a password the camera
+// refuses), or pulled from each camera's own pull point (given with --camera). Every report
+// names the camera that sent it; a camera that refuses the credentials ends its own watch only.
+TEST(ToolWatchCameras, EachReportNamesTheCameraThatSentIt)
+{
+    ASSERT_STRNE("", ONVIF_EVENTS_BIN);
+    struct Case {
+        const char *what;
+        bool pull;
+        bool file;
+        int refusing; // camera (from 1) whose password is wrong; 0: none
+        int status;
+    };
+    const Case cases[] = {
+        {"push through one hub, cameras from a file", false, true, 0, 0},
+        {"pull, cameras from --camera", true, false, 0, 0},
+        {"push, the second camera refuses the password", false, true, 2, 4},
+    };
+    // Camera k's events: motion starts and, from camera 2 on, ends; camera 3 twice.
+    const std::vector<std::vector<std::string>> events = {
+        {motion("true")},
+        {motion("true"), motion("false")},
+        {motion("false"), motion("true"), motion("false")}};
+    const std::vector<std::vector<int>> codes = {{1}, {1, 1001}, {1001, 1, 1001}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        camsim::Config config;
+        config.topicSetXml = kMotionTopics;
+        camsim::CameraGroup group(std::vector<camsim::Config>(3, config));
+        group.start();
+        std::vector<std::string> names;
+        std::vector<std::string> args = {"watch",  "--json", "--duration", "4",
+                                         "--user", "admin",  "--password", "secret"};
+        nlohmann::json list = nlohmann::json::array();
+        for (size_t k = 0; k < group.size(); ++k) {
+            const std::string url = group.camera(k).eventServiceUrl();
+            names.push_back(c.file ? "cam-" + std::to_string(k + 1) : url);
+            nlohmann::json entry = {{"url", url}, {"name", names.back()}};
+            if (c.refusing == static_cast<int>(k + 1)) {
+                entry["password"] = "wrong";
+            }
+            list.push_back(entry);
+            if (!c.file) {
+                args.insert(args.end(), {"--camera", url});
+            }
+            if (c.pull) {
+                for (const std::string &event : events[k]) {
+                    group.camera(k).queueMessage(event);
+                }
+            }
+        }
+        if (c.file) {
+            args.insert(args.end(), {"--cameras", writeTempFile("cameras.json", list.dump())});
+        }
+        if (c.pull) {
+            args.push_back("--pull");
+        } else {
+            args.insert(args.end(), {"--listen-port", listenPortArg()});
+        }
+        auto watch = std::async(std::launch::async, [&] { return runTool(args, 30); });
+        if (!c.pull) {
+            for (size_t k = 0; k < group.size(); ++k) {
+                if (c.refusing == static_cast<int>(k + 1)) {
+                    continue;
+                }
+                auto until = Clock::now() + std::chrono::seconds(10);
+                while (!group.camera(k).subscription(1) && Clock::now() < until) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                }
+                for (const std::string &event : events[k]) {
+                    EXPECT_TRUE(group.camera(k).notify(1, {event}).sent) << k;
+                }
+            }
+        }
+        ToolRun run = watch.get();
+        EXPECT_EQ(c.status, run.status) << run.out << run.err;
+        std::map<std::string, std::vector<int>> got; // by the camera the line names
+        for (const std::string &line : lines(run.out)) {
+            auto json = nlohmann::json::parse(line);
+            got[json["camera"]].push_back(json["code"]);
+            EXPECT_EQ(c.pull ? "pull" : "notify", json["via"]);
+        }
+        std::set<std::string> consumerPorts;
+        std::set<std::string> consumerAddresses;
+        for (size_t k = 0; k < group.size(); ++k) {
+            SCOPED_TRACE(names[k]);
+            bool refused = c.refusing == static_cast<int>(k + 1);
+            EXPECT_EQ(refused ? std::vector<int>{} : codes[k], got[names[k]]) << run.out;
+            for (const camsim::RecordedRequest &r : group.camera(k).requests("Subscribe")) {
+                std::string address = r.body.at("ConsumerReference/Address");
+                // One port for all; each camera a path of its own (its id at the hub).
+                consumerPorts.insert(address.substr(0, address.find("/onvif_notify_server/")));
+                consumerAddresses.insert(address);
+            }
+            EXPECT_EQ(refused ? 0u : 1u, group.camera(k).requests("Unsubscribe").size());
+            EXPECT_TRUE(group.camera(k).subscriptions().empty());
+        }
+        EXPECT_EQ(c.pull ? 0u : 1u, consumerPorts.size());
+        EXPECT_EQ(c.pull ? 0u : c.refusing > 0 ? 2u : 3u, consumerAddresses.size());
+        if (c.refusing > 0) {
+            EXPECT_NE(std::string::npos,
+                      run.err.find("onvif-events watch [cam-2]: camera refused authentication"))
+                << run.err;
+        }
+    }
+}
+
 // Two processes, as two terminals: the program's own sim and a watch against it.
 TEST(ToolSim, ServesItsEventsToAWatchingRecorder)
 {
@@ -516,8 +641,32 @@ TEST(ToolErrors, OneLineAndADistinctExitStatus)
         int status;
         std::string message;
     };
+    auto camerasFile = [](const char *name, const std::string &text) {
+        return writeTempFile(name, text);
+    };
+    const std::string notJson = camerasFile("not-json.json", "[{\"url\": ");
+    const std::string noUrl = camerasFile("no-url.json", R"([{"user": "admin"}])");
+    const std::string urlNumber = camerasFile("url-number.json", R"([{"url": 7}])");
+    const std::string notList = camerasFile("not-list.json", R"({"url": "http://127.0.0.1/x"})");
+    const std::string twice = camerasFile("twice.json", "[{\"url\": \"" + url + "\"}]");
+    const std::string badUrl = camerasFile("bad-url.json", R"([{"url": "ftp://127.0.0.1/x"}])");
     const Case cases[] = {
         {{"watch", "ftp://127.0.0.1/onvif"}, 2, "bad URL 'ftp://127.0.0.1/onvif'"},
+        {{"watch"}, 2, "no camera: give its URL, --camera URL or --cameras FILE"},
+        {{"watch", "--cameras", "/nonexistent/cameras.json"},
+         2,
+         "--cameras: cannot read /nonexistent/cameras.json"},
+        {{"watch", "--cameras", notJson}, 2, "not-json.json is not JSON"},
+        {{"watch", "--cameras", notList}, 2, "expected a list of cameras"},
+        {{"watch", "--cameras", noUrl}, 2, "entry 1 has no \"url\""},
+        {{"watch", "--cameras", urlNumber}, 2, "entry 1: \"url\" is not a text"},
+        {{"watch", url, "--cameras", twice}, 2, "camera " + url + " given twice"},
+        {{"watch", "--camera", url, "--cameras", badUrl, "--duration", "1"},
+         2,
+         "bad URL 'ftp://127.0.0.1/x'"},
+        {{"watch", url, "--camera", closedUrl, "--pin", std::string(64, 'a')},
+         2,
+         "--pin names one camera's certificate"},
         {{"discover", "http://127.0.0.1:70000/x"}, 2, "bad port '70000'"},
         {{"watch", "http:///onvif"}, 2, "no host"},
         {{"watch", closedUrl, "--duration", "1"},
@@ -796,6 +945,65 @@ TEST(ToolWatchPull, PacedAndBackedOffWhenTheCameraFails)
     }
 }
 
+// One camera of a watch drops its subscription: that camera alone makes a new one (its lines
+// say so, under its name) and its events come through the hub again; the other camera's watch
+// goes on untouched.
+TEST(ToolWatchCameras, ACameraThatDropsItsSubscriptionRecoversAlone)
+{
+    ASSERT_STRNE("", ONVIF_EVENTS_BIN);
+    camsim::Config steady;
+    steady.topicSetXml = kMotionTopics;
+    camsim::Config dropping = steady;
+    dropping.interceptor =
+        [](const camsim::RecordedRequest &request) -> std::optional<camsim::Reply> {
+        if (request.operation == "Renew" &&
+            request.path == camsim::CameraGroup::pathPrefix(1) + "/onvif/subscription/1") {
+            return senderFault(400, "ter:ResourceUnknown", "no such subscription");
+        }
+        return std::nullopt;
+    };
+    camsim::CameraGroup group({steady, dropping});
+    group.start();
+    const std::string first = group.camera(0).eventServiceUrl();
+    const std::string second = group.camera(1).eventServiceUrl();
+    auto watch = std::async(std::launch::async, [&] {
+        return runTool({"watch", "--camera", first, "--camera", second, "--renew-interval", "1",
+                        "--duration", "5", "--listen-port", listenPortArg()},
+                       30, {"ONVIF_USER=admin", "ONVIF_PASSWORD=secret"});
+    });
+    auto until = Clock::now() + std::chrono::seconds(10);
+    while (!group.camera(1).subscription(2) && Clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(group.camera(1).notify(2, {motion("true")}).sent);
+    ToolRun run = watch.get();
+    EXPECT_EQ(0, run.status) << run.out << run.err;
+    size_t lost = run.out.find("[" + second +
+                               "] subscription lost (HTTP 400, ter:ResourceUnknown: no such "
+                               "subscription); making a new one in 1 s");
+    EXPECT_NE(std::string::npos, lost) << run.out;
+    EXPECT_NE(std::string::npos,
+              run.out.find("[" + second + "] new subscription: common alarms at " +
+                               group.camera(1).baseUrl() + "/camera/2/onvif/subscription/2",
+                           lost == std::string::npos ? 0 : lost))
+        << run.out;
+    bool motionOfSecond = false;
+    for (const std::string &line : lines(run.out)) {
+        motionOfSecond = motionOfSecond ||
+                         (line.rfind("[" + second + "] ", 0) == 0 &&
+                          line.find("motion                     1  active") != std::string::npos);
+        EXPECT_EQ(std::string::npos, line.find("[" + first + "] subscription lost")) << line;
+    }
+    EXPECT_TRUE(motionOfSecond) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("[" + first + "] renew -> 0 ok")) << run.out;
+    EXPECT_EQ(1u, group.camera(0).requests("Subscribe").size());
+    EXPECT_EQ(2u, group.camera(1).requests("Subscribe").size());
+    auto unsubscribes = group.camera(1).requests("Unsubscribe");
+    ASSERT_EQ(1u, unsubscribes.size());
+    EXPECT_EQ("/camera/2/onvif/subscription/2", unsubscribes[0].path);
+    EXPECT_TRUE(group.camera(0).subscriptions().empty());
+}
+
 // A camera that goes away (switched off) and comes back without its pull points: the pulls in
 // between are backed off, and a new pull point is made once it answers again.
 TEST(ToolWatchPull, CameraThatGoesAwayAndComesBack)
@@ -982,6 +1190,48 @@ TEST(ToolCtrlC, EndsWithinASecondAlsoDuringARequest)
     EXPECT_TRUE(sim.subscriptions().empty());
 }
 
+// Ctrl-C during a watch of several cameras, one of them silent: the watch still ends within a
+// second, each camera that was subscribed is unsubscribed (however slowly it answers), and the
+// silent one says what it was waiting for.
+TEST(ToolCtrlC, EveryCameraOfAWatchIsUnsubscribed)
+{
+    ASSERT_STRNE("", ONVIF_EVENTS_BIN);
+    SilentCamera silent;
+    camsim::Config config;
+    config.topicSetXml = kMotionTopics;
+    config.interceptor =
+        [](const camsim::RecordedRequest &request) -> std::optional<camsim::Reply> {
+        if (request.operation == "Unsubscribe") {
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        }
+        return std::nullopt;
+    };
+    camsim::CameraGroup group(std::vector<camsim::Config>(2, config));
+    group.start();
+    ToolRun run = runTool({"watch", "--camera", group.camera(0).eventServiceUrl(), "--camera",
+                           silent.url(), "--camera", group.camera(1).eventServiceUrl(), "--user",
+                           "admin", "--password", "secret", "--listen-port", listenPortArg()},
+                          20, {}, [&group] {
+                              return group.camera(0).subscription(1).has_value() &&
+                                     group.camera(1).subscription(1).has_value();
+                          });
+    ASSERT_GE(run.interruptedAt, 0);
+    EXPECT_LT(run.seconds - run.interruptedAt, 1.0) << run.out << run.err;
+    EXPECT_EQ(0, run.status) << run.out << run.err;
+    EXPECT_NE(std::string::npos,
+              run.out.find("[" + silent.url() +
+                           "] stopped while waiting for the answer to GetEventProperties"))
+        << run.out;
+    for (size_t k = 0; k < group.size(); ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_NE(std::string::npos,
+                  run.out.find("[" + group.camera(k).eventServiceUrl() + "] unsubscribed -> 0 ok"))
+            << run.out;
+        EXPECT_EQ(1u, group.camera(k).requests("Unsubscribe").size());
+        EXPECT_TRUE(group.camera(k).subscriptions().empty());
+    }
+}
+
 // Every way out of watch that the program can catch ends what it holds at the camera: killed
 // without it, the camera would go on pushing to the port until the subscription runs out, and
 // the next watch on that port would report those events as well.
@@ -1106,6 +1356,65 @@ TEST(ToolSim, ServesClientsThatDoNotEchoReferenceParameters)
     EXPECT_EQ(1, sim.subscription(1)->renewCount);
     EXPECT_EQ(200, post("/onvif/subscription/1", "<wsnt:Unsubscribe/>"));
     EXPECT_TRUE(sim.subscriptions().empty());
+}
+
+// sim --cameras 3: one port, three cameras, each at its own paths with its own pull points and
+// its own event stream (camera k's starting at its k-th event).
+TEST(ToolSim, SeveralCamerasOnOnePortEachAtItsOwnPaths)
+{
+    ASSERT_STRNE("", ONVIF_EVENTS_BIN);
+    ClosedPort reserved;
+    std::string port = std::to_string(reserved.port);
+    close(reserved.fd);
+    reserved.fd = -1;
+    auto sim = std::async(std::launch::async, [&] {
+        return runTool({"sim", "--cameras", "3", "--port", port, "--duration", "6"}, 20);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::string base = "http://127.0.0.1:" + port;
+    std::vector<std::string> urls;
+    for (int k = 1; k <= 3; ++k) {
+        urls.push_back(base + "/camera/" + std::to_string(k) + "/onvif/event_service");
+    }
+    ToolRun watch =
+        runTool({"watch", "--pull", "--camera", urls[0], "--camera", urls[1], "--camera", urls[2],
+                 "--user", "admin", "--password", "secret", "--duration", "2", "--json"},
+                20);
+    ToolRun camera = sim.get();
+    ASSERT_EQ(0, watch.status) << watch.out << watch.err << camera.out << camera.err;
+    EXPECT_EQ(0, camera.status) << camera.err;
+    std::map<std::string, std::vector<int>> codes;
+    for (const std::string &line : lines(watch.out)) {
+        auto json = nlohmann::json::parse(line);
+        codes[json["camera"]].push_back(json["code"]);
+    }
+    // Camera 1 sends the events of a sim of one camera; camera 2 starts at the second event (an
+    // initial state, dropped), camera 3 at the third.
+    const std::vector<int> first = {1, 3, 6, 4, 23, 24, 8, 1008, 6, 21, 9, 1, 1003, 1001};
+    EXPECT_EQ(first, codes[urls[0]]) << watch.out;
+    std::vector<int> second(first.begin() + 1, first.end());
+    second.push_back(1);
+    EXPECT_EQ(second, codes[urls[1]]) << watch.out;
+    ASSERT_FALSE(codes[urls[2]].empty()) << watch.out;
+    EXPECT_EQ(std::vector<int>(first.begin() + 1, first.begin() + 3),
+              std::vector<int>(codes[urls[2]].begin(), codes[urls[2]].begin() + 2));
+    // The banner names each camera's URL; each camera sees only requests at its own paths.
+    for (int k = 1; k <= 3; ++k) {
+        const std::string label = "camera " + std::to_string(k) + ": ";
+        EXPECT_NE(std::string::npos, camera.out.find(label + "camera event service " + urls[k - 1]))
+            << camera.out;
+        size_t requests = 0;
+        for (const std::string &line : lines(camera.out)) {
+            if (line.rfind(label + "request ", 0) == 0) {
+                ++requests;
+                EXPECT_NE(std::string::npos, line.find(" /camera/" + std::to_string(k) + "/onvif/"))
+                    << line;
+            }
+        }
+        EXPECT_GE(requests, 4u) << camera.out; // properties, pull point, pulls, unsubscribe
+        EXPECT_NE(std::string::npos, camera.out.find(label + "pull point 1: 16 event(s) queued"))
+            << camera.out;
+    }
 }
 
 // Two recorders pull from the program's own sim at the same time: each pull point has its own

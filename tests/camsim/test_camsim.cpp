@@ -21,6 +21,7 @@ namespace
 {
 
 using namespace std::chrono_literals;
+using camsim::CameraGroup;
 using camsim::CameraSim;
 using camsim::Config;
 using camsim::IdDeclaration;
@@ -535,6 +536,37 @@ TEST(Lifecycle, TakenPortThrowsAndStopIsIdempotent)
     EXPECT_EQ(
         post(a.port(), "/onvif/event_service", envelope(auth(), "<e:GetEventProperties/>")).status,
         0);
+}
+
+// A group serves each camera at its own prefix: requests, subscriptions and answered addresses
+// are that camera's; a path of no camera (or without a prefix) is not served.
+TEST(Group, EachCameraAtItsOwnPrefix)
+{
+    CameraGroup group(std::vector<Config>(2));
+    group.start();
+    ASSERT_EQ(group.port(), group.camera(1).port());
+    EXPECT_EQ(group.camera(1).eventServiceUrl(),
+              "http://127.0.0.1:" + std::to_string(group.port()) + "/camera/2/onvif/event_service");
+    auto r = post(group.port(), "/camera/2/onvif/event_service", envelope(auth(), subscribeBody()));
+    ASSERT_EQ(r.status, 200) << r.body;
+    EXPECT_NE(r.body.find("/camera/2/onvif/subscription/1<"), std::string::npos) << r.body;
+    EXPECT_TRUE(group.camera(0).subscriptions().empty());
+    EXPECT_EQ(group.camera(1).subscriptions().size(), 1u);
+    EXPECT_TRUE(group.camera(0).requests().empty());
+    // Renewed at the answered address, which only camera 2 serves.
+    EXPECT_EQ(post(group.port(), "/camera/2/onvif/subscription/1",
+                   envelope(auth(), "<b:Renew><b:TerminationTime>PT60S</b:TerminationTime>"
+                                    "</b:Renew>"))
+                  .status,
+              200);
+    EXPECT_EQ(group.camera(1).subscription(1)->renewCount, 1);
+    for (const char *path : {"/camera/1/onvif/subscription/1", "/camera/3/onvif/event_service",
+                             "/onvif/event_service"}) {
+        EXPECT_NE(post(group.port(), path, envelope(auth(), subscribeBody())).status, 200) << path;
+    }
+    EXPECT_TRUE(group.camera(0).subscriptions().empty());
+    group.stop();
+    EXPECT_FALSE(group.camera(0).running());
 }
 
 TEST(Corpus, ExtractsEveryNotificationMessage)

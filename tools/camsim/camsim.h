@@ -149,7 +149,10 @@ struct Config {
     ReferenceOptions pullPoint{false, IdDeclaration::OnElement, false, false, false, false, {}, {}};
 
     std::string advertisedHost = "127.0.0.1"; // host written into answered addresses
-    std::chrono::seconds clockOffset{0};      // added to the camera's clock
+    // Put before every path the camera serves and answers (e.g. "/camera/2"): the event service
+    // is then at /camera/2/onvif/event_service. Empty: the paths as they are.
+    std::string pathPrefix;
+    std::chrono::seconds clockOffset{0}; // added to the camera's clock
     // The camera refuses a token whose Created differs from its clock (clockOffset applied) by
     // more than this; nullopt: Created is not judged. Every answer carries the camera's time in
     // its HTTP Date header.
@@ -340,8 +343,44 @@ class CameraSim
     const Config &config() const { return config_; }
 
   private:
+    friend class CameraGroup;
+    void loadTopics(); // throws when the topic-set file cannot be read
+    // Ready to serve requests that arrive on a server of someone else's, at port.
+    void prepare(int port);
+
     struct Impl;
     Config config_;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Several simulated cameras behind one port, as an encoder or a recorder of cameras shows them:
+// camera k (from 1) serves under /camera/k (its event service at /camera/k/onvif/event_service)
+// with requests, subscriptions, pull points and messages of its own. The first configuration's
+// port, TLS and keep-alive settings serve them all.
+class CameraGroup
+{
+  public:
+    explicit CameraGroup(std::vector<Config> configs);
+    ~CameraGroup();
+    CameraGroup(const CameraGroup &) = delete;
+    CameraGroup &operator=(const CameraGroup &) = delete;
+
+    // As CameraSim::start and stop, for every camera at once.
+    void start();
+    void stop();
+
+    int port() const;
+    size_t size() const { return cameras_.size(); }
+    // Camera index + 1 (index from 0); its URLs name the group's port.
+    CameraSim &camera(size_t index) { return *cameras_.at(index); }
+    const CameraSim &camera(size_t index) const { return *cameras_.at(index); }
+
+    // The path prefix of camera index + 1.
+    static std::string pathPrefix(size_t index);
+
+  private:
+    struct Impl;
+    std::vector<std::unique_ptr<CameraSim>> cameras_;
     std::unique_ptr<Impl> impl_;
 };
 

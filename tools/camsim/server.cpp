@@ -1,5 +1,6 @@
-// CameraSim: the HTTP life cycle (bind, serve on a thread, stop) around the event service, and
-// the test-facing view of the simulator's state.
+// CameraSim and CameraGroup: the HTTP life cycle (bind, serve on a thread, stop) around the
+// event service of one camera or of several behind one port, and the test-facing view of the
+// simulator's state.
 #include "auth.h"
 #include "camsim.h"
 #include "service.h"
@@ -85,6 +86,46 @@ int bindLoopback(httplib::Server &server, int port)
     return bound;
 }
 
+// A server on its own thread, stopped and joined by stop().
+struct Serving {
+    std::unique_ptr<httplib::Server> server;
+    std::thread thread;
+    std::atomic<bool> listening{false};
+
+    // Binds 127.0.0.1:port (or throws) and serves; the bound port.
+    int start(std::unique_ptr<httplib::Server> made, int port)
+    {
+        int bound = bindLoopback(*made, port);
+        server = std::move(made);
+        listening = true;
+        thread = std::thread([this] {
+            server->listen_after_bind();
+            listening = false;
+        });
+        // Server::stop() is a no-op until the accept loop runs: wait for it (bounded).
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!server->is_running() && listening && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return bound;
+    }
+
+    void stop()
+    {
+        if (!server) {
+            return;
+        }
+        while (listening) { // repeat: a stop() racing the loop's start is lost
+            server->stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (thread.joinable()) {
+            thread.join();
+        }
+        server.reset();
+    }
+};
+
 } // namespace
 
 struct CameraSim::Impl {
@@ -115,11 +156,9 @@ struct CameraSim::Impl {
 
     SimState state;
     EventService service;
-    std::unique_ptr<httplib::Server> server;
-    std::thread thread;
+    Serving serving; // the camera's own server; idle when a group serves it
     int port = 0;
     std::atomic<bool> running{false};
-    std::atomic<bool> listening{false};
 };
 
 CameraSim::CameraSim(Config config)
@@ -132,53 +171,41 @@ CameraSim::~CameraSim()
     stop();
 }
 
-void CameraSim::start()
+void CameraSim::loadTopics()
 {
-    if (impl_->running) {
-        throw std::runtime_error("camsim: already running");
-    }
     if (!config_.topicSetXml.empty()) {
         impl_->state.setTopicSource(config_.topicSetXml);
     } else if (!config_.topicSetFile.empty()) {
         impl_->state.setTopicSource(readFile(config_.topicSetFile));
     }
+}
+
+void CameraSim::prepare(int port)
+{
+    impl_->port = port;
+    impl_->service.setPort(port);
+    impl_->state.setStopping(false);
+    impl_->running = true;
+}
+
+void CameraSim::start()
+{
+    if (impl_->running) {
+        throw std::runtime_error("camsim: already running");
+    }
+    loadTopics();
     Impl *impl = impl_.get();
     auto server =
         makeServer(config_, [impl](const httplib::Request &request, httplib::Response &response) {
             impl->serve(request, response);
         });
-    impl->port = bindLoopback(*server, config_.port);
-    impl->service.setPort(impl->port);
-    impl->state.setStopping(false);
-    impl->server = std::move(server);
-    impl->listening = true;
-    impl->thread = std::thread([impl] {
-        impl->server->listen_after_bind();
-        impl->listening = false;
-    });
-    // Server::stop() is a no-op until the accept loop runs: wait for it (bounded).
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!impl->server->is_running() && impl->listening &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    impl->running = true;
+    prepare(impl->serving.start(std::move(server), config_.port));
 }
 
 void CameraSim::stop()
 {
-    if (!impl_->server) {
-        return;
-    }
     impl_->state.setStopping(true);
-    while (impl_->listening) { // repeat: a stop() racing the loop's start is lost
-        impl_->server->stop();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    if (impl_->thread.joinable()) {
-        impl_->thread.join();
-    }
-    impl_->server.reset();
+    impl_->serving.stop();
     impl_->running = false;
 }
 
@@ -200,7 +227,7 @@ std::string CameraSim::baseUrl() const
 
 std::string CameraSim::eventServiceUrl() const
 {
-    return baseUrl() + kEventServicePath;
+    return baseUrl() + config_.pathPrefix + kEventServicePath;
 }
 
 std::vector<RecordedRequest> CameraSim::requests() const
@@ -273,6 +300,76 @@ SendResult CameraSim::notify(int id, const std::vector<std::string> &messages,
         return result;
     }
     return pushNotify(subscription->consumerAddress, messages, options);
+}
+
+// ---- CameraGroup -------------------------------------------------------------------------------
+
+struct CameraGroup::Impl {
+    Serving serving;
+    int port = 0;
+};
+
+std::string CameraGroup::pathPrefix(size_t index)
+{
+    return "/camera/" + std::to_string(index + 1);
+}
+
+CameraGroup::CameraGroup(std::vector<Config> configs) : impl_(std::make_unique<Impl>())
+{
+    for (size_t k = 0; k < configs.size(); ++k) {
+        configs[k].pathPrefix = pathPrefix(k);
+        cameras_.push_back(std::make_unique<CameraSim>(std::move(configs[k])));
+    }
+}
+
+CameraGroup::~CameraGroup()
+{
+    stop();
+}
+
+void CameraGroup::start()
+{
+    if (cameras_.empty()) {
+        throw std::runtime_error("camsim: a group of no cameras");
+    }
+    if (impl_->serving.server) {
+        throw std::runtime_error("camsim: already running");
+    }
+    // Each request goes to the camera whose prefix its path starts with.
+    auto serve = [this](const httplib::Request &request, httplib::Response &response) {
+        for (const auto &camera : cameras_) {
+            const std::string prefix = camera->config().pathPrefix + "/";
+            if (request.path.compare(0, prefix.size(), prefix) == 0) {
+                camera->impl_->serve(request, response);
+                return;
+            }
+        }
+        response.status = 404;
+    };
+    for (auto &camera : cameras_) {
+        camera->loadTopics();
+    }
+    const Config &first = cameras_.front()->config();
+    impl_->port = impl_->serving.start(makeServer(first, serve), first.port);
+    for (auto &camera : cameras_) {
+        camera->prepare(impl_->port);
+    }
+}
+
+void CameraGroup::stop()
+{
+    for (auto &camera : cameras_) {
+        camera->impl_->state.setStopping(true);
+    }
+    impl_->serving.stop();
+    for (auto &camera : cameras_) {
+        camera->impl_->running = false;
+    }
+}
+
+int CameraGroup::port() const
+{
+    return impl_->port;
 }
 
 } // namespace camsim

@@ -298,7 +298,7 @@ bool pathMatches(const ServicePath &at, const std::string &path, int &id)
 std::string EventService::baseUrl() const
 {
     return std::string(config_.tls ? "https://" : "http://") + config_.advertisedHost + ":" +
-           std::to_string(port_);
+           std::to_string(port_) + config_.pathPrefix;
 }
 
 std::string EventService::digestNonce() const
@@ -353,10 +353,15 @@ Reply EventService::handle(RecordedRequest &request)
 
 Reply EventService::dispatch(RecordedRequest &request)
 {
+    const std::string &prefix = config_.pathPrefix;
+    if (request.path.compare(0, prefix.size(), prefix) != 0) {
+        return Reply{404, "", "text/plain"};
+    }
+    const std::string path = request.path.substr(prefix.size());
     bool pathServed = false;
     for (const Route &route : kRoutes) {
         int id = -1;
-        if (!pathMatches(route.path, request.path, id)) {
+        if (!pathMatches(route.path, path, id)) {
             continue;
         }
         pathServed = true;

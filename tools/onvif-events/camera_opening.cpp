@@ -26,7 +26,7 @@ CameraTables tablesFrom(const CameraOptions &options)
 } // namespace
 
 int openCamera(const char *command, const CameraOptions &options, const DiscoveryRunner &run,
-               OpenedCamera &opened)
+               OpenedCamera &opened, bool captureLogs)
 {
     std::string why;
     std::optional<Endpoint> endpoint = parseEventUrl(options.url, &why);
@@ -35,7 +35,9 @@ int openCamera(const char *command, const CameraOptions &options, const Discover
         return kExitUsage;
     }
     opened.endpoint = *endpoint;
-    opened.logs = std::make_unique<veklog::LogCapture>(options.verbose);
+    if (captureLogs) {
+        opened.logs = std::make_unique<veklog::LogCapture>(options.verbose);
+    }
     opened.camera =
         std::make_unique<Camera>(options.url, options.user, options.password, tablesFrom(options));
     Camera &camera = *opened.camera;

@@ -18,7 +18,8 @@ namespace onvif_events
 {
 
 // The camera as the opening leaves it. The log capture (for -v and the line count) outlives the
-// camera record.
+// camera record; it is the caller's (and null here) when the caller holds one for several
+// cameras.
 struct OpenedCamera {
     Endpoint endpoint;
     std::unique_ptr<veklog::LogCapture> logs;
@@ -31,8 +32,8 @@ struct OpenedCamera {
 using DiscoveryRunner = std::function<Outcome(const std::function<uint32_t()> &)>;
 
 // kExitOk with opened filled and the templates discovered, or the exit status after saying why
-// on stderr.
+// on stderr. captureLogs false: the caller holds the process's one log capture.
 int openCamera(const char *command, const CameraOptions &options, const DiscoveryRunner &run,
-               OpenedCamera &opened);
+               OpenedCamera &opened, bool captureLogs = true);
 
 } // namespace onvif_events

@@ -32,6 +32,7 @@ struct TrustOptions {
 
 struct CameraOptions {
     std::string url;
+    std::string name; // names the camera in watch's lines; empty: the URL does
     TrustOptions trust;
     std::string user;
     std::string password;
@@ -46,7 +47,10 @@ struct DiscoverOptions {
 };
 
 struct WatchOptions {
-    CameraOptions camera;
+    CameraOptions camera;                // the positional URL, and what every camera shares
+    std::vector<std::string> cameraUrls; // --camera, repeated
+    std::string camerasFile;             // --cameras
+    std::vector<CameraOptions> cameras;  // all of them, in this order; filled before runWatch
     bool pull = false;
     std::string scope = "common";
     double duration = 0; // seconds; 0 = until Ctrl-C
@@ -68,6 +72,7 @@ struct SimOptions {
     double interval = 0.5; // seconds between pushed events
     double duration = 0;   // seconds; 0 = until Ctrl-C
     bool tls = false;      // serve HTTPS with a self-signed certificate made at start
+    int cameras = 1;       // cameras behind the port, camera k under /camera/k when more than one
 };
 
 struct FingerprintOptions {

@@ -8,6 +8,8 @@
 #include "camsim.h"
 #include "commands.h"
 #include "demo_camera.h"
+#include "demo_hub.h"
+#include "demo_tally.h"
 #include "log_capture.h"
 #include "recorder.h"
 #include "report_format.h"
@@ -19,43 +21,6 @@ namespace
 {
 
 using Clock = std::chrono::steady_clock;
-
-struct Tally {
-    int eventsSent = 0;
-    int reportsExpected = 0;
-    int reportsReceived = 0;
-    int eventsWrong = 0;
-    int stepsFailed = 0;
-};
-
-void step(const char *title)
-{
-    std::printf("\n== %s\n", title);
-}
-
-// Prints the reports of one event and checks them against what it should have given.
-void judge(Tally &tally, const DemoEvent &event, const std::vector<OnvifAlarmReport> &reports)
-{
-    tally.reportsExpected += static_cast<int>(event.expected.size());
-    tally.reportsReceived += static_cast<int>(reports.size());
-    for (const OnvifAlarmReport &report : reports) {
-        std::printf("     report  %s\n", formatReport(viewOf(report)).c_str());
-    }
-    bool ok = matchesExpected(reports, event.expected);
-    if (!ok) {
-        ++tally.eventsWrong;
-    }
-    std::printf("     %s (expected %s)\n", ok ? "ok" : "MISMATCH",
-                describeExpected(event.expected).c_str());
-}
-
-void checkStep(Tally &tally, const char *what, uint32_t result)
-{
-    std::printf("  %s -> %s\n", what, resultText(result).c_str());
-    if (result != VEK_ONVIF_OK) {
-        ++tally.stepsFailed;
-    }
-}
 
 int pushSubscriptionId(const camsim::CameraSim &sim)
 {
@@ -231,6 +196,7 @@ int runDemo(const DemoOptions &options)
     pullEvents(tally, camera, sim, events);
     unsubscribeBoth(tally, camera, sim);
     sim.stop();
+    threeCamerasThroughOneHub(tally, config, events);
     return summarize(tally, logs.count(), options.verbose, started);
 }
 

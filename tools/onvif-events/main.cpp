@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "vek_onvif_event.h"
 #include "vek_platform.h"
+#include "watch_cameras.h"
 
 using namespace onvif_events;
 
@@ -16,10 +17,18 @@ namespace
 
 constexpr double kLongestDuration = 366.0 * 24 * 3600; // a year
 
+// The camera's URL; watch also takes it through --camera and --cameras.
+void addCameraUrl(CLI::App *command, CameraOptions &options, bool required)
+{
+    CLI::Option *url =
+        command->add_option("url", options.url, "Camera event service, http(s)://HOST[:PORT]/PATH");
+    if (required) {
+        url->required();
+    }
+}
+
 void addCameraOptions(CLI::App *command, CameraOptions &options)
 {
-    command->add_option("url", options.url, "Camera event service, http(s)://HOST[:PORT]/PATH")
-        ->required();
     command->add_option("--ca-file", options.trust.caFile,
                         "https: trust the CAs of this PEM file instead of the system's");
     command->add_flag("--insecure", options.trust.insecure,
@@ -99,8 +108,8 @@ CLI::App *addDemoCommand(CLI::App &app, DemoOptions &demo)
 {
     CLI::App *command = app.add_subcommand(
         "demo", "Run a simulated camera on 127.0.0.1 through discovery, subscription, pushed "
-                "events, renewal, a pull point and unsubscription; exit 0 when every expected "
-                "report arrived");
+                "events, renewal, a pull point and unsubscription, then three cameras on one port "
+                "through one Notify hub; exit 0 when every expected report arrived");
     command->add_flag("-v,--verbose", demo.verbose, "Show the library's log lines");
     command->footer(kExitStatuses);
     return command;
@@ -110,6 +119,7 @@ CLI::App *addDiscoverCommand(CLI::App &app, DiscoverOptions &discover)
 {
     CLI::App *command =
         app.add_subcommand("discover", "Show the alarm templates a camera's topic set gives");
+    addCameraUrl(command, discover.camera, true);
     addCameraOptions(command, discover.camera);
     command->add_flag("--json", discover.json, "The templates as one JSON object");
     command->footer(kExitStatuses);
@@ -119,7 +129,21 @@ CLI::App *addDiscoverCommand(CLI::App &app, DiscoverOptions &discover)
 CLI::App *addWatchCommand(CLI::App &app, WatchOptions &watch)
 {
     CLI::App *command = app.add_subcommand(
-        "watch", "Subscribe (or pull) and print alarm reports until Ctrl-C or the duration ends");
+        "watch", "Subscribe (or pull) and print alarm reports of one camera or several until "
+                 "Ctrl-C or the duration ends");
+    addCameraUrl(command, watch.camera, false);
+    command
+        ->add_option("--camera", watch.cameraUrls,
+                     "One more camera's event service (repeat per camera; --user and --password "
+                     "serve them all)")
+        ->type_name("URL")
+        ->allow_extra_args(false);
+    command
+        ->add_option("--cameras", watch.camerasFile,
+                     "JSON file listing cameras: [{\"url\": ..., \"user\": ..., "
+                     "\"password\": ..., \"name\": ...}, ...] (user, password and name "
+                     "optional)")
+        ->type_name("FILE");
     addCameraOptions(command, watch.camera);
     command->add_flag("--pull", watch.pull, "Use a pull point instead of pushed Notify");
     command->add_option("--scope", watch.scope, "Subscriptions to make (push only)")
@@ -127,10 +151,11 @@ CLI::App *addWatchCommand(CLI::App &app, WatchOptions &watch)
         ->capture_default_str();
     command->add_option("--duration", watch.duration, "Seconds to watch (0: until Ctrl-C)")
         ->check(secondsBetween(0, kLongestDuration));
-    command->add_flag("--json", watch.json, "One JSON object per report on stdout");
+    command->add_flag("--json", watch.json,
+                      "One JSON object per report on stdout, naming its camera");
     command
         ->add_option("--listen-port", watch.listenPort,
-                     "First port tried for the Notify listener, 1 to 65535 (default " +
+                     "First port tried for the Notify hub, 1 to 65535 (default " +
                          std::to_string(gS32AlarmDftPort) +
                          "; the library steps by 2 while a port is taken)")
         ->check(CLI::Range(1, 65535));
@@ -144,15 +169,18 @@ CLI::App *addWatchCommand(CLI::App &app, WatchOptions &watch)
     command->footer(std::string(kExitStatuses) +
                     "\nA renewal that fails makes a new subscription 1, 2, 4 ... 60 s "
                     "later; Ctrl-C ends the watch at any moment and unsubscribes (waiting "
-                    "at most 2 s for the camera).");
+                    "at most 2 s for the camera). Pushed events of every camera come to one "
+                    "port. With several cameras each line starts with [the camera's name or "
+                    "URL]; a camera whose watch ends leaves the others watching, and the exit "
+                    "status is that of the first camera whose watch did not end well.");
     return command;
 }
 
 CLI::App *addSimCommand(CLI::App &app, SimOptions &sim)
 {
     CLI::App *command = app.add_subcommand(
-        "sim", "Serve a simulated camera on 127.0.0.1 that pushes (or queues) events to every "
-               "subscriber");
+        "sim", "Serve a simulated camera (or several, --cameras) on 127.0.0.1 that pushes (or "
+               "queues) events to every subscriber");
     command->add_option("--port", sim.port, "Port (0: any free port)")->check(CLI::Range(0, 65535));
     command->add_option("--user", sim.user, "User name the camera accepts")
         ->envname("ONVIF_USER")
@@ -182,6 +210,13 @@ CLI::App *addSimCommand(CLI::App &app, SimOptions &sim)
         ->capture_default_str();
     command->add_option("--duration", sim.duration, "Seconds to serve (0: until Ctrl-C)")
         ->check(secondsBetween(0, kLongestDuration));
+    command
+        ->add_option("--cameras", sim.cameras,
+                     "Cameras served on the one port, 1 to 64; with more than one, camera k's "
+                     "event service is at /camera/k/onvif/event_service, with subscriptions, "
+                     "pull points and an event stream of its own")
+        ->check(CLI::Range(1, 64))
+        ->capture_default_str();
     command->add_flag("--tls", sim.tls,
                       "Serve HTTPS with a self-signed certificate made at start (its "
                       "SHA-256 fingerprint is printed)");
@@ -225,13 +260,17 @@ int startDiscover(const DiscoverOptions &discover)
     return runDiscover(discover);
 }
 
-int startWatch(const CLI::App &command, const WatchOptions &watch)
+int startWatch(const CLI::App &command, WatchOptions &watch)
 {
     if (std::string conflict = watchConflict(command); !conflict.empty()) {
         std::fprintf(stderr, "onvif-events watch: %s\n", conflict.c_str());
         return kExitUsage;
     }
-    if (int code = applyTrust("watch", watch.camera.url, watch.camera.trust)) {
+    if (std::string wrong = collectCameras(watch); !wrong.empty()) {
+        std::fprintf(stderr, "onvif-events watch: %s\n", wrong.c_str());
+        return kExitUsage;
+    }
+    if (int code = applyTrust("watch", watch.cameras.front().url, watch.camera.trust)) {
         return code;
     }
     installStopSignals();

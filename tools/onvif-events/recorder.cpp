@@ -94,6 +94,9 @@ Camera::~Camera()
         closePullPoint();
     }
     forgetPullPoint();
+    if (hub_ != nullptr) {
+        VEK_Onvif_Hub_RemoveCamera(hub_, hubId_);
+    }
     VEK_Onvif_Event_Destroy(&pullContext_);
     VEK_Onvif_Event_FreePropeAlarm(&cfg_);
 }
@@ -159,14 +162,29 @@ std::string Camera::templateJson() const
     return out.dump();
 }
 
+uint32_t Camera::useHub(OnvifNotifyHub *hub, const std::string &hubUrl)
+{
+    uint32_t result = VEK_Onvif_Hub_AddCamera(hub, hubUrl.c_str(), &cfg_, &inputList_, 0, &hubId_);
+    if (result == VEK_ONVIF_OK) {
+        hub_ = hub;
+    }
+    return result;
+}
+
 uint32_t Camera::subscribe(uint32_t scope)
 {
     OnvifSmartCaps caps = cfg_.stSmartCaps;
+    if (hub_ != nullptr) {
+        return VEK_Onvif_Hub_Subscribe(hub_, hubId_, scope, &access_, &caps, &sub_);
+    }
     return VEK_Onvif_Subscribe(access_.szEventUrl, scope, &access_, &caps, &fd_, &sub_);
 }
 
 int Camera::listeningPort() const
 {
+    if (hub_ != nullptr) {
+        return sub_.ulCommonAlarmSub == 1 ? VEK_Onvif_Hub_GetPort(hub_) : -1;
+    }
     if (fd_ < 0) {
         return -1;
     }
@@ -195,6 +213,13 @@ uint32_t Camera::renew()
 {
     // A failed renewal ends both subscriptions for the tool, which makes new ones: the other is
     // not renewed, and the error record of the calling thread stays the failed call's.
+    if (hub_ != nullptr) {
+        uint32_t scope = sub_.ulCommonAlarmSub == 1 && sub_.ulSmartDataSub == 1
+                             ? VEK_ONVIF_SCOPE_BOTH
+                         : sub_.ulCommonAlarmSub == 1 ? VEK_ONVIF_SCOPE_COMMON
+                                                      : VEK_ONVIF_SCOPE_SMART;
+        return VEK_Onvif_Hub_Renew(hub_, hubId_, user_.c_str(), password_.c_str(), scope);
+    }
     uint32_t result = VEK_ONVIF_OK;
     if (sub_.ulCommonAlarmSub == 1) {
         result = VEK_Onvif_Renew(sub_.szCommonSubAddr, sub_.szCommonSubRef, user_.c_str(),
@@ -211,7 +236,10 @@ uint32_t Camera::unsubscribe(uint32_t scope)
 {
     OnvifSubInfo record = sub_;
     int32_t fd = fd_;
-    uint32_t result = VEK_Onvif_Unsubscribe(&fd, user_.c_str(), password_.c_str(), scope, &record);
+    uint32_t result = hub_ != nullptr ? VEK_Onvif_Hub_Unsubscribe(hub_, hubId_, user_.c_str(),
+                                                                  password_.c_str(), scope, &record)
+                                      : VEK_Onvif_Unsubscribe(&fd, user_.c_str(), password_.c_str(),
+                                                              scope, &record);
     fd_ = fd;
     // The record's flags stay 1 after Unsubscribe; a recorder that subscribes again clears it.
     if (scope == VEK_ONVIF_SCOPE_BOTH || scope == VEK_ONVIF_SCOPE_COMMON) {

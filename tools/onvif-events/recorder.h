@@ -42,9 +42,17 @@ class Camera
     // source, key, data items with their value types) and smart (the smart-report capabilities).
     std::string templateJson() const;
 
+    // From here on the common alarms come through the hub (registered with hubUrl, the event URL
+    // with a numeric host): subscribe, renew and unsubscribe go through it, and the hub's port is
+    // the listening port. The hub must outlive the camera record.
+    uint32_t useHub(OnvifNotifyHub *hub, const std::string &hubUrl);
+    bool throughHub() const { return hub_ != nullptr; }
+    uint32_t hubId() const { return hubId_; }
+
     uint32_t subscribe(uint32_t scope);
     const OnvifSubInfo &subscription() const { return sub_; }
     int32_t listeningSocket() const { return fd_; }
+    // The tool's port for the common alarms: its own socket's, or the hub's; -1 when none.
     int listeningPort() const;
     // One VEK_Onvif_Recv_Notify call: takes at most one waiting Notify.
     std::vector<OnvifAlarmReport> receive(bool &connected);
@@ -88,6 +96,8 @@ class Camera
     OnvifDevAccess access_{};
     OnvifSubInfo sub_{};
     int32_t fd_ = -1;
+    OnvifNotifyHub *hub_ = nullptr;
+    uint32_t hubId_ = 0;
     struct soap *pullContext_ = nullptr;
     OnvifPullPoint pullPointRecord_{};
     uint32_t pullTermination_ = kPullTermination;

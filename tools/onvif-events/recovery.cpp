@@ -24,7 +24,7 @@ void Recovery::start(const char *step, const std::string &line)
     delay_ = kFirstDelay;
     since_ = Clock::now();
     due_ = since_ + delay_;
-    std::fprintf(status_, "%s\n", line.c_str());
+    std::fprintf(status_, "%s%s\n", prefix_.c_str(), line.c_str());
     std::fflush(status_);
 }
 
@@ -51,11 +51,11 @@ void Recovery::attemptFailed(const std::string &why)
     delay_ = std::min(delay_ * 2, kLongestDelay);
     due_ = Clock::now() + delay_;
     if (step_ != nullptr) {
-        std::fprintf(status_, "%s failed again (%s); next try in %lld s\n", step_, why.c_str(),
-                     secondsOf(delay_));
+        std::fprintf(status_, "%s%s failed again (%s); next try in %lld s\n", prefix_.c_str(),
+                     step_, why.c_str(), secondsOf(delay_));
     } else {
-        std::fprintf(status_, "new %s failed (%s); next try in %lld s\n", what_, why.c_str(),
-                     secondsOf(delay_));
+        std::fprintf(status_, "%snew %s failed (%s); next try in %lld s\n", prefix_.c_str(), what_,
+                     why.c_str(), secondsOf(delay_));
     }
     std::fflush(status_);
 }
@@ -70,10 +70,11 @@ std::string Recovery::summary() const
 void Recovery::recovered(const std::string &detail)
 {
     if (step_ != nullptr) {
-        std::fprintf(status_, "%s works again after %s: %s\n", step_, summary().c_str(),
-                     detail.c_str());
+        std::fprintf(status_, "%s%s works again after %s: %s\n", prefix_.c_str(), step_,
+                     summary().c_str(), detail.c_str());
     } else {
-        std::fprintf(status_, "new %s: %s (after %s)\n", what_, detail.c_str(), summary().c_str());
+        std::fprintf(status_, "%snew %s: %s (after %s)\n", prefix_.c_str(), what_, detail.c_str(),
+                     summary().c_str());
     }
     std::fflush(status_);
     pending_ = false;

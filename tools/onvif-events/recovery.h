@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace onvif_events
 {
@@ -15,8 +16,11 @@ namespace onvif_events
 class Recovery
 {
   public:
-    // what: "subscription" or "pull point"; lines go to status.
-    Recovery(const char *what, FILE *status) : what_(what), status_(status) {}
+    // what: "subscription" or "pull point"; lines go to status, each after prefix.
+    Recovery(const char *what, FILE *status, std::string prefix = "")
+        : what_(what), status_(status), prefix_(std::move(prefix))
+    {
+    }
 
     // The camera no longer serves it: prints why and when the first new attempt comes.
     void lost(const std::string &why);
@@ -45,6 +49,7 @@ class Recovery
 
     const char *what_;
     FILE *status_;
+    std::string prefix_;
     const char *step_ = nullptr; // the stalled step; null when lost
     bool pending_ = false;
     int failedAttempts_ = 0;

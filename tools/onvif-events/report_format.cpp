@@ -162,10 +162,12 @@ std::string formatReport(const ReportView &r)
     return text;
 }
 
-std::string reportJson(const ReportView &r, const std::string &via, const std::string &url)
+std::string reportJson(const ReportView &r, const std::string &via, const std::string &url,
+                       const std::string &camera)
 {
     nlohmann::json j;
     j["time"] = utcTimestamp(r.received);
+    j["camera"] = camera;
     j["url"] = url;
     j["via"] = via;
     j["channel"] = r.channel;

@@ -30,8 +30,10 @@ struct ReportView {
 };
 ReportView viewOf(const OnvifAlarmReport &report);
 std::string formatReport(const ReportView &report);
-// One JSON object: the UTC time the report was received, the camera's event-service URL, how it
-// came (via "notify" or "pull") and the report's fields.
-std::string reportJson(const ReportView &report, const std::string &via, const std::string &url);
+// One JSON object: the UTC time the report was received, the camera's event-service URL and its
+// name (camera: the name given, else the URL), how it came (via "notify" or "pull") and the
+// report's fields.
+std::string reportJson(const ReportView &report, const std::string &via, const std::string &url,
+                       const std::string &camera);
 
 } // namespace onvif_events

@@ -67,8 +67,8 @@ std::optional<Outcome> runRequest(const std::function<uint32_t()> &request, cons
         }
         if (wait.progress != nullptr && now >= nextProgress) {
             auto waited = std::chrono::duration_cast<std::chrono::seconds>(now - started);
-            std::fprintf(wait.progress, "waiting for the camera's answer to %s (%lld s)\n",
-                         wait.what, static_cast<long long>(waited.count()));
+            std::fprintf(wait.progress, "%swaiting for the camera's answer to %s (%lld s)\n",
+                         wait.prefix, wait.what, static_cast<long long>(waited.count()));
             std::fflush(wait.progress);
             nextProgress += kProgressEvery;
         }

@@ -19,6 +19,7 @@ namespace onvif_events
 struct RequestWait {
     const char *what = "";                                     // the operation waited for ("Renew")
     FILE *progress = nullptr;                                  // progress lines; null: none
+    const char *prefix = "";                                   // before each progress line
     bool interruptible = true;                                 // give up when Ctrl-C arrives
     std::chrono::milliseconds limit{std::chrono::seconds(30)}; // give up after this long
 };

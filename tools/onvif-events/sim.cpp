@@ -6,9 +6,14 @@
 // tns1:VideoSource/MotionAlarm. Without --topics the camera advertises the topics of these
 // events, each described by the items of its first message. Each push subscriber receives the
 // events one Notify each, one every --interval seconds; each new pull point gets them all queued.
+//
+// With --cameras N the port serves N cameras, camera k under /camera/k, each with subscriptions,
+// pull points and requests of its own; camera k's stream starts at its k-th event (wrapping), so
+// that the streams tell the cameras apart.
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -28,6 +33,17 @@ using Clock = std::chrono::steady_clock;
 struct Pusher {
     size_t next = 0;
     Clock::time_point due;
+};
+
+// One camera as the sim serves it: its events in its order, what it has shown and pushed. The
+// label starts each of its lines ("" for a sim of one camera).
+struct ServedCamera {
+    camsim::CameraSim *sim = nullptr;
+    std::string label;
+    std::vector<std::string> events;
+    std::map<int, Pusher> pushers;
+    std::set<int> seen;
+    size_t requestsShown = 0;
 };
 
 // The events to serve: the demo camera's, or those of the events file. False when the file
@@ -77,11 +93,16 @@ camsim::Config simConfig(const SimOptions &options, const std::vector<std::strin
     return config;
 }
 
-void printBanner(const camsim::CameraSim &sim, const SimOptions &options, size_t eventCount)
+void printBanner(const std::vector<ServedCamera> &cameras, const SimOptions &options,
+                 size_t eventCount)
 {
-    std::printf("camera event service %s\n", sim.eventServiceUrl().c_str());
-    if (sim.config().tls) {
-        std::printf("self-signed certificate, SHA-256 %s\n", sim.config().tls->fingerprint.c_str());
+    for (const ServedCamera &camera : cameras) {
+        std::printf("%scamera event service %s\n", camera.label.c_str(),
+                    camera.sim->eventServiceUrl().c_str());
+    }
+    const camsim::Config &config = cameras.front().sim->config();
+    if (config.tls) {
+        std::printf("self-signed certificate, SHA-256 %s\n", config.tls->fingerprint.c_str());
     }
     if (options.noAuth) {
         std::printf("no authentication required\n");
@@ -99,13 +120,14 @@ void printBanner(const camsim::CameraSim &sim, const SimOptions &options, size_t
 }
 
 // One line for each request recorded since the last call.
-void printNewRequests(const camsim::CameraSim &sim, size_t &requestsShown)
+void printNewRequests(ServedCamera &camera)
 {
-    std::vector<camsim::RecordedRequest> requests = sim.requests();
-    for (; requestsShown < requests.size(); ++requestsShown) {
-        const camsim::RecordedRequest &r = requests[requestsShown];
+    std::vector<camsim::RecordedRequest> requests = camera.sim->requests();
+    for (; camera.requestsShown < requests.size(); ++camera.requestsShown) {
+        const camsim::RecordedRequest &r = requests[camera.requestsShown];
         std::printf(
-            "request %-28s %-24s %s%s\n", r.operation.c_str(), r.path.c_str(),
+            "%srequest %-28s %-24s %s%s\n", camera.label.c_str(), r.operation.c_str(),
+            r.path.c_str(),
             r.hasSecurity ? (r.authenticated ? "authenticated" : "REFUSED") : "no credentials",
             r.responseStatus != 200 ? (" -> HTTP " + std::to_string(r.responseStatus)).c_str()
                                     : "");
@@ -114,42 +136,45 @@ void printNewRequests(const camsim::CameraSim &sim, size_t &requestsShown)
 
 // Each new pull point gets every event queued; each new push subscription without a topic
 // filter starts receiving them one per interval.
-void serveNewSubscriptions(camsim::CameraSim &sim, const std::vector<std::string> &events,
-                           Clock::duration interval, std::set<int> &seen,
-                           std::map<int, Pusher> &pushers)
+void serveNewSubscriptions(ServedCamera &camera, Clock::duration interval)
 {
-    for (const camsim::Subscription &s : sim.subscriptions()) {
-        if (!seen.insert(s.id).second) {
+    const char *label = camera.label.c_str();
+    for (const camsim::Subscription &s : camera.sim->subscriptions()) {
+        if (!camera.seen.insert(s.id).second) {
             continue;
         }
         if (s.pullPoint) {
-            for (const std::string &event : events) {
-                sim.queueMessage(s.id, event);
+            for (const std::string &event : camera.events) {
+                camera.sim->queueMessage(s.id, event);
             }
-            std::printf("pull point %d: %zu event(s) queued\n", s.id, events.size());
+            std::printf("%spull point %d: %zu event(s) queued\n", label, s.id,
+                        camera.events.size());
         } else if (s.topicFilter.empty()) {
-            pushers[s.id] = Pusher{0, Clock::now() + interval};
-            std::printf("subscription %d: pushing to %s\n", s.id, s.consumerAddress.c_str());
+            camera.pushers[s.id] = Pusher{0, Clock::now() + interval};
+            std::printf("%ssubscription %d: pushing to %s\n", label, s.id,
+                        s.consumerAddress.c_str());
         } else {
-            std::printf("subscription %d (filter %s): nothing to push\n", s.id,
+            std::printf("%ssubscription %d (filter %s): nothing to push\n", label, s.id,
                         s.topicFilter.c_str());
         }
     }
 }
 
 // Pushes the next event to every subscriber whose turn has come.
-void pushDueEvents(const camsim::CameraSim &sim, const std::vector<std::string> &events,
-                   Clock::duration interval, std::map<int, Pusher> &pushers)
+void pushDueEvents(ServedCamera &camera, Clock::duration interval)
 {
-    for (auto &[id, pusher] : pushers) {
-        if (pusher.next >= events.size() || Clock::now() < pusher.due || !sim.subscription(id)) {
+    const std::vector<std::string> &events = camera.events;
+    for (auto &[id, pusher] : camera.pushers) {
+        if (pusher.next >= events.size() || Clock::now() < pusher.due ||
+            !camera.sim->subscription(id)) {
             continue;
         }
         camsim::SendOptions send;
         send.connectTimeout = std::chrono::milliseconds(1000);
         send.ioTimeout = std::chrono::milliseconds(2000);
-        camsim::SendResult sent = sim.notify(id, {events[pusher.next]}, send);
-        std::printf("subscription %d: event %zu/%zu %s\n", id, pusher.next + 1, events.size(),
+        camsim::SendResult sent = camera.sim->notify(id, {events[pusher.next]}, send);
+        std::printf("%ssubscription %d: event %zu/%zu %s\n", camera.label.c_str(), id,
+                    pusher.next + 1, events.size(),
                     sent.sent ? "pushed" : ("not delivered: " + sent.error).c_str());
         ++pusher.next;
         pusher.due = Clock::now() + interval;
@@ -157,6 +182,16 @@ void pushDueEvents(const camsim::CameraSim &sim, const std::vector<std::string> 
 }
 
 } // namespace
+
+// Camera k's events: the list turned to start at its k-th event.
+std::vector<std::string> eventsOfCamera(const std::vector<std::string> &events, size_t k)
+{
+    std::vector<std::string> turned;
+    for (size_t i = 0; i < events.size(); ++i) {
+        turned.push_back(events[(k + i) % events.size()]);
+    }
+    return turned;
+}
 
 int runSim(const SimOptions &options)
 {
@@ -172,34 +207,60 @@ int runSim(const SimOptions &options)
             return kExitUsage;
         }
     }
-    camsim::CameraSim sim(simConfig(options, events));
+    // One camera on its own, or a group behind the one port.
+    std::unique_ptr<camsim::CameraSim> single;
+    std::unique_ptr<camsim::CameraGroup> group;
+    std::vector<ServedCamera> cameras;
     try {
-        sim.start();
+        if (options.cameras <= 1) {
+            single = std::make_unique<camsim::CameraSim>(simConfig(options, events));
+            single->start();
+            cameras.push_back(ServedCamera{single.get(), "", events, {}, {}, 0});
+        } else {
+            group = std::make_unique<camsim::CameraGroup>(std::vector<camsim::Config>(
+                static_cast<size_t>(options.cameras), simConfig(options, events)));
+            group->start();
+            for (size_t k = 0; k < group->size(); ++k) {
+                cameras.push_back(ServedCamera{&group->camera(k),
+                                               "camera " + std::to_string(k + 1) + ": ",
+                                               eventsOfCamera(events, k),
+                                               {},
+                                               {},
+                                               0});
+            }
+        }
     } catch (const std::exception &e) {
         std::fprintf(stderr, "onvif-events sim: cannot serve on 127.0.0.1:%d: %s\n", options.port,
                      e.what());
         return kExitUnreachable;
     }
     installStopSignals();
-    printBanner(sim, options, events.size());
+    printBanner(cameras, options, events.size());
 
     auto started = Clock::now();
     auto interval = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(options.interval));
-    std::map<int, Pusher> pushers;
-    std::set<int> seen;
-    size_t requestsShown = 0;
     while (!stopRequested() &&
            (options.duration <= 0 ||
             Clock::now() - started < std::chrono::duration<double>(options.duration))) {
-        printNewRequests(sim, requestsShown);
-        serveNewSubscriptions(sim, events, interval, seen, pushers);
-        pushDueEvents(sim, events, interval, pushers);
+        for (ServedCamera &camera : cameras) {
+            printNewRequests(camera);
+            serveNewSubscriptions(camera, interval);
+            pushDueEvents(camera, interval);
+        }
         std::fflush(stdout);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    sim.stop();
-    std::printf("camera stopped, %zu request(s) served\n", sim.requests().size());
+    if (group) {
+        group->stop();
+    } else {
+        single->stop();
+    }
+    size_t served = 0;
+    for (const ServedCamera &camera : cameras) {
+        served += camera.sim->requests().size();
+    }
+    std::printf("camera%s stopped, %zu request(s) served\n", cameras.size() > 1 ? "s" : "", served);
     return kExitOk;
 }
 

@@ -1,8 +1,10 @@
 #include "watch_session.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <thread>
 
+#include "hub_feed.h"
 #include "report_format.h"
 #include "request_runner.h"
 #include "step_failure.h"
@@ -22,22 +24,17 @@ constexpr std::chrono::milliseconds kPullSpacing{500};
 
 // One library request as watch makes it: on a worker thread, with progress lines on long
 // waits; nothing when Ctrl-C came first (or, not interruptible, the limit passed).
-std::optional<Outcome> request(const char *what, FILE *status,
+std::optional<Outcome> request(const char *what, FILE *status, const std::string &prefix,
                                const std::function<uint32_t()> &call, bool interruptible = true,
                                std::chrono::milliseconds limit = kRequestLimit)
 {
     RequestWait wait;
     wait.what = what;
     wait.progress = status;
+    wait.prefix = prefix.c_str();
     wait.interruptible = interruptible;
     wait.limit = limit;
     return runRequest(call, wait);
-}
-
-[[noreturn]] void stoppedWaiting(FILE *status, const char *operation, int exitStatus)
-{
-    std::fprintf(status, "stopped while waiting for the answer to %s\n", operation);
-    leaveNow(exitStatus);
 }
 
 uint32_t scopeValue(const std::string &scope)
@@ -102,42 +99,72 @@ Clock::duration fromSeconds(double value)
 
 } // namespace
 
-WatchSession::WatchSession(const WatchOptions &options)
-    : options_(options), status_(options.json ? stderr : stdout),
-      via_(options.pull ? "pull" : "notify"),
+WatchSession::WatchSession(const WatchOptions &options, const CameraOptions &camera,
+                           WatchShared &shared)
+    : options_(options), camera_(camera), shared_(shared),
+      label_(camera.name.empty() ? camera.url : camera.name),
+      prefix_(shared.labelled ? "[" + label_ + "] " : ""),
+      command_(shared.labelled ? "watch [" + label_ + "]" : "watch"),
+      status_(options.json ? stderr : stdout), via_(options.pull ? "pull" : "notify"),
       create_(options.pull ? "CreatePullPointSubscription" : "Subscribe"),
-      recovery_(options.pull ? "pull point" : "subscription", status_)
+      recovery_(options.pull ? "pull point" : "subscription", status_, prefix_)
 {
+}
+
+void WatchSession::say(const char *format, ...) const
+{
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string line(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    std::vsnprintf(line.data(), line.size() + 1, format, again);
+    va_end(again);
+    // One write per line, so that the lines of several cameras do not mix.
+    std::fprintf(status_, "%s%s", prefix_.c_str(), line.c_str());
+}
+
+// Ctrl-C came while a request of the opening ran: the request goes on on its own thread and the
+// process ends once every camera's watch is over.
+int WatchSession::stoppedWaiting(const char *operation, int exitStatus)
+{
+    say("stopped while waiting for the answer to %s\n", operation);
+    mustLeave_ = true;
+    return exitStatus;
 }
 
 // ---- start ----------------------------------------------------------------------------------
 
 int WatchSession::start()
 {
-    if (options_.listenPort > 0) {
-        gS32AlarmDftPort = options_.listenPort;
-    }
-    auto onWorker = [this](const std::function<uint32_t()> &call) {
-        std::optional<Outcome> done = request("GetEventProperties", status_, call);
+    bool stopped = false;
+    auto onWorker = [this, &stopped](const std::function<uint32_t()> &call) {
+        std::optional<Outcome> done = request("GetEventProperties", status_, prefix_, call);
         if (!done) {
-            stoppedWaiting(status_, "GetEventProperties", kExitOk);
+            stopped = true;
+            return Outcome{};
         }
         return *done;
     };
-    if (int exit = openCamera("watch", options_.camera, onWorker, opened_); exit != kExitOk) {
+    int exit = openCamera(command_.c_str(), camera_, onWorker, opened_, false);
+    if (stopped) {
+        return stoppedWaiting("GetEventProperties", kExitOk);
+    }
+    if (exit != kExitOk) {
         return exit;
     }
     const Camera &camera = *opened_.camera;
-    std::fprintf(status_, "discovered %u alarm templates at %s\n", camera.config().PropeAlarmCount,
-                 options_.camera.url.c_str());
+    say("discovered %u alarm templates at %s\n", camera.config().PropeAlarmCount,
+        camera_.url.c_str());
     if (camera.config().PropeAlarmCount == 0) {
-        std::fprintf(status_, "warning: no known alarm topic; messages will not match\n");
+        say("warning: no known alarm topic; messages will not match\n");
     }
-    if (int exit = subscribe(); exit != kExitOk) {
+    if (int exit = subscribe(); exit != kExitOk || mustLeave_) {
         return exit;
     }
-    std::fprintf(
-        status_, "watching%s; Ctrl-C ends\n",
+    say("watching%s; Ctrl-C ends\n",
         options_.duration > 0
             ? (" for " + std::to_string(static_cast<int>(options_.duration)) + " s").c_str()
             : "");
@@ -145,6 +172,20 @@ int WatchSession::start()
     deadline_ = Clock::now() + fromSeconds(options_.duration);
     renewEvery_ = fromSeconds(options_.renewInterval);
     nextRenew_ = renewalDue();
+    return kExitOk;
+}
+
+// Push subscriptions for common alarms come to the watch's hub.
+int WatchSession::joinHub()
+{
+    Camera &camera = *opened_.camera;
+    uint32_t result = camera.useHub(shared_.hub->hub(), numericEventUrl(camera_.url));
+    if (result != VEK_ONVIF_OK) {
+        printFailure(command_.c_str(), "the Notify hub takes no camera at " + camera_.url + " (" +
+                                           resultText(result) + ")");
+        return kExitUsage;
+    }
+    shared_.hub->expect(camera.hubId());
     return kExitOk;
 }
 
@@ -157,16 +198,22 @@ uint32_t WatchSession::makeSubscription()
 // The first subscription (or pull point); kExitOk, or the exit status after saying why.
 int WatchSession::subscribe()
 {
-    std::optional<Outcome> done = request(create_, status_, [this] { return makeSubscription(); });
+    if (shared_.hub != nullptr) {
+        if (int exit = joinHub(); exit != kExitOk) {
+            return exit;
+        }
+    }
+    std::optional<Outcome> done =
+        request(create_, status_, prefix_, [this] { return makeSubscription(); });
     if (!done) {
-        stoppedWaiting(status_, create_, kExitOk);
+        return stoppedWaiting(create_, kExitOk);
     }
     const Outcome &outcome = *done;
     if (options_.pull) {
         if (!outcome.ok()) {
-            return explainFailure("watch", create_, outcome, options_.camera, opened_.endpoint);
+            return explainFailure(command_.c_str(), create_, outcome, camera_, opened_.endpoint);
         }
-        std::fprintf(status_, "pull point %s\n", opened_.camera->pullPoint().c_str());
+        say("pull point %s\n", opened_.camera->pullPoint().c_str());
         return kExitOk;
     }
     if (!outcome.ok() || !opened_.camera->subscribed()) {
@@ -179,34 +226,34 @@ int WatchSession::subscribe()
 int WatchSession::explainPushFailure(const Outcome &outcome)
 {
     if (outcome.ok()) {
-        printFailure("watch", "the camera offers no smart-data reports to subscribe to");
+        printFailure(command_.c_str(), "the camera offers no smart-data reports to subscribe to");
         return kExitCamera;
     }
     // On the recorder's side a subscription needs its listening socket: a port taken counts as
     // unreachable, as for the sim.
     if (outcome.kind() == VEK_ONVIF_FAIL_LOCAL) {
-        printFailure("watch", std::string("Subscribe failed on the recorder's side: ") +
-                                  outcome.why.szReason);
+        printFailure(command_.c_str(), std::string("Subscribe failed on the recorder's side: ") +
+                                           outcome.why.szReason);
         return kExitUnreachable;
     }
-    return explainFailure("watch", create_, outcome, options_.camera, opened_.endpoint);
+    return explainFailure(command_.c_str(), create_, outcome, camera_, opened_.endpoint);
 }
 
 void WatchSession::printSubscribed() const
 {
     const OnvifSubInfo &sub = opened_.camera->subscription();
     if (sub.ulCommonAlarmSub == 1) {
-        std::fprintf(status_, "listening on port %d\n", opened_.camera->listeningPort());
-        std::fprintf(status_, "subscribed (common alarms): %s\n", sub.szCommonSubAddr);
+        say("listening on port %d\n", opened_.camera->listeningPort());
+        say("subscribed (common alarms): %s\n", sub.szCommonSubAddr);
     }
     if (sub.ulSmartDataSub == 1) {
-        std::fprintf(status_, "subscribed (smart data): %s\n%s\n", sub.szSmartSubAddr,
-                     smartDataDestination().c_str());
+        say("subscribed (smart data): %s\n%s\n", sub.szSmartSubAddr,
+            smartDataDestination().c_str());
     } else if (options_.scope == "both") {
-        std::fprintf(status_, "no smart-data subscription: %s\n",
-                     opened_.camera->config().stSmartCaps.ulSupportSmartData == 1
-                         ? "the camera refused it (see --verbose)"
-                         : "the camera offers no smart-data reports");
+        say("no smart-data subscription: %s\n",
+            opened_.camera->config().stSmartCaps.ulSupportSmartData == 1
+                ? "the camera refused it (see --verbose)"
+                : "the camera offers no smart-data reports");
     }
 }
 
@@ -225,7 +272,7 @@ WatchSession::Clock::time_point WatchSession::renewalDue() const
 
 bool WatchSession::running() const
 {
-    return !stopRequested() && !outputClosed_ &&
+    return !stopRequested() && !shared_.outputClosed &&
            (options_.duration <= 0 || Clock::now() < deadline_);
 }
 
@@ -237,7 +284,7 @@ bool WatchSession::step()
     }
     if (recovery_.makesNew()) {
         recover();
-        return !refused_;
+        return !refused_ && !stoppedCreating_;
     }
     std::vector<OnvifAlarmReport> reports;
     if (options_.pull) {
@@ -265,7 +312,7 @@ bool WatchSession::refusedCredentials(const char *operation, const Outcome &outc
         return false;
     }
     refused_ = true;
-    explainFailure("watch", operation, outcome, options_.camera, opened_.endpoint);
+    explainFailure(command_.c_str(), operation, outcome, camera_, opened_.endpoint);
     // Nor are they used to unsubscribe: the camera ends what it holds at its termination time.
     opened_.camera->forgetSubscription();
     opened_.camera->forgetPullPoint();
@@ -276,9 +323,13 @@ bool WatchSession::refusedCredentials(const char *operation, const Outcome &outc
 void WatchSession::recover()
 {
     Camera &camera = *opened_.camera;
-    std::optional<Outcome> done = request(create_, status_, [this] { return makeSubscription(); });
+    std::optional<Outcome> done =
+        request(create_, status_, prefix_, [this] { return makeSubscription(); });
     if (!done) {
-        stoppedWaiting(status_, create_, kExitFailed);
+        // What the request makes is not known: nothing is unsubscribed, and the watch fails.
+        stoppedIn_ = create_;
+        stoppedCreating_ = true;
+        return;
     }
     if (done->ok() && (options_.pull || camera.subscribed())) {
         recovery_.recovered(options_.pull ? camera.pullPoint() : subscriptionText(camera));
@@ -329,7 +380,7 @@ bool WatchSession::pull(std::vector<OnvifAlarmReport> &reports)
     std::string why = stepFailureText("PullMessages", outcome);
     // The pull point family says 112 when the camera no longer knows the pull point.
     if (outcome.result == VEK_ONVIF_ERR_FAIL || outcome.subscriptionGone()) {
-        std::fprintf(status_, "pull failed: %s\n", why.c_str());
+        say("pull failed: %s\n", why.c_str());
         opened_.camera->forgetPullPoint();
         recovery_.lost(outcome.text());
     } else if (recovery_.pending()) {
@@ -342,6 +393,10 @@ bool WatchSession::pull(std::vector<OnvifAlarmReport> &reports)
 
 void WatchSession::receive(std::vector<OnvifAlarmReport> &reports)
 {
+    if (opened_.camera->throughHub()) {
+        reports = shared_.hub->take(opened_.camera->hubId(), std::chrono::milliseconds(50));
+        return;
+    }
     if (opened_.camera->listeningSocket() < 0) { // smart data only: nothing comes to the tool
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         return;
@@ -355,17 +410,21 @@ void WatchSession::receive(std::vector<OnvifAlarmReport> &reports)
 
 void WatchSession::print(const std::vector<OnvifAlarmReport> &reports)
 {
+    if (reports.empty()) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(shared_.printing);
     for (const OnvifAlarmReport &report : reports) {
         ReportView view = viewOf(report);
-        std::printf("%s\n", options_.json ? reportJson(view, via_, options_.camera.url).c_str()
-                                          : formatReport(view).c_str());
+        std::printf("%s\n", options_.json ? reportJson(view, via_, camera_.url, label_).c_str()
+                                          : (prefix_ + formatReport(view)).c_str());
         ++reportCount_;
     }
     // The reader went away (`watch | head`): nobody takes the reports any more. A failed write
     // of a status line to stdout counts too (the error stays set).
     std::fflush(stdout);
-    if (std::ferror(stdout) != 0 && !outputClosed_) {
-        outputClosed_ = true;
+    if (std::ferror(stdout) != 0 && !shared_.outputClosed) {
+        shared_.outputClosed = true;
         std::fprintf(stderr, "the output was closed; ending the watch\n");
     }
 }
@@ -373,7 +432,7 @@ void WatchSession::print(const std::vector<OnvifAlarmReport> &reports)
 bool WatchSession::renew()
 {
     Camera &camera = *opened_.camera;
-    std::optional<Outcome> done = request("Renew", status_, [this, &camera] {
+    std::optional<Outcome> done = request("Renew", status_, prefix_, [this, &camera] {
         return options_.pull ? camera.renewPullPoint() : camera.renew();
     });
     if (!done) {
@@ -384,14 +443,14 @@ bool WatchSession::renew()
     renewFailing_ = !outcome.ok();
     nextRenew_ = renewalDue();
     if (!renewFailing_) {
-        std::fprintf(status_, "renew -> %s\n", resultText(outcome.result).c_str());
+        say("renew -> %s\n", resultText(outcome.result).c_str());
         return true;
     }
     if (refusedCredentials("Renew", outcome)) {
         return true;
     }
     std::string text = stepFailureText("Renew", outcome);
-    std::fprintf(status_, "renew failed: %s\n", text.c_str());
+    say("renew failed: %s\n", text.c_str());
     // An unrenewed subscription ends at its termination time: make a new one. A pull point is
     // made again only when the camera says it is gone.
     if (!options_.pull) {
@@ -409,20 +468,20 @@ bool WatchSession::renew()
 int WatchSession::finish()
 {
     if (stoppedIn_ != nullptr) {
-        std::fprintf(status_, "stopped while waiting for the answer to %s\n", stoppedIn_);
+        say("stopped while waiting for the answer to %s\n", stoppedIn_);
+        mustLeave_ = true;
+    }
+    if (stoppedCreating_) {
+        return kExitFailed;
     }
     bool failed = recovery_.pending() || pullFailing_ || renewFailing_;
     std::string ended = unsubscribe();
     failed = failed || unsubscribeFailed_;
-    std::fprintf(
-        status_, "%s; %zu report(s)%s; %zu library log line(s)\n", ended.c_str(), reportCount_,
+    say("%s; %zu report(s)%s; %zu library log line(s)\n", ended.c_str(), reportCount_,
         failedPulls_ > 0 ? (", " + std::to_string(failedPulls_) + " failed pull(s)").c_str() : "",
-        opened_.logs->count());
-    int exitStatus = refused_ ? kExitAuth : failed ? kExitFailed : kExitOk;
-    if (stoppedIn_ != nullptr || abandoned_) {
-        leaveNow(exitStatus); // a request is still running on its own thread
-    }
-    return exitStatus;
+        shared_.logs->count());
+    mustLeave_ = mustLeave_ || abandoned_; // a request is still running on its own thread
+    return refused_ ? kExitAuth : failed ? kExitFailed : kExitOk;
 }
 
 // Ends what is held; the summary's opening words.
@@ -434,7 +493,7 @@ std::string WatchSession::unsubscribe()
         return "nothing to unsubscribe";
     }
     std::optional<Outcome> done = request(
-        "Unsubscribe", status_,
+        "Unsubscribe", status_, prefix_,
         [this, &camera] {
             return options_.pull ? camera.closePullPoint()
                                  : camera.unsubscribe(VEK_ONVIF_SCOPE_BOTH);
@@ -448,8 +507,7 @@ std::string WatchSession::unsubscribe()
     }
     if (!done->ok()) {
         unsubscribeFailed_ = true;
-        std::fprintf(status_, "unsubscribe failed: %s\n",
-                     stepFailureText("Unsubscribe", *done).c_str());
+        say("unsubscribe failed: %s\n", stepFailureText("Unsubscribe", *done).c_str());
     }
     return "unsubscribed -> " + resultText(done->result);
 }
