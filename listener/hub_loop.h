@@ -103,7 +103,7 @@ class Loop
 
     // One wait and what it found; false when the set cannot be waited on.
     bool step(Clock::time_point until, RequestHandler &handler);
-    void acceptWaiting();
+    void acceptWaiting(RequestHandler &handler);
     void receive(Connection &connection, RequestHandler &handler);
     // Serves every complete request in the connection's bytes; false when
     // the connection was closed.
@@ -111,6 +111,7 @@ class Loop
     void expire(Clock::time_point now, RequestHandler &handler);
     Clock::time_point nextDeadline() const;
     void armTimer(Clock::time_point when);
+    void setDeadline(Connection &connection, Clock::time_point when);
     bool closeOldestIdle();
     void close(int fd);
 
@@ -119,6 +120,8 @@ class Loop
     int timer_ = -1;
     uint16_t port_ = 0;
     LoopLimits limits_;
+    // When the timer fires (max: not set).
+    Clock::time_point armed_ = Clock::time_point::max();
     std::unordered_map<int, std::unique_ptr<Connection>> connections_;
 };
 
