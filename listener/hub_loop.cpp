@@ -18,12 +18,19 @@ namespace vek::hub
 namespace
 {
 
-constexpr int kBacklog = 128;
+// Every camera of a hub may connect at once (after a network outage, or a
+// burst of alarms): the queue is the system's largest (net.core.somaxconn
+// caps it), so that a burst waits in it rather than being dropped into the
+// senders' one-second SYN retries.
+constexpr int kBacklog = SOMAXCONN;
 constexpr int kEventsPerWait = 64;
 // Read at most this much per connection and wait: one sender cannot hold
 // the loop while others wait.
 constexpr size_t kReadPerWait = 64 * 1024;
 constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+// Out of descriptors with no idle connection to give up, the listening
+// socket rests this long: it stays readable, and the poll would spin.
+constexpr std::chrono::milliseconds kAcceptRest{100};
 
 // Writes the whole text without waiting; false when the connection did not
 // take all of it (a sender that reads no answers is not waited for).
@@ -213,7 +220,14 @@ bool Loop::step(Clock::time_point until, RequestHandler &handler)
         (void)::read(timer_, &expirations, sizeof expirations);
         armed_ = Clock::time_point::max();
         expire(now, handler);
-        armTimer(nextDeadline());
+        if (!listening_ && now >= listenAgain_) {
+            epoll_event event{};
+            event.events = EPOLLIN;
+            event.data.fd = listen_;
+            listening_ = epoll_ctl(epoll_, EPOLL_CTL_ADD, listen_, &event) == 0;
+            listenAgain_ = now + kAcceptRest; // tried again then if that failed
+        }
+        armTimer(listening_ ? nextDeadline() : std::min(nextDeadline(), listenAgain_));
     }
     return true;
 }
@@ -228,6 +242,12 @@ void Loop::acceptWaiting(RequestHandler &handler)
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED) {
                 continue;
+            }
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                if (closeOldestIdle()) {
+                    continue;
+                }
+                restListening();
             }
             return;
         }
@@ -257,6 +277,16 @@ void Loop::acceptWaiting(RequestHandler &handler)
             continue;
         }
         added.watched = true;
+    }
+}
+
+void Loop::restListening()
+{
+    (void)epoll_ctl(epoll_, EPOLL_CTL_DEL, listen_, nullptr);
+    listening_ = false;
+    listenAgain_ = Clock::now() + kAcceptRest;
+    if (listenAgain_ < armed_) {
+        armTimer(listenAgain_);
     }
 }
 

@@ -112,6 +112,8 @@ class Loop
     Clock::time_point nextDeadline() const;
     void armTimer(Clock::time_point when);
     void setDeadline(Connection &connection, Clock::time_point when);
+    // Stops watching the listening socket for a while.
+    void restListening();
     bool closeOldestIdle();
     void close(int fd);
 
@@ -122,6 +124,9 @@ class Loop
     LoopLimits limits_;
     // When the timer fires (max: not set).
     Clock::time_point armed_ = Clock::time_point::max();
+    // False while the listening socket rests, until listenAgain_.
+    bool listening_ = true;
+    Clock::time_point listenAgain_;
     std::unordered_map<int, std::unique_ptr<Connection>> connections_;
 };
 
