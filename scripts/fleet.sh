@@ -17,8 +17,8 @@ build=build-bench
 svg="${VEK_FLEET_SVG:-bench/fleet.svg}"
 case "$mode" in
 fleet)
-    args=(--cameras 16,64,256 --threads 1,2 --rates 0,500,2000,4000,8000
-        --hub-cameras 256,1024 --hub-rates 0,500,2000,4000,8000,16000 --register 4096
+    args=(--cameras 16,64,256 --threads 1,2 --rates 0,500,2000,4000,8000,16000
+        --hub-cameras 256,1024 --hub-rates 0,500,2000,4000,8000,16000,32000 --register 4096
         --seconds 1.5)
     ;;
 fleet-long)
