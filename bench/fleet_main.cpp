@@ -225,6 +225,10 @@ struct Camera {
     int32_t fd = -1;
     int port = 0;
     std::string url; // where its Notify goes
+    // The address it sends from (host order). At a hub each camera has its
+    // own, as on a real network: on one port, connections of a single
+    // source address would soon find every 4-tuple in TIME_WAIT.
+    uint32_t source = INADDR_LOOPBACK;
     // The records its reports are read with: its own, or at a hub those of
     // its kind.
     OnvifAlarmCfg *useCfg = &cfg;
@@ -249,10 +253,11 @@ int boundPort(int fd)
 
 enum class Hostile { None, Slow, Oversized, WrongSource, StaleGeneration };
 
-// Connects to 127.0.0.1:port (from 127.0.0.2 for a wrong source), writes the
+// Connects to 127.0.0.1:port from the camera's own address (from 127.0.0.2
+// for a wrong source), writes the
 // bytes (a slow sender in small pieces over two seconds), half-closes and
 // closes without waiting for the answer. True when every byte was written.
-bool sendRequest(int port, const std::string &bytes, Hostile kind)
+bool sendRequest(int port, const std::string &bytes, Hostile kind, uint32_t from)
 {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) {
@@ -260,10 +265,10 @@ bool sendRequest(int port, const std::string &bytes, Hostile kind)
     }
     timeval timeout{3, 0};
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    if (kind == Hostile::WrongSource) {
+    if (kind == Hostile::WrongSource || from != INADDR_LOOPBACK) {
         sockaddr_in source{};
         source.sin_family = AF_INET;
-        source.sin_addr.s_addr = htonl(0x7f000002);
+        source.sin_addr.s_addr = htonl(kind == Hostile::WrongSource ? 0x7f000002 : from);
         bind(fd, reinterpret_cast<sockaddr *>(&source), sizeof source);
     }
     sockaddr_in addr{};
@@ -428,9 +433,14 @@ class Fleet
             camera.mix = &kinds[k].mix;
             camera.useCfg = &kindRecords_[k]->cfg;
             camera.useInputs = &kindRecords_[k]->inputs;
+            // 127.1.x.y: 250 cameras to each x.
+            camera.source = 0x7f010000u + (static_cast<uint32_t>(c / 250) << 8) +
+                            static_cast<uint32_t>(c % 250) + 1;
+            const std::string eventUrl = "http://127.1." + std::to_string(c / 250) + "." +
+                                         std::to_string(c % 250 + 1) + ":80/onvif/event_service";
             uint32_t id = 0;
-            if (VEK_Onvif_Hub_AddCamera(hub_, "http://127.0.0.1:80/onvif/event_service",
-                                        camera.useCfg, camera.useInputs, 0, &id) != VEK_ONVIF_OK ||
+            if (VEK_Onvif_Hub_AddCamera(hub_, eventUrl.c_str(), camera.useCfg, camera.useInputs, 0,
+                                        &id) != VEK_ONVIF_OK ||
                 id != byId_.size()) {
                 throw std::runtime_error("AddCamera failed");
             }
@@ -611,7 +621,7 @@ void Fleet::sender(int index, double rate, double seconds, Result &out, std::mut
                 std::lock_guard<std::mutex> guard(camera->lock);
                 camera->inFlight.push_back({Clock::now(), reports, id});
             }
-            if (sendRequest(camera->port, camera->posts[m], Hostile::None)) {
+            if (sendRequest(camera->port, camera->posts[m], Hostile::None, camera->source)) {
                 ++sent;
                 expected += reports;
             } else {
@@ -665,7 +675,7 @@ void Fleet::hostileSource(int index, double rate, double seconds, std::atomic<ui
             // recorder takes it, it never completes.
             bytes.resize(bytes.size() * 2 / 3);
         }
-        sendRequest(camera->port, bytes, kind);
+        sendRequest(camera->port, bytes, kind, camera->source);
         ++count;
         std::this_thread::sleep_for(step);
     }
