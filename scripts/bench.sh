@@ -6,7 +6,7 @@
 # Repetitions in VEK_BENCH_REPETITIONS (default 9); extra arguments go to the
 # benchmark program (e.g. --benchmark_filter=translate).
 #
-# `scripts/bench.sh fleet` (about two minutes) and `scripts/bench.sh fleet-long`
+# `scripts/bench.sh fleet` (about five minutes) and `scripts/bench.sh fleet-long`
 # run the fleet benchmark instead (see scripts/fleet.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
