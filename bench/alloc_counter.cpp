@@ -68,6 +68,7 @@ HeapUse HeapScope::finish()
     HeapUse use;
     use.peakBytes = static_cast<std::size_t>(t_counter.peak);
     use.allocations = t_counter.allocations;
+    use.liveBytes = t_counter.live;
     return use;
 }
 } // namespace vekbench

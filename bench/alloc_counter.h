@@ -13,6 +13,9 @@ namespace vekbench
 struct HeapUse {
     std::size_t peakBytes = 0; // highest live bytes above the start of the scope
     std::uint64_t allocations = 0;
+    // Still allocated at the end of the scope, net of what it freed
+    // (blocks from before the scope included).
+    long long liveBytes = 0;
 };
 
 // Counts the allocations of this thread from construction to finish().

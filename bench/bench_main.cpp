@@ -28,6 +28,8 @@
 #include "alloc_counter.h"
 #include "bench_inputs.h"
 #include "camsim.h"
+#include "listener_defences.h"
+#include "vek_hub_internal.h"
 #include "vek_platform_ctl.h"
 
 namespace
@@ -472,6 +474,197 @@ void pushFloor(benchmark::State &state)
     }
 }
 
+// ---- Notify hub -------------------------------------------------------------
+
+struct Hub {
+    Hub()
+    {
+        if (VEK_Onvif_Hub_Create("127.0.0.1", 0, &hub) != VEK_ONVIF_OK) {
+            throw std::runtime_error("bench: no hub");
+        }
+        port = VEK_Onvif_Hub_GetPort(hub);
+    }
+    ~Hub() { VEK_Onvif_Hub_Destroy(&hub); }
+    Hub(const Hub &) = delete;
+    Hub &operator=(const Hub &) = delete;
+
+    // Registers a camera at 127.0.0.1 with the benchmark camera's records.
+    uint32_t add()
+    {
+        Camera &cam = camera();
+        uint32_t id = 0;
+        if (VEK_Onvif_Hub_AddCamera(hub, "http://127.0.0.1:8080/onvif/event_service", &cam.cfg,
+                                    &cam.inputs, 0, &id) != VEK_ONVIF_OK) {
+            throw std::runtime_error("bench: AddCamera failed");
+        }
+        return id;
+    }
+    std::string url(uint32_t id) const { return vek::hub::consumerAddress(hub, "127.0.0.1", id); }
+
+    OnvifNotifyHub *hub = nullptr;
+    uint16_t port = 0;
+};
+
+void freeHubReports(OnvifHubReport *reports)
+{
+    ZU_MEM_FreeEx(reinterpret_cast<void **>(&reports), __FILE__, __LINE__);
+}
+
+// Poll(0) with nothing pending, with `cameras` registered.
+template <int cameras> void hubIdle(benchmark::State &state)
+{
+    Hub hub;
+    for (int i = 0; i < cameras; ++i) {
+        hub.add();
+    }
+    uint32_t count = 0;
+    {
+        HeapScope scope;
+        freeHubReports(VEK_Onvif_Hub_Poll(hub.hub, 0, &count));
+        reportHeap(state, scope.finish());
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(VEK_Onvif_Hub_Poll(hub.hub, 0, &count));
+    }
+    if (count != 0) {
+        state.SkipWithError("an idle poll gave reports");
+    }
+}
+
+// Reads until the peer closes.
+void readToEnd(int fd)
+{
+    char buf[1024];
+    while (recv(fd, buf, sizeof buf, 0) > 0) {
+    }
+}
+
+// One Notify over a connection of its own (Connection: close): connect,
+// send, Poll until its report, read the answer, close.
+void hubPushLib(benchmark::State &state)
+{
+    Hub hub;
+    const uint32_t id = hub.add();
+    const std::string post = vekbench::notifyPost(hub.url(id), oneMessage());
+    uint32_t count = 0;
+    auto deliver = [&]() {
+        int client = connectLoopback(hub.port);
+        sendAll(client, post);
+        OnvifHubReport *reports = nullptr;
+        for (int tries = 0; reports == nullptr && tries < 100; ++tries) {
+            reports = VEK_Onvif_Hub_Poll(hub.hub, 100, &count);
+        }
+        benchmark::DoNotOptimize(reports);
+        freeHubReports(reports);
+        readToEnd(client);
+        close(client);
+    };
+    {
+        HeapScope scope;
+        deliver();
+        reportHeap(state, scope.finish());
+        state.counters["reports"] = count;
+        state.counters["request_B"] = static_cast<double>(post.size());
+    }
+    for (auto _ : state) {
+        deliver();
+    }
+    if (count != 1) {
+        state.SkipWithError("the Notify gave no report");
+    }
+}
+
+// The same client; the server accepts, reads the same bytes, writes the
+// same 202 answer and closes.
+void hubPushFloor(benchmark::State &state)
+{
+    Listener listener;
+    const std::string post = vekbench::notifyPost(listener.url, oneMessage());
+    const std::string answer = vek::acceptedAnswer(false);
+    std::vector<char> buf(65536);
+    fcntl(listener.fd, F_SETFL, fcntl(listener.fd, F_GETFL) & ~O_NONBLOCK);
+    for (auto _ : state) {
+        int client = connectLoopback(listener.port);
+        sendAll(client, post);
+        int server = accept(listener.fd, nullptr, nullptr);
+        if (server < 0) {
+            state.SkipWithError("accept failed");
+            close(client);
+            break;
+        }
+        benchmark::DoNotOptimize(readBytes(server, buf.data(), buf.size(), post.size()));
+        sendAll(server, answer);
+        close(server);
+        readToEnd(client);
+        close(client);
+    }
+}
+
+// The hub's own heap per registered camera (its record, its copy of the
+// event URL, its entry in the table; the caller's configuration and inputs
+// are not counted), over 4,096 AddCamera calls.
+void hubCameraBytes(benchmark::State &state)
+{
+    constexpr int kCameras = 4096;
+    for (auto _ : state) {
+        Hub hub;
+        HeapScope scope;
+        for (int i = 0; i < kCameras; ++i) {
+            hub.add();
+        }
+        const HeapUse use = scope.finish();
+        state.counters["camera_B"] = static_cast<double>(use.liveBytes) / kCameras;
+        state.counters["camera_peak_B"] = static_cast<double>(use.peakBytes) / kCameras;
+    }
+}
+
+// The hub's own heap per idle kept-alive connection: connections that each
+// delivered one Notify with keep-alive and stay open, net of the heap before
+// them (the kernel's socket buffers are not counted).
+void hubConnectionBytes(benchmark::State &state)
+{
+    constexpr int kConnections = 200; // below the hub's bound of 256
+    for (auto _ : state) {
+        Hub hub;
+        const uint32_t id = hub.add();
+        camsim::HttpPostOptions keepAlive;
+        keepAlive.connectionClose = false;
+        const std::string url = hub.url(id);
+        const std::string post =
+            camsim::buildHttpPost(url, camsim::buildNotifyEnvelope(oneMessage(), url), keepAlive);
+        uint32_t count = 0;
+        // A first delivery warms what the hub keeps across connections.
+        std::vector<int> clients;
+        auto deliverOne = [&]() {
+            int client = connectLoopback(hub.port);
+            sendAll(client, post);
+            OnvifHubReport *reports = nullptr;
+            for (int tries = 0; reports == nullptr && tries < 100; ++tries) {
+                reports = VEK_Onvif_Hub_Poll(hub.hub, 100, &count);
+            }
+            freeHubReports(reports);
+            (void)readHttpMessage(client);
+            clients.push_back(client);
+        };
+        deliverOne();
+        HeapScope scope;
+        for (int i = 0; i < kConnections; ++i) {
+            deliverOne();
+        }
+        const HeapUse use = scope.finish();
+        const size_t open = vek::hub::openConnections(hub.hub);
+        for (int fd : clients) {
+            close(fd);
+        }
+        if (open != static_cast<size_t>(kConnections) + 1) {
+            state.SkipWithError("the kept-alive connections did not stay open");
+            break;
+        }
+        state.counters["connection_B"] = static_cast<double>(use.liveBytes) / kConnections;
+        state.counters["request_B"] = static_cast<double>(post.size());
+    }
+}
+
 // ---- Request building -------------------------------------------------------
 
 constexpr const char *kRenewResponse =
@@ -617,6 +810,12 @@ BENCHMARK(idleLib)->Name("idle_poll/lib");
 BENCHMARK(idleFloor)->Name("idle_poll/floor");
 BENCHMARK(pushLib)->Name("push_delivery/lib");
 BENCHMARK(pushFloor)->Name("push_delivery/floor");
+BENCHMARK(hubIdle<1>)->Name("hub_idle_poll_1");
+BENCHMARK(hubIdle<1024>)->Name("hub_idle_poll_1024");
+BENCHMARK(hubPushLib)->Name("hub_push_delivery/lib");
+BENCHMARK(hubPushFloor)->Name("hub_push_delivery/floor");
+BENCHMARK(hubCameraBytes)->Name("hub_memory_camera")->Iterations(1);
+BENCHMARK(hubConnectionBytes)->Name("hub_memory_connection")->Iterations(1);
 BENCHMARK(renewLib)->Name("renew_request/lib")->UseRealTime();
 BENCHMARK(renewFloor)->Name("renew_request/floor")->UseRealTime();
 

@@ -18,12 +18,19 @@ namespace vek::hub
 namespace
 {
 
-constexpr int kBacklog = 128;
+// Every camera of a hub may connect at once (after a network outage, or a
+// burst of alarms): the queue is the system's largest (net.core.somaxconn
+// caps it), so that a burst waits in it rather than being dropped into the
+// senders' one-second SYN retries.
+constexpr int kBacklog = SOMAXCONN;
 constexpr int kEventsPerWait = 64;
 // Read at most this much per connection and wait: one sender cannot hold
 // the loop while others wait.
 constexpr size_t kReadPerWait = 64 * 1024;
 constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+// Out of descriptors with no idle connection to give up, the listening
+// socket rests this long: it stays readable, and the poll would spin.
+constexpr std::chrono::milliseconds kAcceptRest{100};
 
 // Writes the whole text without waiting; false when the connection did not
 // take all of it (a sender that reads no answers is not waited for).
@@ -91,6 +98,7 @@ struct Loop::Connection {
     bool servedOne = false;
     bool senderDone = false;
     bool continued = false;
+    bool watched = false; // in the epoll set
     // Of the request while reading, of the idle time otherwise.
     Clock::time_point deadline;
 };
@@ -171,17 +179,18 @@ bool Loop::open(const char *ip, uint16_t port)
 
 bool Loop::step(Clock::time_point until, RequestHandler &handler)
 {
+    // The deadlines wake the wait through the timer.
     Clock::time_point now = Clock::now();
-    Clock::time_point wake = std::min(until, nextDeadline());
     long long waitMs = 0;
-    if (wake > now) {
-        // Rounded up: waking before the deadline would only wait again.
-        waitMs = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
+    if (until > now) {
+        // Rounded up: waking before the time would only wait again.
+        waitMs = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
     }
     epoll_event events[kEventsPerWait];
     int timeout = static_cast<int>(std::min<long long>(waitMs, INT_MAX));
     // A full batch may leave more ready: those are taken at once too, up
     // to the bound of the connection table.
+    bool timerFired = false;
     for (size_t served = 0; served <= limits_.connections; timeout = 0) {
         int ready = epoll_wait(epoll_, events, kEventsPerWait, timeout);
         if (ready < 0) {
@@ -190,8 +199,10 @@ bool Loop::step(Clock::time_point until, RequestHandler &handler)
         for (int i = 0; i < ready; ++i) {
             int fd = events[i].data.fd;
             if (fd == listen_) {
-                acceptWaiting();
-            } else if (fd != timer_) {
+                acceptWaiting(handler);
+            } else if (fd == timer_) {
+                timerFired = true;
+            } else {
                 auto found = connections_.find(fd);
                 if (found != connections_.end()) {
                     receive(*found->second, handler);
@@ -203,12 +214,25 @@ bool Loop::step(Clock::time_point until, RequestHandler &handler)
         }
         served += static_cast<size_t>(ready);
     }
-    expire(Clock::now(), handler);
-    armTimer(nextDeadline());
+    now = Clock::now();
+    if (timerFired || now >= armed_) {
+        uint64_t expirations = 0;
+        (void)::read(timer_, &expirations, sizeof expirations);
+        armed_ = Clock::time_point::max();
+        expire(now, handler);
+        if (!listening_ && now >= listenAgain_) {
+            epoll_event event{};
+            event.events = EPOLLIN;
+            event.data.fd = listen_;
+            listening_ = epoll_ctl(epoll_, EPOLL_CTL_ADD, listen_, &event) == 0;
+            listenAgain_ = now + kAcceptRest; // tried again then if that failed
+        }
+        armTimer(listening_ ? nextDeadline() : std::min(nextDeadline(), listenAgain_));
+    }
     return true;
 }
 
-void Loop::acceptWaiting()
+void Loop::acceptWaiting(RequestHandler &handler)
 {
     for (;;) {
         sockaddr_storage peer{};
@@ -218,6 +242,12 @@ void Loop::acceptWaiting()
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED) {
                 continue;
+            }
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                if (closeOldestIdle()) {
+                    continue;
+                }
+                restListening();
             }
             return;
         }
@@ -230,15 +260,43 @@ void Loop::acceptWaiting()
         auto connection = std::make_unique<Connection>();
         connection->fd = fd;
         (void)peerAddress(peer, connection->peer.address, connection->peer.text);
-        connection->deadline = Clock::now() + limits_.request;
+        setDeadline(*connection, Clock::now() + limits_.request);
+        Connection &added = *connections_.emplace(fd, std::move(connection)).first->second;
+        // A sender writes its request right after connecting: it is most
+        // often here already, and read without another wait. A connection
+        // served and closed then never enters the epoll set.
+        receive(added, handler);
+        if (connections_.find(fd) == connections_.end()) {
+            continue;
+        }
         epoll_event event{};
         event.events = EPOLLIN;
         event.data.fd = fd;
         if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) {
-            __wrap_close(fd);
+            close(fd);
             continue;
         }
-        connections_.emplace(fd, std::move(connection));
+        added.watched = true;
+    }
+}
+
+void Loop::restListening()
+{
+    (void)epoll_ctl(epoll_, EPOLL_CTL_DEL, listen_, nullptr);
+    listening_ = false;
+    listenAgain_ = Clock::now() + kAcceptRest;
+    if (listenAgain_ < armed_) {
+        armTimer(listenAgain_);
+    }
+}
+
+void Loop::setDeadline(Connection &connection, Clock::time_point when)
+{
+    connection.deadline = when;
+    // The timer is set again only for an earlier time; for a later one it
+    // wakes early once and is set to the next deadline then.
+    if (when < armed_) {
+        armTimer(when);
     }
 }
 
@@ -251,10 +309,13 @@ void Loop::receive(Connection &connection, RequestHandler &handler)
         if (n > 0) {
             if (!connection.reading) {
                 connection.reading = true;
-                connection.deadline = Clock::now() + limits_.request;
+                setDeadline(connection, Clock::now() + limits_.request);
             }
             connection.bytes.append(buffer, static_cast<size_t>(n));
             taken += static_cast<size_t>(n);
+            if (static_cast<size_t>(n) < sizeof buffer) {
+                break; // nothing more waits now; the poll tells when it does
+            }
             continue;
         }
         if (n == 0) {
@@ -286,7 +347,9 @@ bool Loop::serveReceived(Connection &connection, RequestHandler &handler)
                     return false;
                 }
                 connection.reading = false;
-                connection.deadline = Clock::now() + limits_.idle;
+                // An idle connection keeps no buffer.
+                std::string().swap(bytes);
+                setDeadline(connection, Clock::now() + limits_.idle);
                 return true;
             }
         }
@@ -322,7 +385,7 @@ bool Loop::serveReceived(Connection &connection, RequestHandler &handler)
         connection.continued = false;
         connection.servedOne = true;
         // What follows is the next request's first bytes, if anything.
-        connection.deadline = Clock::now() + limits_.request;
+        setDeadline(connection, Clock::now() + limits_.request);
     }
 }
 
@@ -355,9 +418,7 @@ Clock::time_point Loop::nextDeadline() const
 
 void Loop::armTimer(Clock::time_point when)
 {
-    uint64_t expirations = 0;
-    while (::read(timer_, &expirations, sizeof expirations) > 0) {
-    }
+    armed_ = when;
     itimerspec setting{};
     if (when != Clock::time_point::max()) {
         // The steady clock is the monotonic clock the timer counts in.
@@ -389,9 +450,15 @@ bool Loop::closeOldestIdle()
 
 void Loop::close(int fd)
 {
-    (void)epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+    auto found = connections_.find(fd);
+    if (found == connections_.end()) {
+        return;
+    }
+    if (found->second->watched) {
+        (void)epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+    }
     __wrap_close(fd);
-    connections_.erase(fd);
+    connections_.erase(found);
 }
 
 } // namespace vek::hub

@@ -103,7 +103,7 @@ class Loop
 
     // One wait and what it found; false when the set cannot be waited on.
     bool step(Clock::time_point until, RequestHandler &handler);
-    void acceptWaiting();
+    void acceptWaiting(RequestHandler &handler);
     void receive(Connection &connection, RequestHandler &handler);
     // Serves every complete request in the connection's bytes; false when
     // the connection was closed.
@@ -111,6 +111,9 @@ class Loop
     void expire(Clock::time_point now, RequestHandler &handler);
     Clock::time_point nextDeadline() const;
     void armTimer(Clock::time_point when);
+    void setDeadline(Connection &connection, Clock::time_point when);
+    // Stops watching the listening socket for a while.
+    void restListening();
     bool closeOldestIdle();
     void close(int fd);
 
@@ -119,6 +122,11 @@ class Loop
     int timer_ = -1;
     uint16_t port_ = 0;
     LoopLimits limits_;
+    // When the timer fires (max: not set).
+    Clock::time_point armed_ = Clock::time_point::max();
+    // False while the listening socket rests, until listenAgain_.
+    bool listening_ = true;
+    Clock::time_point listenAgain_;
     std::unordered_map<int, std::unique_ptr<Connection>> connections_;
 };
 

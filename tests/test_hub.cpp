@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -561,6 +562,55 @@ TEST_F(HubTest, PollZeroNeverWaits)
     EXPECT_LT(Clock::now() - waited, milliseconds(500));
     close(silent);
     close(half);
+}
+
+double threadCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) * 1e-6;
+}
+
+TEST_F(HubTest, OutOfDescriptorsThePollWaitsInsteadOfSpinning)
+{
+    const uint32_t id = addCamera(kLoopbackCamera);
+    const std::string url = consumer(id);
+    int client = connectTo(port_); // waits in the listening queue
+    ASSERT_GE(client, 0);
+    // Every descriptor of the process in use: the accept fails.
+    rlimit saved{};
+    ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &saved));
+    const int highest = dup(0);
+    ASSERT_GE(highest, 0);
+    close(highest);
+    rlimit low = saved;
+    low.rlim_cur = static_cast<rlim_t>(highest) + 8;
+    std::vector<int> filler;
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &low));
+    for (int fd = 0; fd >= 0;) {
+        fd = dup(0);
+        filler.push_back(fd);
+    }
+    uint32_t count = 99;
+    const double cpu = threadCpuMs();
+    const auto waited = Clock::now();
+    OnvifHubReport *got = VEK_Onvif_Hub_Poll(hub_, 300, &count);
+    const double used = threadCpuMs() - cpu;
+    const auto elapsed = Clock::now() - waited;
+    for (int fd : filler) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &saved));
+    EXPECT_EQ(nullptr, got);
+    EXPECT_GE(elapsed, milliseconds(290));
+    EXPECT_LT(used, 100.0) << "the poll spun on the listening socket";
+    // With descriptors again, the waiting connection is served.
+    const std::string post = camsim::buildHttpPost(url, notifyBody({motionMessage("true")}, url));
+    ASSERT_EQ(static_cast<ssize_t>(post.size()), send(client, post.data(), post.size(), 0));
+    EXPECT_EQ(1u, pollFor(1).size());
+    close(client);
 }
 
 TEST_F(HubTest, DescriptorIsReadableWhenPollHasWork)
