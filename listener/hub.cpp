@@ -65,6 +65,8 @@ struct OnvifNotifyHub final : vek::hub::RequestHandler {
     vek::hub::Loop loop;
     vek::hub::CameraTable cameras;
     vek::hub::RefusalLog refusalLog;
+    // Reads each complete request; one context for every request of the hub.
+    vek::hub::BufferedNotify reader{std::string_view()};
     // The reports of the poll in progress.
     std::vector<OnvifHubReport> reports;
 };
@@ -90,8 +92,12 @@ void OnvifNotifyHub::serve(const vek::hub::Peer &peer, const vek::hub::RequestFr
         reply.send(vek::faultAnswer(vek::NotifyFault::UnknownPath, false), false);
         return;
     }
-    vek::hub::BufferedNotify parsed(request);
-    _ns7__Notify *notify = parsed.read();
+    vek::hub::BufferedNotify &parsed = reader;
+    struct Release {
+        vek::hub::BufferedNotify &reader;
+        ~Release() { reader.release(); }
+    } release{parsed};
+    _ns7__Notify *notify = parsed.read(request);
     if (notify == nullptr) {
         if (refusalLog.shouldLog(path, now)) {
             VEK_SOAP_PUB_LogPrintImp(parsed.get(), vek::kEventSource, __LINE__, kPollFunc,

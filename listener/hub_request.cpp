@@ -276,6 +276,19 @@ _ns7__Notify *BufferedNotify::read()
     return notify.ns7__Notify;
 }
 
+_ns7__Notify *BufferedNotify::read(std::string_view request)
+{
+    release();
+    rest_ = request;
+    return read();
+}
+
+void BufferedNotify::release()
+{
+    soap_delete(&soap_, nullptr);
+    soap_end(&soap_);
+}
+
 size_t BufferedNotify::fromBuffer(struct soap *soap, char *buf, size_t len)
 {
     auto *self = static_cast<BufferedNotify *>(soap->user);

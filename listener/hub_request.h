@@ -82,6 +82,12 @@ class BufferedNotify
     // The Notify the request carries, in the context's memory; null when it
     // is no Notify.
     struct _ns7__Notify *read();
+    // The same for another request, in the same context (set up once: its
+    // tables cost more to clear than a small Notify costs to read). What the
+    // previous read gave is freed first.
+    struct _ns7__Notify *read(std::string_view request);
+    // Frees what the last read gave.
+    void release();
     struct soap *get() { return &soap_; }
 
   private:
