@@ -76,19 +76,48 @@ std::vector<std::string_view> topicSegments(std::string_view topic)
     }
 }
 
-bool topicMatches(std::string_view ruleTopic, std::string_view topic)
+namespace
 {
-    const std::vector<std::string_view> rule = topicSegments(ruleTopic);
-    const std::vector<std::string_view> given = topicSegments(topic);
-    if (rule.empty() || rule.size() != given.size()) {
+
+// The next segment of a topic from at on, without its prefix; at moves past
+// it. False at the end of the text.
+bool nextSegment(std::string_view topic, std::size_t &at, std::string_view &segment)
+{
+    if (at > topic.size()) {
         return false;
     }
-    for (std::size_t i = 0; i < rule.size(); ++i) {
-        if (rule[i] != "*" && rule[i] != given[i]) {
+    const std::size_t slash = std::min(topic.find('/', at), topic.size());
+    segment = localSegment(topic.substr(at, slash - at));
+    at = slash + 1;
+    return true;
+}
+
+} // namespace
+
+// Walks both topics segment by segment without allocating: matching runs
+// for every template a message is tried with.
+bool topicMatches(std::string_view ruleTopic, std::string_view topic)
+{
+    ruleTopic = trimmed(ruleTopic);
+    topic = trimmed(topic);
+    if (ruleTopic.empty() || topic.empty()) {
+        return false;
+    }
+    std::size_t ruleAt = 0;
+    std::size_t at = 0;
+    std::string_view ruleSegment;
+    std::string_view segment;
+    while (true) {
+        const bool ruleMore = nextSegment(ruleTopic, ruleAt, ruleSegment);
+        const bool more = nextSegment(topic, at, segment);
+        if (!ruleMore || !more) {
+            return ruleMore == more;
+        }
+        if (ruleSegment.empty() || segment.empty() ||
+            (ruleSegment != "*" && ruleSegment != segment)) {
             return false;
         }
     }
-    return true;
 }
 
 std::optional<AddedTopicRule> addedRuleFor(std::string_view topic)

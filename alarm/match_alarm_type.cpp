@@ -149,6 +149,11 @@ uint32_t tryTemplate(OnvifAlarmTemplate &templ, std::string_view topic,
                      OnvifAlarmReport &report, uint32_t &channel, uint32_t &code,
                      MatchOutcome &outcome)
 {
+    // The template of an added rule takes only messages of the rule's topic.
+    if (const std::optional<AddedTopicRule> owner = addedRuleFor(fieldText(templ.Topic));
+        owner.has_value() && !topicMatches(owner->topic, topic)) {
+        return VEK_ONVIF_ERR_FAIL;
+    }
     uint32_t found = 0;
     const TopicReading reading = readingForTopic(topic, templ.AlarmType);
     code = reading.code;
@@ -257,36 +262,42 @@ uint32_t matchTemplates(OnvifAlarmCfg &cfg, std::string_view topic,
         {cfg.PresetAlarms, cfg.PresetAlarms != nullptr ? cfg.PresetAlarmCount : 0},
     }};
     uint32_t result = VEK_ONVIF_ERR_FAIL;
-    for (const auto &[templates, count] : sequences) {
-        for (uint32_t p = 0; p < count; ++p) {
-            OnvifAlarmTemplate &templ = templates[p];
-            if (fewerItems(templ, alarm)) {
-                continue;
-            }
-            // The values a template reads go into the report only when it
-            // matches: one that fails half-way leaves nothing behind.
-            OnvifAlarmReport attempt = report;
-            result = tryTemplate(templ, topic, inputs, alarm, attempt, channel, code, outcome);
-            if (result != VEK_ONVIF_OK) {
-                continue;
-            }
-            report = attempt;
-            VEK_Onvif_Event_GetAlarmChl(&alarm, &cfg, kChannelTokenEntries, &channel);
-            if (hasUsableSource(alarm)) {
-                return VEK_ONVIF_OK;
-            }
-            // Without a source the alarm is the camera's only video source,
-            // if it has one; of several, which one is unknown.
-            const uint32_t sources = videoSourceCount(cfg);
-            if (sources > 1) {
-                VEK_LOG(vek::kLevelInfo, VEK_ONVIF_ERR_FAIL, kMatchFunc,
+    // Templates of the message's own topic first: templates of other topics
+    // may describe the same items.
+    for (const bool ownTopic : {true, false}) {
+        for (const auto &[templates, count] : sequences) {
+            for (uint32_t p = 0; p < count; ++p) {
+                OnvifAlarmTemplate &templ = templates[p];
+                if (fewerItems(templ, alarm) ||
+                    topicMatches(fieldText(templ.Topic), topic) != ownTopic) {
+                    continue;
+                }
+                // The values a template reads go into the report only when it
+                // matches: one that fails half-way leaves nothing behind.
+                OnvifAlarmReport attempt = report;
+                result = tryTemplate(templ, topic, inputs, alarm, attempt, channel, code, outcome);
+                if (result != VEK_ONVIF_OK) {
+                    continue;
+                }
+                report = attempt;
+                VEK_Onvif_Event_GetAlarmChl(&alarm, &cfg, kChannelTokenEntries, &channel);
+                if (hasUsableSource(alarm)) {
+                    return VEK_ONVIF_OK;
+                }
+                // Without a source the alarm is the camera's only video source,
+                // if it has one; of several, which one is unknown.
+                const uint32_t sources = videoSourceCount(cfg);
+                if (sources > 1) {
+                    VEK_LOG(
+                        vek::kLevelInfo, VEK_ONVIF_ERR_FAIL, kMatchFunc,
                         "Alarm on topic[%.*s] names no source of the %u video sources, dropped.",
                         static_cast<int>(topic.size()), topic.data(), sources);
-                outcome.dropped = true;
-                return VEK_ONVIF_ERR_FAIL;
+                    outcome.dropped = true;
+                    return VEK_ONVIF_ERR_FAIL;
+                }
+                channel = 1;
+                return VEK_ONVIF_OK;
             }
-            channel = 1;
-            return VEK_ONVIF_OK;
         }
     }
     return result;

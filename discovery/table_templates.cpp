@@ -46,23 +46,33 @@ constexpr ItemShape kVideoData[] = {
     {"ObjectId", vek::alarm::kTypeInt, true},
     {"ClassTypes", vek::alarm::kTypeString, false},
 };
-// Alarm inputs: the Source names an input, counted from 0.
-constexpr ItemShape kInputSource[] = {
-    {"InputToken", vek::alarm::kTypeInt, true},
-    {"port", vek::alarm::kTypeInt, true},
-    {"AlarmInToken", vek::alarm::kTypeInt, true},
-};
+// Alarm inputs: the Source names an input, counted from 0. An input the
+// recorder does not know is read from the last Source item only, so each
+// input topic has the one item its messages carry.
+constexpr ItemShape kInputSource[] = {{"InputToken", vek::alarm::kTypeInt, true}};
+constexpr ItemShape kPortSource[] = {{"port", vek::alarm::kTypeInt, true}};
 constexpr ItemShape kInputData[] = {
     {"LogicalState", vek::alarm::kTypeBoolean, false},
     {"State", vek::alarm::kTypeBoolean, false},
     {"state", vek::alarm::kTypeBoolean, false},
 };
 
+// Any item: the template of an added rule takes only messages of its own
+// topic, whatever items they carry (its rule says where the state is).
+constexpr ItemShape kAnyItem = {"", "", false};
+constexpr std::size_t kAnyItems = 4;
+
 struct TableTemplate {
     std::string topic;
     uint32_t code;
-    std::string stateItem; // an added rule's state item, read as boolean
+    bool added;
 };
+
+bool endsWith(const std::string &text, std::string_view end)
+{
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
 
 template <std::size_t N> std::vector<ItemShape> shapes(const ItemShape (&items)[N])
 {
@@ -84,6 +94,8 @@ bool fillItems(const std::vector<ItemShape> &shapes, uint32_t &count, OnvifSimpl
         vek::alarm::copyText(items[i].Value, sizeof items[i].Value,
                              std::string(shapes[i].type).c_str());
         items[i].ValueHasIndex = shapes[i].indexed ? 1 : 0;
+        // An item without a name takes any name.
+        items[i].NameHasIndex = shapes[i].name.empty() ? 1 : 0;
     }
     count = static_cast<uint32_t>(shapes.size());
     return true;
@@ -95,16 +107,18 @@ uint32_t buildTemplate(const TableTemplate &entry, OnvifAlarmTemplate &templ)
     templ.AlarmType = entry.code;
     vek::alarm::copyText(templ.Topic, sizeof templ.Topic, entry.topic.c_str());
     const bool input = entry.code == VEK_ALARM_DIGITAL_INPUT;
-    std::vector<ItemShape> data = input ? shapes(kInputData) : shapes(kVideoData);
-    if (!entry.stateItem.empty() &&
-        std::none_of(data.begin(), data.end(),
-                     [&](const ItemShape &shape) { return shape.name == entry.stateItem; })) {
-        data.push_back({entry.stateItem, vek::alarm::kTypeBoolean, false});
-    }
-    const bool filled = fillItems(input ? shapes(kInputSource) : shapes(kVideoSource),
-                                  templ.SourceCount, templ.SourceItems) &&
-                        (input || fillItems(shapes(kVideoKey), templ.KeyCount, templ.KeyItems)) &&
-                        fillItems(data, templ.DataCount, templ.DataItems);
+    const std::vector<ItemShape> any(kAnyItems, kAnyItem);
+    const std::vector<ItemShape> source = !input                           ? shapes(kVideoSource)
+                                          : endsWith(entry.topic, "/Port") ? shapes(kPortSource)
+                                                                           : shapes(kInputSource);
+    const bool filled =
+        entry.added ? fillItems(any, templ.SourceCount, templ.SourceItems) &&
+                          fillItems(any, templ.KeyCount, templ.KeyItems) &&
+                          fillItems(any, templ.DataCount, templ.DataItems)
+                    : fillItems(source, templ.SourceCount, templ.SourceItems) &&
+                          (input || fillItems(shapes(kVideoKey), templ.KeyCount, templ.KeyItems)) &&
+                          fillItems(input ? shapes(kInputData) : shapes(kVideoData),
+                                    templ.DataCount, templ.DataItems);
     if (!filled) {
         vek::releaseTemplateItems(&templ);
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_NOMEM, kFunc, "malloc fail.");
@@ -120,7 +134,7 @@ std::vector<TableTemplate> tableTemplates()
     const std::vector<vek::alarm::AddedTopicRule> rules = vek::alarm::addedRules();
     std::vector<TableTemplate> entries;
     for (const vek::alarm::AddedTopicRule &rule : rules) {
-        entries.push_back({rule.topic, rule.code, rule.stateItem});
+        entries.push_back({rule.topic, rule.code, true});
     }
     for (const vek::AlarmTopicRow &row : vek::kAlarmTopicTable) {
         std::string topic = std::string("tns1:") + row.root + "/";
@@ -132,7 +146,7 @@ std::vector<TableTemplate> tableTemplates()
             return vek::alarm::topicMatches(rule.topic, topic);
         });
         if (!taken) {
-            entries.push_back({topic, row.alarmType, {}});
+            entries.push_back({topic, row.alarmType, false});
         }
     }
     return entries;

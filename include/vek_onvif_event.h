@@ -799,7 +799,8 @@ VEK_ONVIF_API void VEK_Onvif_Event_FreePropeAlarm(OnvifAlarmCfg *cfg);
 /* Replaces the discovered templates of pstCfg, as discovery does, with
  * templates built from the topic table alone (the built-in rows and the
  * added topic rules), each with the Source, Key and Data items cameras
- * commonly send for its kind of alarm: for a camera that answers no
+ * commonly send for its kind of alarm (those of an added rule take any items,
+ * but only messages of the rule's topic): for a camera that answers no
  * GetEventProperties. Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM for a null
  * pstCfg; VEK_ONVIF_ERR_NOMEM (no templates then). */
 VEK_ONVIF_API uint32_t VEK_Onvif_Event_TemplatesFromTable(OnvifAlarmCfg *pstCfg);
