@@ -3,6 +3,7 @@
 #include "added_topic_rules.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 #include "alarm_internal.h"
@@ -21,6 +22,10 @@ constexpr std::size_t kRuleTopicLength = kTopicKeep;
 struct RuleTable {
     std::mutex mutex;
     std::vector<AddedTopicRule> rules;
+    // The number of rules, written under the mutex: matching, which asks
+    // for every template a message is tried with, skips the lock while the
+    // table is empty.
+    std::atomic<std::size_t> size{0};
 };
 
 RuleTable &ruleTable()
@@ -123,6 +128,9 @@ bool topicMatches(std::string_view ruleTopic, std::string_view topic)
 std::optional<AddedTopicRule> addedRuleFor(std::string_view topic)
 {
     RuleTable &table = ruleTable();
+    if (table.size.load(std::memory_order_acquire) == 0) {
+        return std::nullopt;
+    }
     std::lock_guard<std::mutex> lock(table.mutex);
     for (const AddedTopicRule &rule : table.rules) {
         if (topicMatches(rule.topic, topic)) {
@@ -172,6 +180,7 @@ VEK_ONVIF_API uint32_t VEK_Onvif_AddTopicRule(const char *pszTopic, uint32_t ulA
         return VEK_ONVIF_ERR_FAIL;
     }
     table.rules.push_back(std::move(rule));
+    table.size.store(table.rules.size(), std::memory_order_release);
     return VEK_ONVIF_OK;
 }
 
@@ -180,6 +189,7 @@ VEK_ONVIF_API void VEK_Onvif_ClearTopicRules(void)
     vek::alarm::RuleTable &table = vek::alarm::ruleTable();
     std::lock_guard<std::mutex> lock(table.mutex);
     table.rules.clear();
+    table.size.store(0, std::memory_order_release);
 }
 
 } // extern "C"
