@@ -350,12 +350,10 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_MatchAlarmType(OnvifAlarmCfg *cfg,
 } // extern "C"
 
 uint32_t vek::alarm::matchAlarm(OnvifAlarmCfg &cfg, const OnvifAlarmInputList &inputs,
-                                OnvifAlarmTemplate &alarmRef, OnvifAlarmReport &reportRef,
+                                OnvifAlarmTemplate &alarm, OnvifAlarmReport &report,
                                 MatchOutcome &outcome)
 {
-    OnvifAlarmTemplate *alarm = &alarmRef;
-    OnvifAlarmReport *report = &reportRef;
-    const std::string_view topic = fieldText(alarm->Topic);
+    const std::string_view topic = fieldText(alarm.Topic);
     if (isRefusedTopic(topic)) {
         VEK_LOG(vek::kLevelInfo, VEK_ONVIF_ERR_FAIL, kMatchFunc,
                 "Donot to Match AccessZone LeaveZone CountAggregation");
@@ -367,7 +365,7 @@ uint32_t vek::alarm::matchAlarm(OnvifAlarmCfg &cfg, const OnvifAlarmInputList &i
     uint32_t channel = 0;
     uint32_t code = 0;
     const uint32_t result =
-        matchTemplates(cfg, topic, &inputs, *alarm, *report, channel, code, outcome);
+        matchTemplates(cfg, topic, &inputs, alarm, report, channel, code, outcome);
     if (result != VEK_ONVIF_OK) {
         if (!outcome.dropped) {
             VEK_LOG(vek::kLevelInfo, result, kMatchFunc,
@@ -377,13 +375,13 @@ uint32_t vek::alarm::matchAlarm(OnvifAlarmCfg &cfg, const OnvifAlarmInputList &i
         return result;
     }
 
-    report->Reserved = kReservedValue;
-    report->AlarmType = static_cast<uint16_t>(code);
-    if (report->AlarmType == VEK_ALARM_FACE_RECOGNISED && alarm->DataCount > 0 &&
-        alarm->DataItems != nullptr) {
-        report->ObjectValue = readNumber(fieldText(alarm->DataItems[0].Value));
+    report.Reserved = kReservedValue;
+    report.AlarmType = static_cast<uint16_t>(code);
+    if (report.AlarmType == VEK_ALARM_FACE_RECOGNISED && alarm.DataCount > 0 &&
+        alarm.DataItems != nullptr) {
+        report.ObjectValue = readNumber(fieldText(alarm.DataItems[0].Value));
     }
     // No index found, or one before the template's first channel.
-    report->Channel = channel != 0 ? channel : 1;
+    report.Channel = channel != 0 ? channel : 1;
     return VEK_ONVIF_OK;
 }
