@@ -449,7 +449,9 @@ VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Create(struct soap *soap, const char 
 /* Pulls up to messageLimit (1..1024) messages, waiting up to timeoutSeconds
  * (0..3600) for the first, and translates all of them as
  * VEK_Onvif_TransAlarmType does; with VEK_ONVIF_PULL_INITIAL_STATES in
- * ulFlags an "Initialized" message is translated as a "Changed" one. The
+ * ulFlags an "Initialized" message is translated as a "Changed" one when its
+ * alarm has a state (a Data item read as a boolean state word; the initial
+ * message of an event such as a line crossing is dropped). The
  * context's receive time-out covers the wait for the call and is restored.
  * result is written on every return (null and 0 when no reports). */
 VEK_ONVIF_API uint32_t VEK_Onvif_PullPoint_Pull(struct soap *soap, const OnvifPullPoint *pullPoint,
@@ -536,7 +538,8 @@ typedef struct OnvifHubReport {
     OnvifAlarmReport stReport;
 } OnvifHubReport;
 
-/* AddCamera flag: translate initial states ("Initialized" messages) too. */
+/* AddCamera flag: translate initial states ("Initialized" messages) too, of
+ * alarms that have a state (as VEK_ONVIF_PULL_INITIAL_STATES). */
 #define VEK_ONVIF_HUB_INITIAL_STATES 0x1u
 
 /* Creates a hub listening on pszIpAddr (an IPv4 or IPv6 address; null:
@@ -669,7 +672,9 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_SimpleItemCompare(uint32_t mode, uint32_t
  * items (the template's AlarmType takes any state change). While *found is
  * not 1, the first index read sets *channel to that index minus the index
  * origin of the template item at the same position, plus 1 (0 when below
- * the origin), and *found to 1. Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_NULL for
+ * the origin), and *found to 1. A value that is a negative number ("-1":
+ * any port) names no source: no index (and no alarm input) is read from it.
+ * Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_NULL for
  * a null argument or item array; VEK_ONVIF_ERR_FAIL when the alarm has no
  * Source item; VEK_ONVIF_ERR_SOAP when the alarm has more Source items than
  * the template or an item matches none. */
@@ -683,12 +688,18 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_CompareKeyItem(OnvifAlarmTemplate *templ,
                                                       const OnvifAlarmInputList *inputs,
                                                       OnvifAlarmTemplate *alarm, uint32_t *found,
                                                       uint32_t *channel);
-/* Finds the first template of cfg that the parsed alarm fits (discovered
- * templates first, then PresetAlarms; templates with fewer items in a part
- * than the alarm are skipped) and fills the caller's report from it:
- * AlarmType (from the topic or the template, Data state items applied),
+/* Finds the first template of cfg that the parsed alarm fits (those whose
+ * Topic is the alarm's topic first, then the others; in each round the
+ * discovered templates, then PresetAlarms; templates with fewer items in a
+ * part than the alarm are skipped; an alarm without Source items is tried
+ * only with templates of its own topic, and the template of an added topic
+ * rule takes only its rule's topic) and fills the caller's report from it:
+ * AlarmType (from the topic rules, an object's classes or the template,
+ * Data state items applied),
  * Channel (from the items' indexes or the channel token table; 1 when
- * neither gives one), Reserved (all bits one), ObjectValue and
+ * neither gives one; for an alarm that names no source, 1 when the channel
+ * token table has at most one entry, else the alarm is dropped with
+ * VEK_ONVIF_ERR_FAIL and one info line), Reserved (all bits one), ObjectValue and
  * AttributeFlags where the alarm kind carries them. The alarm's items get
  * their index fields rewritten. Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM
  * when a pointer is null; VEK_ONVIF_ERR_FAIL when the topic is refused
@@ -744,7 +755,8 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParsePropeMsg(const char *topicSet, Onvif
 /* Looks for the element named topic below start; when present, builds a
  * template of code alarmType from it (VEK_Onvif_GetPropeAlarm), its Topic
  * the element's path below the topic set ("RuleEngine/LineDetector/Crossed",
- * names as the topic set wrote them; matching never reads it), and appends
+ * names as the topic set wrote them; matching reads it only for a message
+ * without Source items, which a template of its own topic alone takes), and appends
  * it to cfg, whose template array must have room for it. Returns
  * VEK_ONVIF_OK, also when the topic is absent; VEK_ONVIF_ERR_PARAM when an
  * argument is null; VEK_ONVIF_ERR_NOMEM; or the result of
@@ -757,7 +769,9 @@ VEK_ONVIF_API uint32_t VEK_Onvif_GetAlarmNode(struct _mxml_node_s *start, const 
  * ZU_MEM_MallocEx. Then appends templ to cfg (VEK_Onvif_AddToCFGAlarm),
  * which takes over the arrays; the record templ stays the caller's.
  * Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM when an argument is null or the
- * description, its Source or Data element, or their items are missing;
+ * description, its Data element, or the items of its Source or Data
+ * elements are missing (a description without a Source element gives a
+ * template without Source items);
  * VEK_ONVIF_ERR_NOMEM; VEK_ONVIF_ERR_FAIL when the Key or Data items
  * cannot be read; or the result of VEK_Onvif_AddToCFGAlarm. Arrays made
  * before a failure are released again. */
@@ -793,6 +807,32 @@ VEK_ONVIF_API uint32_t VEK_Onvif_GetEventProperties(const char *url, const char 
  * PropeAlarmCount 0 and pstPropeAlarmInfo null. PresetAlarms is untouched.
  * A null cfg is ignored. */
 VEK_ONVIF_API void VEK_Onvif_Event_FreePropeAlarm(OnvifAlarmCfg *cfg);
+/* Replaces the discovered templates of pstCfg, as discovery does, with
+ * templates built from the topic table alone (the built-in rows and the
+ * added topic rules), each with the Source, Key and Data items cameras
+ * commonly send for its kind of alarm (those of an added rule take any items,
+ * but only messages of the rule's topic): for a camera that answers no
+ * GetEventProperties. Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM for a null
+ * pstCfg; VEK_ONVIF_ERR_NOMEM (no templates then). */
+VEK_ONVIF_API uint32_t VEK_Onvif_Event_TemplatesFromTable(OnvifAlarmCfg *pstCfg);
+
+/* ---- Topic rules --------------------------------------------------------- */
+/* Extra rows of the topic table for the whole process (thread-safe; at most
+ * 256), read by discovery and translation like the built-in rows; a rule for
+ * a topic the built-in table has takes precedence over it.
+ * pszTopic is a concrete topic ("tns1:Device/tnsexample:Sensor/PIR"): its
+ * segments match without regard to the namespace prefix, and a segment "*"
+ * matches any one segment. ulAlarmType is the active code (1..999; the
+ * inactive form is the code plus 1000). pszStateItem names the Data item
+ * read as the state (null: the first Data item whose value is a state word).
+ * Adding a topic again replaces its rule. Returns VEK_ONVIF_OK;
+ * VEK_ONVIF_ERR_PARAM for a null, empty or over-long (255) topic, an empty
+ * segment or a code out of range; VEK_ONVIF_ERR_FAIL when the table is
+ * full. */
+VEK_ONVIF_API uint32_t VEK_Onvif_AddTopicRule(const char *pszTopic, uint32_t ulAlarmType,
+                                              const char *pszStateItem);
+/* Empties the table of added topic rules. */
+VEK_ONVIF_API void VEK_Onvif_ClearTopicRules(void);
 
 /* ---- HTTPS event services -------------------------------------------- */
 /* Every operation accepts an https:// event-service or subscription URL

@@ -82,5 +82,20 @@ int main(void)
             return 1;
         }
     }
+    {
+        /* Topic rules and templates from the table, through the C interface. */
+        OnvifAlarmCfg cfg;
+        memset(&cfg, 0, sizeof cfg);
+        if (VEK_Onvif_AddTopicRule("tns1:Device/tnsexample:Light/Status", VEK_ALARM_MOTION,
+                                   "state") != VEK_ONVIF_OK ||
+            VEK_Onvif_AddTopicRule(NULL, VEK_ALARM_MOTION, NULL) != VEK_ONVIF_ERR_PARAM ||
+            VEK_Onvif_Event_TemplatesFromTable(&cfg) != VEK_ONVIF_OK || cfg.PropeAlarmCount == 0 ||
+            strcmp(cfg.pstPropeAlarmInfo[0].Topic, "tns1:Device/tnsexample:Light/Status") != 0) {
+            fprintf(stderr, "topic rules or templates from the table failed\n");
+            return 1;
+        }
+        VEK_Onvif_ClearTopicRules();
+        VEK_Onvif_Event_FreePropeAlarm(&cfg);
+    }
     return ctx == NULL ? 0 : 1;
 }

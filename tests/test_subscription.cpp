@@ -166,10 +166,11 @@ TEST_F(SubscriptionTest, NewCameraFromDiscoveryToReports)
     OnvifAlarmInputList inputs{};
     ASSERT_EQ(VEK_ONVIF_OK,
               VEK_Onvif_GetEventProperties(access_.szEventUrl, "admin", "secret", &cfg));
-    // VideoSource/MotionAlarm, then the RuleEngine rows in table order.
-    ASSERT_GE(cfg.PropeAlarmCount, 5u);
-    const uint32_t codes[] = {1, 1, 8, 3, 6};
-    for (uint32_t i = 0; i < 5; ++i) {
+    // VideoSource/MotionAlarm and ImageTooDark, then the RuleEngine rows in
+    // table order.
+    ASSERT_GE(cfg.PropeAlarmCount, 6u);
+    const uint32_t codes[] = {1, 3, 1, 8, 3, 6};
+    for (uint32_t i = 0; i < 6; ++i) {
         EXPECT_EQ(codes[i], cfg.pstPropeAlarmInfo[i].AlarmType) << i;
     }
 
