@@ -29,6 +29,10 @@ uint32_t readItemDescriptions(mxml_node_t *part, uint32_t isData, uint32_t alarm
 // Releases the four item arrays of a template and zeroes their counts.
 void releaseTemplateItems(OnvifAlarmTemplate *templ);
 
+// A zeroed array of count templates, given to cfg (its count unchanged);
+// false, logged for func, when there is no memory.
+bool allocateTemplates(OnvifAlarmCfg *cfg, size_t count, const char *func);
+
 // Builds the topic-set text "<Message>...</Message>" from the element texts
 // of a GetEventProperties answer, in order. Each text is cleaned in place
 // with VEK_PUB_DeleteNodeProperty first; a text that cannot be cleaned is

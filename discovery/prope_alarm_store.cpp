@@ -20,6 +20,20 @@ void releaseTemplateItems(OnvifAlarmTemplate *templ)
     templ->ExtensionCount = 0;
 }
 
+bool allocateTemplates(OnvifAlarmCfg *cfg, size_t count, const char *func)
+{
+    const size_t bytes = sizeof(OnvifAlarmTemplate) * count;
+    auto *templates = static_cast<OnvifAlarmTemplate *>(VEK_ALLOC(bytes));
+    if (templates == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_NOMEM, func,
+                "Failed to malloc pstPropeAlarmInfo memory.");
+        return false;
+    }
+    std::memset(templates, 0, bytes);
+    cfg->pstPropeAlarmInfo = templates;
+    return true;
+}
+
 } // namespace vek
 
 extern "C" {

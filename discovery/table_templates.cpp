@@ -164,15 +164,9 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_TemplatesFromTable(OnvifAlarmCfg *pstCfg)
     }
     VEK_Onvif_Event_FreePropeAlarm(pstCfg);
     const std::vector<TableTemplate> entries = tableTemplates();
-    const std::size_t bytes = sizeof(OnvifAlarmTemplate) * entries.size();
-    auto *templates = static_cast<OnvifAlarmTemplate *>(VEK_ALLOC(bytes));
-    if (templates == nullptr) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_NOMEM, kFunc,
-                "Failed to malloc pstPropeAlarmInfo memory.");
+    if (!vek::allocateTemplates(pstCfg, entries.size(), kFunc)) {
         return VEK_ONVIF_ERR_NOMEM;
     }
-    std::memset(templates, 0, bytes);
-    pstCfg->pstPropeAlarmInfo = templates;
     for (const TableTemplate &entry : entries) {
         const uint32_t result =
             buildTemplate(entry, pstCfg->pstPropeAlarmInfo[pstCfg->PropeAlarmCount]);

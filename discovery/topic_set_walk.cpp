@@ -74,15 +74,9 @@ void readSmartReportsOnly(mxml_node_t *message, OnvifAlarmCfg *cfg)
 // every root topic the table knows.
 uint32_t buildTemplates(mxml_node_t *message, OnvifAlarmCfg *cfg, uint32_t count)
 {
-    size_t bytes = sizeof(OnvifAlarmTemplate) * count;
-    auto *templates = static_cast<OnvifAlarmTemplate *>(VEK_ALLOC(bytes));
-    if (templates == nullptr) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_NOMEM, kFunc,
-                "Failed to malloc pstPropeAlarmInfo memory.");
+    if (!vek::allocateTemplates(cfg, count, kFunc)) {
         return VEK_ONVIF_ERR_NOMEM;
     }
-    std::memset(templates, 0, bytes);
-    cfg->pstPropeAlarmInfo = templates;
 
     // Added rules first: they take precedence over the table's rows.
     const std::vector<vek::alarm::AddedTopicRule> rules = vek::alarm::addedRules();
