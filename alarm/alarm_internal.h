@@ -23,9 +23,9 @@ constexpr std::string_view kTypeBoolean = "common_boolean";
 // State words. A value is active when it contains one of kActiveParts or
 // equals one of kActiveWords; inactive likewise, tested only when it is not
 // active.
-constexpr std::string_view kActiveParts[] = {"true", "TRUE"};
+constexpr std::string_view kActiveParts[] = {"true", "TRUE", "True"};
 constexpr std::string_view kActiveWords[] = {"active", "1"};
-constexpr std::string_view kInactiveParts[] = {"FALSE", "false"};
+constexpr std::string_view kInactiveParts[] = {"FALSE", "false", "False"};
 constexpr std::string_view kInactiveWords[] = {"inactive", "0"};
 
 // The inactive form of a code is the code plus this offset.
@@ -74,6 +74,13 @@ inline bool startsWith(std::string_view text, std::string_view prefix)
 // blanks and a sign accepted, reading stops at the first non-digit, 0 when
 // there are no digits), held to the 32-bit range.
 int32_t readNumber(std::string_view text);
+
+// A Source value that is a negative number ("-1": any port) names no
+// source.
+inline bool namesNoSource(std::string_view value)
+{
+    return value.size() > 1 && value[0] == '-' && value[1] >= '0' && value[1] <= '9';
+}
 
 bool isActiveWord(std::string_view value);
 // Only meaningful for a value that is not active.

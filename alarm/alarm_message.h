@@ -23,9 +23,10 @@ struct ParseOptions {
 // initial states when options ask for them). deleted tells whether the
 // message reports a property instance that no longer exists (the tracked
 // object is gone, the rule was removed): such an alarm is over, whatever
-// its state items say.
+// its state items say. initialized tells whether it reports a property's
+// initial state.
 uint32_t parseAlarmMessage(const char *msg, const ParseOptions &options, OnvifAlarmTemplate &alarm,
-                           bool &deleted);
+                           bool &deleted, bool &initialized);
 
 } // namespace vek::alarm
 

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <array>
 
+#include "added_topic_rules.h"
 #include "alarm_internal.h"
+#include "match_alarm.h"
 #include "topic_rules.h"
 #include "vek_log.h"
 
@@ -87,17 +89,87 @@ void applyBooleanState(const OnvifSimpleItem &described, const OnvifSimpleItem &
     }
 }
 
+// The state a topic's rule names: the Data item of that name, or the first
+// whose value is a state word. Sets the code and tells whether one was read.
+bool applyRuleState(const TopicReading &reading, const OnvifAlarmTemplate &alarm,
+                    uint32_t activeCode, uint32_t &code)
+{
+    for (uint32_t i = 0; i < alarm.DataCount && alarm.DataItems != nullptr; ++i) {
+        const OnvifSimpleItem &item = alarm.DataItems[i];
+        const std::string_view value = fieldText(item.Value);
+        if (!reading.stateItem.empty() && fieldText(item.Name) != reading.stateItem) {
+            continue;
+        }
+        if (isActiveWord(value)) {
+            code = activeCode;
+            return true;
+        }
+        if (isInactiveWord(value)) {
+            code = activeCode + VEK_ALARM_INACTIVE_OFFSET;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether a Data item the template types as boolean carries a state word.
+bool templateStateRead(const OnvifAlarmTemplate &templ, const OnvifAlarmTemplate &alarm)
+{
+    for (uint32_t i = 0; i < alarm.DataCount && alarm.DataItems != nullptr; ++i) {
+        const OnvifSimpleItem &item = alarm.DataItems[i];
+        const OnvifSimpleItem *described = describedDataItem(templ, item);
+        const std::string_view value = fieldText(item.Value);
+        if (described != nullptr && fieldText(described->Value) == kTypeBoolean &&
+            (isActiveWord(value) || isInactiveWord(value))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The code of an object-detection alarm, from the classes it lists.
+uint32_t objectClassCode(const OnvifAlarmTemplate &alarm, std::string_view topic)
+{
+    std::string_view classes;
+    for (uint32_t i = 0; i < alarm.DataCount && alarm.DataItems != nullptr; ++i) {
+        if (fieldText(alarm.DataItems[i].Name) == kClassTypesItem) {
+            classes = fieldText(alarm.DataItems[i].Value);
+        }
+    }
+    const uint32_t code = codeForObjectClasses(classes);
+    VEK_LOG(vek::kLevelInfo, VEK_ONVIF_OK, kMatchFunc,
+            "Object classes[%.*s] on topic[%.*s] give alarm %u.", static_cast<int>(classes.size()),
+            classes.data(), static_cast<int>(topic.size()), topic.data(), code);
+    return code;
+}
+
 // Tries one template. On 0 the working code holds the alarm's code.
 uint32_t tryTemplate(OnvifAlarmTemplate &templ, std::string_view topic,
                      const OnvifAlarmInputList *inputs, OnvifAlarmTemplate &alarm,
-                     OnvifAlarmReport &report, uint32_t &channel, uint32_t &code)
+                     OnvifAlarmReport &report, uint32_t &channel, uint32_t &code,
+                     MatchOutcome &outcome)
 {
+    // The template of an added rule takes only messages of the rule's topic.
+    if (const std::optional<AddedTopicRule> owner = addedRuleFor(fieldText(templ.Topic));
+        owner.has_value() && !topicMatches(owner->topic, topic)) {
+        return VEK_ONVIF_ERR_FAIL;
+    }
     uint32_t found = 0;
-    code = codeForTopic(topic, templ.AlarmType);
+    const TopicReading reading = readingForTopic(topic, templ.AlarmType);
+    code = reading.code;
 
-    uint32_t result = VEK_Onvif_Event_CompareSourceItem(&templ, inputs, &alarm, &found, &channel);
-    if (result != VEK_ONVIF_OK) {
-        return result;
+    uint32_t result = VEK_ONVIF_OK;
+    // A message without Source items is compared on its other parts, and
+    // only with a template of its own topic: its Data items alone say too
+    // little about which alarm it is.
+    if (alarm.SourceCount == 0 && !topicMatches(fieldText(templ.Topic), topic)) {
+        return VEK_ONVIF_ERR_FAIL;
+    }
+    if (alarm.SourceCount > 0) {
+        result = VEK_Onvif_Event_CompareSourceItem(&templ, inputs, &alarm, &found, &channel);
+        if (result != VEK_ONVIF_OK) {
+            return result;
+        }
     }
     result = VEK_Onvif_Event_CompareKeyItem(&templ, inputs, &alarm, &found, &channel);
     if (result != VEK_ONVIF_OK) {
@@ -140,7 +212,35 @@ uint32_t tryTemplate(OnvifAlarmTemplate &templ, std::string_view topic,
             report.ObjectValue = readNumber(fieldText(alarm.KeyItems[i].Value));
         }
     }
+    outcome.stateRead = reading.stateFromRule ? applyRuleState(reading, alarm, activeCode, code)
+                                              : templateStateRead(templ, alarm);
+    if (reading.objectClasses) {
+        code = objectClassCode(alarm, topic);
+    }
     return VEK_ONVIF_OK;
+}
+
+// Whether some Source item of the alarm names a source.
+bool hasUsableSource(const OnvifAlarmTemplate &alarm)
+{
+    for (uint32_t i = 0; i < alarm.SourceCount && alarm.SourceItems != nullptr; ++i) {
+        if (!namesNoSource(fieldText(alarm.SourceItems[i].Value))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The camera's video sources as the channel token table knows them.
+uint32_t videoSourceCount(const OnvifAlarmCfg &cfg)
+{
+    uint32_t count = 0;
+    for (const OnvifChannelToken &entry : cfg.ChannelTokens) {
+        if (!fieldText(entry.PrimaryToken).empty() || !fieldText(entry.SecondaryToken).empty()) {
+            ++count;
+        }
+    }
+    return count;
 }
 
 bool fewerItems(const OnvifAlarmTemplate &templ, const OnvifAlarmTemplate &alarm)
@@ -154,26 +254,48 @@ bool fewerItems(const OnvifAlarmTemplate &templ, const OnvifAlarmTemplate &alarm
 // when none was).
 uint32_t matchTemplates(OnvifAlarmCfg &cfg, std::string_view topic,
                         const OnvifAlarmInputList *inputs, OnvifAlarmTemplate &alarm,
-                        OnvifAlarmReport &report, uint32_t &channel, uint32_t &code)
+                        OnvifAlarmReport &report, uint32_t &channel, uint32_t &code,
+                        MatchOutcome &outcome)
 {
     const std::array<std::pair<OnvifAlarmTemplate *, uint32_t>, 2> sequences = {{
         {cfg.pstPropeAlarmInfo, cfg.pstPropeAlarmInfo != nullptr ? cfg.PropeAlarmCount : 0},
         {cfg.PresetAlarms, cfg.PresetAlarms != nullptr ? cfg.PresetAlarmCount : 0},
     }};
     uint32_t result = VEK_ONVIF_ERR_FAIL;
-    for (const auto &[templates, count] : sequences) {
-        for (uint32_t p = 0; p < count; ++p) {
-            OnvifAlarmTemplate &templ = templates[p];
-            if (fewerItems(templ, alarm)) {
-                continue;
-            }
-            // The values a template reads go into the report only when it
-            // matches: one that fails half-way leaves nothing behind.
-            OnvifAlarmReport attempt = report;
-            result = tryTemplate(templ, topic, inputs, alarm, attempt, channel, code);
-            if (result == VEK_ONVIF_OK) {
+    // Templates of the message's own topic first: templates of other topics
+    // may describe the same items.
+    for (const bool ownTopic : {true, false}) {
+        for (const auto &[templates, count] : sequences) {
+            for (uint32_t p = 0; p < count; ++p) {
+                OnvifAlarmTemplate &templ = templates[p];
+                if (fewerItems(templ, alarm) ||
+                    topicMatches(fieldText(templ.Topic), topic) != ownTopic) {
+                    continue;
+                }
+                // The values a template reads go into the report only when it
+                // matches: one that fails half-way leaves nothing behind.
+                OnvifAlarmReport attempt = report;
+                result = tryTemplate(templ, topic, inputs, alarm, attempt, channel, code, outcome);
+                if (result != VEK_ONVIF_OK) {
+                    continue;
+                }
                 report = attempt;
                 VEK_Onvif_Event_GetAlarmChl(&alarm, &cfg, kChannelTokenEntries, &channel);
+                if (hasUsableSource(alarm)) {
+                    return VEK_ONVIF_OK;
+                }
+                // Without a source the alarm is the camera's only video source,
+                // if it has one; of several, which one is unknown.
+                const uint32_t sources = videoSourceCount(cfg);
+                if (sources > 1) {
+                    VEK_LOG(
+                        vek::kLevelInfo, VEK_ONVIF_ERR_FAIL, kMatchFunc,
+                        "Alarm on topic[%.*s] names no source of the %u video sources, dropped.",
+                        static_cast<int>(topic.size()), topic.data(), sources);
+                    outcome.dropped = true;
+                    return VEK_ONVIF_ERR_FAIL;
+                }
+                channel = 1;
                 return VEK_ONVIF_OK;
             }
         }
@@ -221,6 +343,18 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_MatchAlarmType(OnvifAlarmCfg *cfg,
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_PARAM, kMatchFunc, "Invalid input Param.");
         return VEK_ONVIF_ERR_PARAM;
     }
+    vek::alarm::MatchOutcome outcome;
+    return vek::alarm::matchAlarm(*cfg, *inputs, *alarm, *report, outcome);
+}
+
+} // extern "C"
+
+uint32_t vek::alarm::matchAlarm(OnvifAlarmCfg &cfg, const OnvifAlarmInputList &inputs,
+                                OnvifAlarmTemplate &alarmRef, OnvifAlarmReport &reportRef,
+                                MatchOutcome &outcome)
+{
+    OnvifAlarmTemplate *alarm = &alarmRef;
+    OnvifAlarmReport *report = &reportRef;
     const std::string_view topic = fieldText(alarm->Topic);
     if (isRefusedTopic(topic)) {
         VEK_LOG(vek::kLevelInfo, VEK_ONVIF_ERR_FAIL, kMatchFunc,
@@ -232,11 +366,14 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_MatchAlarmType(OnvifAlarmCfg *cfg,
     // a template that then failed stays unless a later one reads another.
     uint32_t channel = 0;
     uint32_t code = 0;
-    const uint32_t result = matchTemplates(*cfg, topic, inputs, *alarm, *report, channel, code);
+    const uint32_t result =
+        matchTemplates(cfg, topic, &inputs, *alarm, *report, channel, code, outcome);
     if (result != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelInfo, result, kMatchFunc,
-                "Failed to match alarm report on alram template, alarm topic is: %.*s.",
-                static_cast<int>(topic.size()), topic.data());
+        if (!outcome.dropped) {
+            VEK_LOG(vek::kLevelInfo, result, kMatchFunc,
+                    "Failed to match alarm report on alram template, alarm topic is: %.*s.",
+                    static_cast<int>(topic.size()), topic.data());
+        }
         return result;
     }
 
@@ -250,5 +387,3 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_MatchAlarmType(OnvifAlarmCfg *cfg,
     report->Channel = channel != 0 ? channel : 1;
     return VEK_ONVIF_OK;
 }
-
-} // extern "C"

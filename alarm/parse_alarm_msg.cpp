@@ -237,7 +237,7 @@ uint32_t fillParts(mxml_node_t *message, mxml_node_t *top, Parts &parts)
 // The parse behind both entry points; deleted, when given, receives
 // whether the message reports a property instance that no longer exists.
 uint32_t parseMessage(const char *msg, const ParseOptions &options, uint32_t *counts[kPartCount],
-                      OnvifSimpleItem **arrays[kPartCount], bool *deleted)
+                      OnvifSimpleItem **arrays[kPartCount], bool *deleted, bool *initialized)
 {
     vek::XmlDocument doc(kParseFunc);
     uint32_t status = VEK_ONVIF_ERR_SOAP;
@@ -255,6 +255,9 @@ uint32_t parseMessage(const char *msg, const ParseOptions &options, uint32_t *co
     parts.handOver(counts, arrays);
     if (deleted != nullptr) {
         *deleted = propertyOperation(message, kDeleted) != nullptr;
+    }
+    if (initialized != nullptr) {
+        *initialized = propertyOperation(message, kInitialized) != nullptr;
     }
     return VEK_ONVIF_OK;
 }
@@ -288,15 +291,16 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParseAlarmMsg(const char *msg, uint32_t *
     }
     uint32_t *counts[kPartCount] = {srcCount, keyCount, dataCount, extCount};
     OnvifSimpleItem **arrays[kPartCount] = {src, key, data, ext};
-    return parseMessage(msg, ParseOptions{}, counts, arrays, nullptr);
+    return parseMessage(msg, ParseOptions{}, counts, arrays, nullptr, nullptr);
 }
 
 } // extern "C"
 
 uint32_t vek::alarm::parseAlarmMessage(const char *msg, const ParseOptions &options,
-                                       OnvifAlarmTemplate &alarm, bool &deleted)
+                                       OnvifAlarmTemplate &alarm, bool &deleted, bool &initialized)
 {
     deleted = false;
+    initialized = false;
     if (msg == nullptr) {
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kParseFunc, "Invalid input Param.");
         return VEK_ONVIF_ERR_PARAM;
@@ -305,5 +309,5 @@ uint32_t vek::alarm::parseAlarmMessage(const char *msg, const ParseOptions &opti
                                     &alarm.ExtensionCount};
     OnvifSimpleItem **arrays[kPartCount] = {&alarm.SourceItems, &alarm.KeyItems, &alarm.DataItems,
                                             &alarm.ExtensionItems};
-    return parseMessage(msg, options, counts, arrays, &deleted);
+    return parseMessage(msg, options, counts, arrays, &deleted, &initialized);
 }

@@ -183,6 +183,11 @@ bool valueStep(uint32_t mode, uint32_t position, uint32_t count, const OnvifSimp
     if (t.ValueHasIndex != 1) {
         return plainValueStep(mode, t, item, code);
     }
+    // No index is read from a value that names no source, and no input
+    // stands in for it.
+    if (mode == kSourceMode && namesNoSource(fieldText(item.Value))) {
+        return true;
+    }
     if (mode == kSourceMode && isDigitalInput(code)) {
         if (alarmInputIndex(templ, inputs, item) == InputToken::kRecorded) {
             return true;

@@ -6,6 +6,7 @@
 #include "alarm_internal.h"
 #include "alarm_message.h"
 #include "holder_content.h"
+#include "match_alarm.h"
 #include "soapH.h"
 #include "translate_notify.h"
 #include "vek_log.h"
@@ -148,7 +149,8 @@ void translateMessage(OnvifAlarmCfg *cfg, OnvifAlarmInputList *inputs,
         return;
     }
     bool deleted = false;
-    result = parseAlarmMessage(text, ParseOptions{initialStates}, alarm, deleted);
+    bool initialized = false;
+    result = parseAlarmMessage(text, ParseOptions{initialStates}, alarm, deleted, initialized);
     if (result != VEK_ONVIF_OK) {
         VEK_LOG(vek::kLevelInfo, result, kTransFunc, "Failed to parse alarm message[%s] info.",
                 text);
@@ -159,10 +161,21 @@ void translateMessage(OnvifAlarmCfg *cfg, OnvifAlarmInputList *inputs,
 
     OnvifAlarmReport report;
     std::memset(&report, 0, sizeof(report));
-    result = VEK_Onvif_Event_MatchAlarmType(cfg, inputs, &alarm, &report);
+    MatchOutcome outcome;
+    result = matchAlarm(*cfg, *inputs, alarm, report, outcome);
     report.ExtensionValue = extensionValue;
     if (result != VEK_ONVIF_OK) {
-        VEK_LOG(vek::kLevelInfo, result, kTransFunc, "Do not find Alarm[%s] on alarmcfg.", text);
+        if (!outcome.dropped) {
+            VEK_LOG(vek::kLevelInfo, result, kTransFunc, "Do not find Alarm[%s] on alarmcfg.",
+                    text);
+        }
+        return;
+    }
+    // An initial state is only one for an alarm that has a state: the
+    // initial message of an event (a line crossing) reports nothing.
+    if (initialized && !outcome.stateRead) {
+        VEK_LOG(vek::kLevelInfo, VEK_ONVIF_ERR_PARAM, kTransFunc,
+                "Initialized alarm[%s] carries no state, dropped.", text);
         return;
     }
     // Face attributes (2000) are an active code above the offset.

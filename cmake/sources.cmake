@@ -34,6 +34,7 @@ set(VEK_EVENT_SOURCES
     ${VEK_SOURCE_ROOT}/auth/http_digest.cpp
     ${VEK_SOURCE_ROOT}/auth/sha1.cpp
     ${VEK_SOURCE_ROOT}/auth/vek_wsseapi_event.cpp
+    ${VEK_SOURCE_ROOT}/alarm/added_topic_rules.cpp
     ${VEK_SOURCE_ROOT}/alarm/alarm_text.cpp
     ${VEK_SOURCE_ROOT}/alarm/holder_content.cpp
     ${VEK_SOURCE_ROOT}/alarm/match_alarm_type.cpp
@@ -59,6 +60,7 @@ set(VEK_EVENT_SOURCES
     ${VEK_SOURCE_ROOT}/listener/hub_request.cpp
     ${VEK_SOURCE_ROOT}/listener/listener_defences.cpp
     ${VEK_SOURCE_ROOT}/listener/recv_notify.cpp
+    ${VEK_SOURCE_ROOT}/discovery/added_rule_topics.cpp
     ${VEK_SOURCE_ROOT}/discovery/alarm_count.cpp
     ${VEK_SOURCE_ROOT}/discovery/get_event_properties.cpp
     ${VEK_SOURCE_ROOT}/discovery/message_description.cpp
@@ -66,4 +68,5 @@ set(VEK_EVENT_SOURCES
     ${VEK_SOURCE_ROOT}/discovery/simple_item_description.cpp
     ${VEK_SOURCE_ROOT}/discovery/smart_report_caps.cpp
     ${VEK_SOURCE_ROOT}/discovery/topic_set_text.cpp
+    ${VEK_SOURCE_ROOT}/discovery/table_templates.cpp
     ${VEK_SOURCE_ROOT}/discovery/topic_set_walk.cpp)

@@ -1,6 +1,7 @@
 // Counting the alarm topics of a topic set that the recorder knows: the
 // number of templates the walk may append, used to size the template array.
 #include "alarm_topic_table.h"
+#include "discovery_internal.h"
 #include "vek_log.h"
 
 namespace
@@ -51,6 +52,11 @@ VEK_ONVIF_API uint32_t VEK_Onvif_GetAlarmNum(mxml_node_t *message, uint32_t *cou
             }
         }
     });
+    for (const vek::alarm::AddedTopicRule &rule : vek::alarm::addedRules()) {
+        if (vek::addedRuleElement(message, rule) != nullptr) {
+            ++total;
+        }
+    }
     *count = total;
     return VEK_ONVIF_OK;
 }

@@ -38,6 +38,10 @@ inline constexpr AlarmTopicRow kAlarmTopicTable[] = {
     {"VideoSource", "ImageTooBlurry", nullptr, "AnalyticsService", VEK_ALARM_IMAGE_BLURRY},
     {"VideoSource", "ImageTooBlurry", nullptr, "ImagingService", VEK_ALARM_IMAGE_BLURRY},
     {"VideoSource", nullptr, nullptr, "DoorbellAlarm", VEK_ALARM_DOORBELL},
+    {"VideoSource", "ImageTooDark", nullptr, "ImagingService", VEK_ALARM_TAMPER},
+    {"VideoSource", "ImageTooDark", nullptr, "AnalyticsService", VEK_ALARM_TAMPER},
+    {"VideoSource", "ImageTooBright", nullptr, "ImagingService", VEK_ALARM_TAMPER},
+    {"VideoSource", "ImageTooBright", nullptr, "AnalyticsService", VEK_ALARM_TAMPER},
     {"VideoAnalytics", nullptr, nullptr, "MotionDetection", VEK_ALARM_MOTION},
     {"VideoAnalytics", nullptr, nullptr, "MotionAlarm", VEK_ALARM_MOTION},
     {"VideoAnalytics", "MotionDetector", nullptr, "FigureChanged", VEK_ALARM_MOTION},
@@ -56,8 +60,13 @@ inline constexpr AlarmTopicRow kAlarmTopicTable[] = {
      VEK_ALARM_FACE_RECOGNISED},
     {"RuleEngine", "FaceRecognitionDetector", nullptr, "ObjectAttribute",
      VEK_ALARM_FACE_ATTRIBUTES},
+    // The code follows the classes of the object (human shape or motion).
+    {"RuleEngine", "ObjectDetection", nullptr, "Object", VEK_ALARM_HUMAN_SHAPE},
+    // An object left behind, below whatever rule reports it.
+    {"RuleEngine", nullptr, nullptr, "Package", VEK_ALARM_REMAIN_ARTICLE},
     {"Device", "Trigger", nullptr, "DigitalInput", VEK_ALARM_DIGITAL_INPUT},
     {"Device", "IO", nullptr, "Port", VEK_ALARM_DIGITAL_INPUT},
+    {"Device", "Sensor", nullptr, "PIR", VEK_ALARM_MOTION},
     {"Configuration", nullptr, nullptr, "VideoAnalyticsConfiguration", VEK_ALARM_ANALYTICS_CONFIG},
     {"UserAlarm", nullptr, nullptr, "IllegalLogin", VEK_ALARM_ILLEGAL_LOGIN},
     // Spelling some cameras use; a camera offering both yields two templates.
@@ -65,6 +74,7 @@ inline constexpr AlarmTopicRow kAlarmTopicTable[] = {
     {"UserAlarm", "IVA", nullptr, "HumanShapeDetect", VEK_ALARM_HUMAN_SHAPE},
     {"UserAlarm", nullptr, "IVA", "RemainArticle", VEK_ALARM_REMAIN_ARTICLE},
     {"UserAlarm", nullptr, "IVA", "CareArticle", VEK_ALARM_CARE_ARTICLE},
+    {"UserAlarm", nullptr, nullptr, "VideoCover", VEK_ALARM_TAMPER},
 };
 
 // The root topic below which the smart-report capabilities are read.

@@ -6,6 +6,10 @@
 #include <mxml.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
+
+#include "added_topic_rules.h"
 
 #include "vek_onvif_event.h"
 
@@ -31,6 +35,23 @@ void releaseTemplateItems(OnvifAlarmTemplate *templ);
 // logged and left out, a null entry is skipped. *text receives a block from
 // the platform heap. 0, or 104 when the block cannot be allocated.
 uint32_t assembleTopicSetText(uint32_t count, char **elements, char **text);
+
+// The topic of a topic-set element as notifications name it: the element
+// names from the root topic down to element, joined by '/', prefixes as the
+// camera wrote them.
+std::string topicPathOf(mxml_node_t *element);
+
+// Builds the template of the topic element with that code and appends it
+// to cfg (room checked by the caller), as VEK_Onvif_GetAlarmNode does.
+uint32_t buildTemplateAt(mxml_node_t *element, uint32_t alarmType, OnvifAlarmCfg *cfg);
+
+// The first element below message whose path matches an added rule's
+// topic, or null.
+mxml_node_t *addedRuleElement(mxml_node_t *message, const alarm::AddedTopicRule &rule);
+
+// Whether an added rule takes the topic of this element from the built-in
+// table.
+bool takenByAddedRule(mxml_node_t *element, const std::vector<alarm::AddedTopicRule> &rules);
 
 } // namespace vek
 

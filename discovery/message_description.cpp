@@ -78,6 +78,8 @@ struct Parts {
     mxml_node_t *data = nullptr;
 };
 
+uint32_t findDataPart(OnvifAlarmTemplate *templ, Parts &parts);
+
 // Finds the parts of the topic's message description and counts their
 // items into templ. A missing description, Source or Data part, or one
 // without items, is logged: VEK_ONVIF_ERR_PARAM.
@@ -88,12 +90,13 @@ uint32_t findParts(mxml_node_t *topic, OnvifAlarmTemplate *templ, Parts &parts)
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "can not find message node.");
         return VEK_ONVIF_ERR_PARAM;
     }
+    // A description without a Source part describes messages without
+    // Source items (which are matched on their topic and Data).
     parts.firstSource = findPart(parts.description, parts.description, "Source");
-    if (parts.firstSource == nullptr) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "can not find SourceNode.");
-        return VEK_ONVIF_ERR_PARAM;
-    }
     templ->SourceCount = 0;
+    if (parts.firstSource == nullptr) {
+        return findDataPart(templ, parts);
+    }
     for (mxml_node_t *source = parts.firstSource; source != nullptr;
          source = nextSource(parts.description, source)) {
         templ->SourceCount += VEK_CFG_GetChildrenNodeCount(source, kItemElement);
@@ -102,6 +105,12 @@ uint32_t findParts(mxml_node_t *topic, OnvifAlarmTemplate *templ, Parts &parts)
         VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, kFunc, "Source Item num is 0.");
         return VEK_ONVIF_ERR_PARAM;
     }
+    return findDataPart(templ, parts);
+}
+
+// The Key and Data parts of the description, counted into templ.
+uint32_t findDataPart(OnvifAlarmTemplate *templ, Parts &parts)
+{
     parts.key = findPart(parts.description, parts.description, "Key");
     templ->KeyCount =
         parts.key != nullptr ? VEK_CFG_GetChildrenNodeCount(parts.key, kItemElement) : 0;
@@ -150,11 +159,14 @@ uint32_t readPartItems(mxml_node_t *part, uint32_t isData, uint32_t count,
 // Reads the Source, Key and Data items of the counted parts into templ.
 uint32_t readParts(const Parts &parts, OnvifAlarmTemplate *templ)
 {
-    uint32_t result = allocPartItems(templ->SourceCount, &templ->SourceItems);
-    if (result != VEK_ONVIF_OK) {
-        return result;
+    uint32_t result = VEK_ONVIF_OK;
+    if (templ->SourceCount > 0) {
+        result = allocPartItems(templ->SourceCount, &templ->SourceItems);
+        if (result != VEK_ONVIF_OK) {
+            return result;
+        }
+        readSourceItems(parts.description, parts.firstSource, templ);
     }
-    readSourceItems(parts.description, parts.firstSource, templ);
     if (templ->KeyCount > 0) {
         result = readPartItems(parts.key, 0, templ->KeyCount, templ, &templ->KeyItems);
         if (result != VEK_ONVIF_OK) {
@@ -177,10 +189,18 @@ bool outsideTopic(mxml_node_t *node)
     return (colon == std::string_view::npos ? text : text.substr(colon + 1)) == "Message";
 }
 
-// The topic of element as notifications name it: the element names from
-// the root topic down to element, joined by '/', prefixes as the camera
-// wrote them; cut to the field.
+// The topic of element as notifications name it, cut to the field.
 void writeTopicPath(mxml_node_t *element, char (&topic)[sizeof OnvifAlarmTemplate::Topic])
+{
+    const std::string path = vek::topicPathOf(element);
+    size_t length = std::min(path.size(), sizeof topic - 1);
+    std::memcpy(topic, path.data(), length);
+    topic[length] = '\0';
+}
+
+} // namespace
+
+std::string vek::topicPathOf(mxml_node_t *element)
 {
     std::string path;
     for (mxml_node_t *node = element; node != nullptr && !outsideTopic(node);
@@ -188,12 +208,24 @@ void writeTopicPath(mxml_node_t *element, char (&topic)[sizeof OnvifAlarmTemplat
         path.insert(0, path.empty() ? std::string(mxmlGetElement(node))
                                     : std::string(mxmlGetElement(node)) + "/");
     }
-    size_t length = std::min(path.size(), sizeof topic - 1);
-    std::memcpy(topic, path.data(), length);
-    topic[length] = '\0';
+    return path;
 }
 
-} // namespace
+uint32_t vek::buildTemplateAt(mxml_node_t *element, uint32_t alarmType, OnvifAlarmCfg *cfg)
+{
+    auto *templ = static_cast<OnvifAlarmTemplate *>(VEK_ALLOC(sizeof(OnvifAlarmTemplate)));
+    if (templ == nullptr) {
+        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_GetAlarmNode", "Malloc fail!");
+        return VEK_ONVIF_ERR_NOMEM;
+    }
+    std::memset(templ, 0, sizeof *templ);
+    templ->AlarmType = alarmType;
+    // For the recorder's eyes only: matching never reads a template's topic.
+    writeTopicPath(element, templ->Topic);
+    uint32_t result = VEK_Onvif_GetPropeAlarm(element, cfg, templ);
+    VEK_FREE(&templ);
+    return result;
+}
 
 extern "C" {
 
@@ -231,18 +263,7 @@ VEK_ONVIF_API uint32_t VEK_Onvif_GetAlarmNode(mxml_node_t *start, const char *to
     if (element == nullptr) {
         return VEK_ONVIF_OK;
     }
-    auto *templ = static_cast<OnvifAlarmTemplate *>(VEK_ALLOC(sizeof(OnvifAlarmTemplate)));
-    if (templ == nullptr) {
-        VEK_LOG(vek::kLevelError, VEK_ONVIF_ERR_FAIL, "VEK_Onvif_GetAlarmNode", "Malloc fail!");
-        return VEK_ONVIF_ERR_NOMEM;
-    }
-    std::memset(templ, 0, sizeof *templ);
-    templ->AlarmType = alarmType;
-    // For the recorder's eyes only: matching never reads a template's topic.
-    writeTopicPath(element, templ->Topic);
-    uint32_t result = VEK_Onvif_GetPropeAlarm(element, cfg, templ);
-    VEK_FREE(&templ);
-    return result;
+    return vek::buildTemplateAt(element, alarmType, cfg);
 }
 
 } // extern "C"

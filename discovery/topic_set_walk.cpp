@@ -18,7 +18,8 @@ constexpr vek::MessageLoadLog kLoadLog = {kFunc, "Failed to create xml.",
 
 // Builds the templates of every table row of one root topic, in table
 // order. capacity is the size of the template array.
-void buildRootTemplates(mxml_node_t *root, OnvifAlarmCfg *cfg, uint32_t capacity)
+void buildRootTemplates(mxml_node_t *root, OnvifAlarmCfg *cfg, uint32_t capacity,
+                        const std::vector<vek::alarm::AddedTopicRule> &rules)
 {
     const char *name = mxmlGetElement(root);
     for (const vek::AlarmTopicRow &row : vek::kAlarmTopicTable) {
@@ -33,8 +34,28 @@ void buildRootTemplates(mxml_node_t *root, OnvifAlarmCfg *cfg, uint32_t capacity
         if (cfg->PropeAlarmCount >= capacity) {
             return;
         }
+        // An added rule for the same topic built it already.
+        if (vek::takenByAddedRule(vek::findDescendant(start, row.topic), rules)) {
+            continue;
+        }
         // A topic whose template cannot be built is simply missing.
         (void)VEK_Onvif_GetAlarmNode(start, row.topic, row.alarmType, cfg);
+    }
+}
+
+// The templates of the added rules whose topics the topic set has.
+void buildAddedRuleTemplates(mxml_node_t *message, OnvifAlarmCfg *cfg, uint32_t capacity,
+                             const std::vector<vek::alarm::AddedTopicRule> &rules)
+{
+    for (const vek::alarm::AddedTopicRule &rule : rules) {
+        mxml_node_t *element = vek::addedRuleElement(message, rule);
+        if (element == nullptr) {
+            continue;
+        }
+        if (cfg->PropeAlarmCount >= capacity) {
+            return;
+        }
+        (void)vek::buildTemplateAt(element, rule.code, cfg);
     }
 }
 
@@ -63,11 +84,14 @@ uint32_t buildTemplates(mxml_node_t *message, OnvifAlarmCfg *cfg, uint32_t count
     std::memset(templates, 0, bytes);
     cfg->pstPropeAlarmInfo = templates;
 
+    // Added rules first: they take precedence over the table's rows.
+    const std::vector<vek::alarm::AddedTopicRule> rules = vek::alarm::addedRules();
+    buildAddedRuleTemplates(message, cfg, count, rules);
     vek::forEachTableRootTopic(message, kFunc, [&](mxml_node_t *root, const char *name) {
         if (std::strcmp(name, vek::kSmartReportRoot) == 0) {
             vek::readSmartReportCaps(root, &cfg->stSmartCaps);
         }
-        buildRootTemplates(root, cfg, count);
+        buildRootTemplates(root, cfg, count, rules);
     });
 
     if (cfg->PropeAlarmCount == 0) {

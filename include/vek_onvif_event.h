@@ -744,7 +744,8 @@ VEK_ONVIF_API uint32_t VEK_Onvif_Event_ParsePropeMsg(const char *topicSet, Onvif
 /* Looks for the element named topic below start; when present, builds a
  * template of code alarmType from it (VEK_Onvif_GetPropeAlarm), its Topic
  * the element's path below the topic set ("RuleEngine/LineDetector/Crossed",
- * names as the topic set wrote them; matching never reads it), and appends
+ * names as the topic set wrote them; matching reads it only for a message
+ * without Source items, which a template of its own topic alone takes), and appends
  * it to cfg, whose template array must have room for it. Returns
  * VEK_ONVIF_OK, also when the topic is absent; VEK_ONVIF_ERR_PARAM when an
  * argument is null; VEK_ONVIF_ERR_NOMEM; or the result of
@@ -757,7 +758,9 @@ VEK_ONVIF_API uint32_t VEK_Onvif_GetAlarmNode(struct _mxml_node_s *start, const 
  * ZU_MEM_MallocEx. Then appends templ to cfg (VEK_Onvif_AddToCFGAlarm),
  * which takes over the arrays; the record templ stays the caller's.
  * Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM when an argument is null or the
- * description, its Source or Data element, or their items are missing;
+ * description, its Data element, or the items of its Source or Data
+ * elements are missing (a description without a Source element gives a
+ * template without Source items);
  * VEK_ONVIF_ERR_NOMEM; VEK_ONVIF_ERR_FAIL when the Key or Data items
  * cannot be read; or the result of VEK_Onvif_AddToCFGAlarm. Arrays made
  * before a failure are released again. */
@@ -793,6 +796,32 @@ VEK_ONVIF_API uint32_t VEK_Onvif_GetEventProperties(const char *url, const char 
  * PropeAlarmCount 0 and pstPropeAlarmInfo null. PresetAlarms is untouched.
  * A null cfg is ignored. */
 VEK_ONVIF_API void VEK_Onvif_Event_FreePropeAlarm(OnvifAlarmCfg *cfg);
+/* Replaces the discovered templates of pstCfg, as discovery does, with
+ * templates built from the topic table alone (the built-in rows and the
+ * added topic rules), each with the Source, Key and Data items cameras
+ * commonly send for its kind of alarm (those of an added rule take any items,
+ * but only messages of the rule's topic): for a camera that answers no
+ * GetEventProperties. Returns VEK_ONVIF_OK; VEK_ONVIF_ERR_PARAM for a null
+ * pstCfg; VEK_ONVIF_ERR_NOMEM (no templates then). */
+VEK_ONVIF_API uint32_t VEK_Onvif_Event_TemplatesFromTable(OnvifAlarmCfg *pstCfg);
+
+/* ---- Topic rules --------------------------------------------------------- */
+/* Extra rows of the topic table for the whole process (thread-safe; at most
+ * 256), read by discovery and translation like the built-in rows; a rule for
+ * a topic the built-in table has takes precedence over it.
+ * pszTopic is a concrete topic ("tns1:Device/tnsexample:Sensor/PIR"): its
+ * segments match without regard to the namespace prefix, and a segment "*"
+ * matches any one segment. ulAlarmType is the active code (1..999; the
+ * inactive form is the code plus 1000). pszStateItem names the Data item
+ * read as the state (null: the first Data item whose value is a state word).
+ * Adding a topic again replaces its rule. Returns VEK_ONVIF_OK;
+ * VEK_ONVIF_ERR_PARAM for a null, empty or over-long (255) topic, an empty
+ * segment or a code out of range; VEK_ONVIF_ERR_FAIL when the table is
+ * full. */
+VEK_ONVIF_API uint32_t VEK_Onvif_AddTopicRule(const char *pszTopic, uint32_t ulAlarmType,
+                                              const char *pszStateItem);
+/* Empties the table of added topic rules. */
+VEK_ONVIF_API void VEK_Onvif_ClearTopicRules(void);
 
 /* ---- HTTPS event services -------------------------------------------- */
 /* Every operation accepts an https:// event-service or subscription URL

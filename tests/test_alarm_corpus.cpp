@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -56,10 +57,19 @@ std::string applyEdits(std::string text, const Edits &edits)
 
 std::string notifyMessage(const std::string &file, const Edits &edits)
 {
-    const std::vector<std::string> messages = camsim::loadNotificationMessages(
-        vekfix::fixturePath("corpus/notify/" + file), "");
+    const std::vector<std::string> messages =
+        camsim::loadNotificationMessages(vekfix::fixturePath("corpus/notify/" + file), "");
     EXPECT_EQ(1u, messages.size()) << file;
     return messages.empty() ? std::string() : applyEdits(messages[0], edits);
+}
+
+// Message index (from 0) of a file that holds several.
+std::string nthMessage(const std::string &file, size_t index, const Edits &edits)
+{
+    const std::vector<std::string> messages =
+        camsim::loadNotificationMessages(vekfix::fixturePath("corpus/notify/" + file), "");
+    EXPECT_LT(index, messages.size()) << file;
+    return index < messages.size() ? applyEdits(messages[index], edits) : std::string();
 }
 
 // ---- Topic sets -------------------------------------------------------------
@@ -79,9 +89,11 @@ std::string topicSet(const std::string &path, const std::string &source, const s
         names.push_back(path.substr(at, slash - at));
         at = slash + 1;
     }
-    std::string text = "<tt:MessageDescription IsProperty=\"true\"><tt:Source>" + source +
-                       "</tt:Source>" + (key.empty() ? "" : "<tt:Key>" + key + "</tt:Key>") +
-                       "<tt:Data>" + data + "</tt:Data></tt:MessageDescription>";
+    // No Source text: a description without a Source part.
+    std::string text = "<tt:MessageDescription IsProperty=\"true\">" +
+                       (source.empty() ? "" : "<tt:Source>" + source + "</tt:Source>") +
+                       (key.empty() ? "" : "<tt:Key>" + key + "</tt:Key>") + "<tt:Data>" + data +
+                       "</tt:Data></tt:MessageDescription>";
     for (size_t i = names.size(); i-- > 0;) {
         const std::string name = (i == 0 ? "tns1:" : "") + names[i];
         text = "<" + name + " wstop:topic=\"true\">" + text + "</" + name + ">";
@@ -145,6 +157,14 @@ class Recorder
     Recorder &operator=(const Recorder &) = delete;
 
     uint32_t discovered() const { return discovered_; }
+    // Templates from the topic table instead of the camera's.
+    uint32_t useTableTemplates() { return VEK_Onvif_Event_TemplatesFromTable(&cfg_.cfg); }
+    // Entry index of the channel token table (channel index + 1).
+    void setChannelToken(size_t index, const char *token)
+    {
+        std::snprintf(cfg_.cfg.ChannelTokens[index].PrimaryToken,
+                      sizeof cfg_.cfg.ChannelTokens[index].PrimaryToken, "%s", token);
+    }
     uint32_t templates() const { return cfg_.cfg.PropeAlarmCount; }
 
     // The reports of one Notify carrying these notification messages.
@@ -281,6 +301,40 @@ INSTANTIATE_TEST_SUITE_P(
              {VEK_ALARM_IMAGE_BLURRY, 1, 0},
              {kAsChange, {"GlobalSceneChange/ImagingService", "ImageTooBlurry/ImagingService"}},
              {VEK_ALARM_IMAGE_BLURRY + kOff, 1, 0}},
+        // A package left behind, below whatever rule reports it.
+        Case{"Package",
+             topicSet("RuleEngine/MyRuleDetector/Package", desc("Source", "tt:ReferenceToken"), "",
+                      desc("State", "xs:boolean")),
+             "package-01.xml",
+             {kAsChange},
+             {VEK_ALARM_REMAIN_ARTICLE, 1, 0},
+             {kAsChange, kTrueToFalse},
+             {VEK_ALARM_REMAIN_ARTICLE + kOff, 1, 0}},
+        Case{"VideoCover",
+             topicSet("UserAlarm/VideoCover", desc("VideoSourceToken", "tt:ReferenceToken"), "",
+                      desc("State", "xs:boolean")),
+             "video-cover-01.xml",
+             {kAsChange, {"Value=\"FALSE\"", "Value=\"TRUE\""}},
+             {VEK_ALARM_TAMPER, 1, 0},
+             {kAsChange},
+             {VEK_ALARM_TAMPER + kOff, 1, 0}},
+        // The state of a PIR sensor is 0 or 1, typed as a boolean by some
+        // cameras and as a number by others.
+        Case{"PirSensorBooleanState",
+             topicSet("Device/Sensor/PIR", desc("sensor", "xs:int"), "",
+                      desc("state", "xs:boolean")),
+             "pir-sensor-02.xml",
+             {},
+             {VEK_ALARM_MOTION, 1, 0},
+             {{"Name=\"state\" Value=\"1\"", "Name=\"state\" Value=\"0\""}},
+             {VEK_ALARM_MOTION + kOff, 1, 0}},
+        Case{"PirSensorNumberState",
+             topicSet("Device/Sensor/PIR", desc("sensor", "xs:int"), "", desc("state", "xs:int")),
+             "pir-sensor-01.xml",
+             {kAsChange, {"Name=\"state\" Value=\"0\"", "Name=\"state\" Value=\"1\""}},
+             {VEK_ALARM_MOTION, 1, 0},
+             {kAsChange},
+             {VEK_ALARM_MOTION + kOff, 1, 0}},
         // An object leaving the field ends the alarm (the camera's own
         // topic set, with the object id as Key).
         Case{"ObjectsInside",
@@ -291,6 +345,202 @@ INSTANTIATE_TEST_SUITE_P(
              {kAsChange, kNoPlaceholder},
              {VEK_ALARM_OBJECTS_INSIDE + kOff, 1, 5}}),
     [](const ::testing::TestParamInfo<Case> &info) { return std::string(info.param.name); });
+
+// A picture too dark or too bright is reported like a covered lens, from
+// the imaging service or the analytics service.
+TEST(CorpusAlarmPicture, TooDarkAndTooBrightAreTamper)
+{
+    for (const char *topic :
+         {"VideoSource/ImageTooDark/ImagingService", "VideoSource/ImageTooDark/AnalyticsService",
+          "VideoSource/ImageTooBright/ImagingService",
+          "VideoSource/ImageTooBright/AnalyticsService"}) {
+        SCOPED_TRACE(topic);
+        Recorder recorder(
+            topicSet(topic, desc("Source", "tt:ReferenceToken"), "", desc("State", "xs:boolean")));
+        ASSERT_EQ(0u, recorder.discovered());
+        const std::pair<std::string, std::string> asTopic = {
+            "VideoSource/ImageTooDark/ImagingService",
+            std::string("VideoSource/") + (std::strchr(topic, '/') + 1)};
+        const std::string inactive =
+            nthMessage("pull-initial-state-01.xml", 3, {kAsChange, asTopic});
+        const std::string active = applyEdits(inactive, {{"Value=\"false\"", "Value=\"true\""}});
+        expectReports({{VEK_ALARM_TAMPER, 1, 0}, {VEK_ALARM_TAMPER + kOff, 1, 0}},
+                      recorder.receive({active, inactive}));
+    }
+}
+
+// The classes of a detected object decide its code: a person is a human
+// shape, anything else motion (so that the recorder records).
+TEST(CorpusAlarmObjectClasses, PersonIsHumanShapeAnythingElseMotion)
+{
+    vektest::LogCapture log;
+    Recorder recorder(
+        topicSet("RuleEngine/ObjectDetection/Object",
+                 desc("VideoSourceToken", "tt:ReferenceToken") + desc("Rule", "xs:string"), "",
+                 desc("ClassTypes", "xs:string")));
+    ASSERT_EQ(0u, recorder.discovered());
+    struct ClassCase {
+        const char *classes;
+        uint32_t code;
+    };
+    const ClassCase cases[] = {
+        {"Human Animal", VEK_ALARM_HUMAN_SHAPE}, {"Vehicle Person", VEK_ALARM_HUMAN_SHAPE},
+        {"people", VEK_ALARM_HUMAN_SHAPE},       {"Animal", VEK_ALARM_MOTION},
+        {"Vehicle Bike", VEK_ALARM_MOTION},
+    };
+    for (const ClassCase &c : cases) {
+        SCOPED_TRACE(c.classes);
+        log.clear();
+        const std::string message = notifyMessage(
+            "object-class-01.xml", {{"\"Human Animal\"", std::string("\"") + c.classes + "\""},
+                                    {"Value=\"9c756e1c82d0-0\"", "Value=\"vsconf\""}});
+        expectReports({{c.code, 2, 0}}, recorder.receive({message}));
+        EXPECT_TRUE(log.has(1, 0, "VEK_Onvif_Event_MatchAlarmType",
+                            std::string("Object classes[") + c.classes +
+                                "] on topic[tns1:RuleEngine/ObjectDetection/Object] give alarm " +
+                                std::to_string(c.code) + "."));
+    }
+}
+
+// ---- Messages without a usable source -----------------------------------------
+
+// Port -1 is any port: no input is read from it, and the alarm goes where
+// a message without Source items goes.
+TEST(CorpusAlarmSource, AnyPortIsNoInput)
+{
+    const std::string ioPort =
+        topicSet("Device/IO/Port", desc("port", "xs:int"), "", desc("state", "xs:boolean"));
+    Recorder recorder(ioPort);
+    ASSERT_EQ(0u, recorder.discovered());
+    const std::pair<std::string, std::string> on = {"Name=\"state\" Value=\"0\"",
+                                                    "Name=\"state\" Value=\"1\""};
+    expectReports({{VEK_ALARM_DIGITAL_INPUT, 2, 0},
+                   {VEK_ALARM_DIGITAL_INPUT, 1, 0},
+                   {VEK_ALARM_DIGITAL_INPUT + kOff, 1, 0}},
+                  recorder.receive({notifyMessage("io-port-01.xml", {kAsChange, on}),
+                                    notifyMessage("io-port-02.xml", {kAsChange, on}),
+                                    notifyMessage("io-port-02.xml", {kAsChange})}));
+
+    // Of several video sources, which one is unknown.
+    vektest::LogCapture log;
+    recorder.setChannelToken(0, "vs0");
+    expectReports({{VEK_ALARM_DIGITAL_INPUT, 2, 0}},
+                  recorder.receive({notifyMessage("io-port-01.xml", {kAsChange, on}),
+                                    notifyMessage("io-port-02.xml", {kAsChange, on})}));
+    EXPECT_TRUE(log.hasText("Alarm on topic[tns1:Device/tnsexample:IO/Port] names no source of "
+                            "the 2 video sources, dropped."));
+}
+
+// A message without Source items is the camera's only video source; with
+// several it is dropped.
+TEST(CorpusAlarmSource, MessageWithoutSourceItems)
+{
+    const std::string cellMotion =
+        topicSet("RuleEngine/CellMotionDetector/Motion", "", "", desc("Value", "xs:boolean"));
+    Recorder recorder(cellMotion);
+    ASSERT_EQ(0u, recorder.discovered());
+    ASSERT_EQ(1u, recorder.templates());
+    const std::string active = nthMessage("pull-initial-state-05.xml", 5, {kAsChange});
+    const std::string inactive = applyEdits(active, {{"Value=\"True\"", "Value=\"False\""}});
+    expectReports({{VEK_ALARM_MOTION, 1, 0}, {VEK_ALARM_MOTION + kOff, 1, 0}},
+                  recorder.receive({active, inactive}));
+
+    vektest::LogCapture log;
+    recorder.setChannelToken(0, "vs0");
+    expectReports({}, recorder.receive({active}));
+    EXPECT_TRUE(log.hasText("names no source of the 2 video sources, dropped."));
+    EXPECT_EQ(1u, log.lines().size());
+}
+
+// Without Source items only a template of the message's own topic takes it.
+TEST(CorpusAlarmSource, MessageWithoutSourceItemsNeedsItsTopic)
+{
+    Recorder recorder(
+        topicSet("RuleEngine/MotionRegionDetector/Motion", "", "", desc("Value", "xs:boolean")));
+    ASSERT_EQ(1u, recorder.templates());
+    expectReports({}, recorder.receive({nthMessage("pull-initial-state-05.xml", 5, {kAsChange})}));
+}
+
+// ---- Topic rules added at run time ----------------------------------------------
+
+class CorpusAlarmAddedRule : public ::testing::Test
+{
+  protected:
+    void TearDown() override { VEK_Onvif_ClearTopicRules(); }
+};
+
+// A vendor topic the table does not know, its state in a number the camera
+// types as such: the rule names the state item, or leaves it to the first
+// item whose value is a state word. Prefixes do not matter, "*" is any
+// segment.
+TEST_F(CorpusAlarmAddedRule, VendorTopicBecomesAnAlarm)
+{
+    const std::string vmd = topicSet("RuleEngine/tnsexample:VMD3/vmd3_video_1",
+                                     desc("areaid", "xs:int"), "", desc("active", "xs:int"));
+    const std::string inactive = notifyMessage("motion-vendor-rule-01.xml", {kAsChange});
+    const std::string active =
+        applyEdits(inactive, {{"Value=\"0\"/></tt:Data>", "Value=\"1\"/></tt:Data>"}});
+    {
+        Recorder without(vmd);
+        EXPECT_EQ(0u, without.templates());
+    }
+    for (const char *stateItem : {"active", static_cast<const char *>(nullptr)}) {
+        SCOPED_TRACE(stateItem != nullptr ? stateItem : "(first state word)");
+        ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_AddTopicRule("tns1:RuleEngine/vendor:VMD3/*",
+                                                       VEK_ALARM_MOTION, stateItem));
+        Recorder recorder(vmd);
+        ASSERT_EQ(1u, recorder.templates());
+        expectReports({{VEK_ALARM_MOTION, 1, 0}, {VEK_ALARM_MOTION + kOff, 1, 0}},
+                      recorder.receive({active, inactive}));
+        VEK_Onvif_ClearTopicRules();
+    }
+}
+
+// A rule for a topic of the built-in table takes precedence over its row.
+TEST_F(CorpusAlarmAddedRule, RuleOverridesTheBuiltInRow)
+{
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_AddTopicRule("tns1:RuleEngine/CellMotionDetector/Tamper",
+                                                   VEK_ALARM_MOTION, "IsTamper"));
+    Recorder recorder(ruleTopic("RuleEngine/CellMotionDetector/Tamper", "IsTamper"));
+    ASSERT_EQ(1u, recorder.templates());
+    expectReports({{VEK_ALARM_MOTION, 2, 0}, {VEK_ALARM_MOTION + kOff, 2, 0}},
+                  recorder.receive({notifyMessage("tamper-01.xml", {}),
+                                    notifyMessage("tamper-01.xml", {kTrueToFalse})}));
+}
+
+// A camera that describes none of its events: templates from the table
+// alone take the common messages, and those of an added rule only its own.
+TEST_F(CorpusAlarmAddedRule, TemplatesFromTheTableAlone)
+{
+    Recorder recorder(topicSet("Unknown/Topic", desc("A", "xs:int"), "", desc("B", "xs:int")));
+    ASSERT_EQ(0u, recorder.templates());
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_AddTopicRule("tns1:Device/tnsexample:Light/Status",
+                                                   VEK_ALARM_DOORBELL, "state"));
+    ASSERT_EQ(VEK_ONVIF_OK, recorder.useTableTemplates());
+    const uint32_t templates = recorder.templates();
+    EXPECT_GT(templates, 30u);
+    // Called again, it replaces them.
+    ASSERT_EQ(VEK_ONVIF_OK, recorder.useTableTemplates());
+    EXPECT_EQ(templates, recorder.templates());
+
+    const std::string light = notifyMessage("light-status-01.xml", {kAsChange});
+    expectReports(
+        {{VEK_ALARM_TAMPER, 2, 0},
+         {VEK_ALARM_DIGITAL_INPUT + kOff, 3, 0},
+         {VEK_ALARM_MOTION, 1, 0},
+         {VEK_ALARM_MOTION, 1, 0},
+         {VEK_ALARM_DOORBELL, 1, 0},
+         {VEK_ALARM_DOORBELL + kOff, 1, 0}},
+        recorder.receive(
+            {notifyMessage("tamper-01.xml", {}), notifyMessage("digital-input-01.xml", {kAsChange}),
+             nthMessage("motion-changed-01.xml", 0, {}), nthMessage("motion-changed-01.xml", 1, {}),
+             applyEdits(light, {{"Value=\"OFF\"", "Value=\"true\""}}),
+             applyEdits(light, {{"Value=\"OFF\"", "Value=\"false\""}}),
+             // Not the rule's topic, though its items are any items.
+             applyEdits(light,
+                        {{"Light/Status", "Light/Mode"}, {"Value=\"OFF\"", "Value=\"true\""}}),
+             notifyMessage("processor-usage-01.xml", {})}));
+}
 
 // ---- States that do not come from a state item ---------------------------------
 

@@ -326,7 +326,6 @@ TEST(AlarmCompareParts, IndexBeforeTheTemplatesFirstChannelIsNoChannel)
     const Case cases[] = {
         {valueIndexed("Port", "", 1), "Port", "3", 3},
         {valueIndexed("Port", "", 1), "Port", "0", 0},
-        {valueIndexed("Port", "", 1), "Port", "-5", 0},
         {valueIndexed("Port", "", 1), "Port", "2147483647", 2147483647u},
         {valueIndexed("Port", "", -1), "Port", "2147483647", 0},
         // 32-bit arithmetic would overflow here.
@@ -344,6 +343,19 @@ TEST(AlarmCompareParts, IndexBeforeTheTemplatesFirstChannelIsNoChannel)
                   VEK_Onvif_Event_CompareSourceItem(&templ, &inputs, &alarm, &found, &channel));
         EXPECT_EQ(1u, found);
         EXPECT_EQ(c.channel, channel);
+    }
+    // A negative value names no source ("-1": any port): no index is read,
+    // for an input neither.
+    for (uint32_t code : {1u, static_cast<uint32_t>(VEK_ALARM_DIGITAL_INPUT)}) {
+        SCOPED_TRACE(code);
+        OnvifAlarmTemplate templ = record(store, code, "", {valueIndexed("Port", "", 1)}, {}, {});
+        OnvifAlarmTemplate alarm = record(store, 0, "", {item("Port", "-5")}, {}, {});
+        uint32_t found = 0;
+        uint32_t channel = 77;
+        ASSERT_EQ(VEK_ONVIF_OK,
+                  VEK_Onvif_Event_CompareSourceItem(&templ, &inputs, &alarm, &found, &channel));
+        EXPECT_EQ(0u, found);
+        EXPECT_EQ(77u, channel);
     }
 }
 

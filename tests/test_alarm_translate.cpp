@@ -524,7 +524,9 @@ TEST_F(AlarmTranslate, CorpusPayloads)
 
 // The pull point's initial states: an "Initialized" message is reported
 // like a change only when asked for, however its attribute is written.
-TEST_F(AlarmTranslate, InitialStatesOnlyWhenAsked)
+// An initial state is one only for an alarm that has a state: the initial
+// message of a line crossing (an event) reports nothing, even when asked.
+TEST_F(AlarmTranslate, InitialStatesOnlyWhenAskedAndOnlyWithAState)
 {
     const char *operations[] = {
         R"(PropertyOperation="Initialized")",
@@ -533,22 +535,31 @@ TEST_F(AlarmTranslate, InitialStatesOnlyWhenAsked)
     };
     Camera cam;
     addLineCrossing(cam);
+    cam.add(VEK_ALARM_MOTION, {item("Source", "common_string")}, {},
+            {item("State", "common_boolean")});
     for (const char *operation : operations) {
-        std::string message = lineMessage("003", "15");
-        message.insert(message.find(" UtcTime"), std::string(" ") + operation);
+        std::string line = lineMessage("003", "15");
+        line.insert(line.find(" UtcTime"), std::string(" ") + operation);
+        std::string motion = R"(<tt:Message UtcTime="2024-01-01T00:00:00Z"><tt:Source>)"
+                             R"(<tt:SimpleItem Name="Source" Value="002"/></tt:Source><tt:Data>)"
+                             R"(<tt:SimpleItem Name="State" Value="true"/></tt:Data></tt:Message>)";
+        motion.insert(motion.find(" UtcTime"), std::string(" ") + operation);
         for (const bool initialStates : {false, true}) {
-            SCOPED_TRACE(message + (initialStates ? " with" : " without") + " initial states");
+            SCOPED_TRACE(std::string(operation) + (initialStates ? " with" : " without") +
+                         " initial states");
             log_.clear();
             Notify notify;
-            notify.add(kLineTopic, message.c_str());
+            notify.add(kLineTopic, line.c_str());
+            notify.add("tns1:VideoSource/MotionAlarm", motion.c_str());
             Reports out;
             out.array = vek::alarm::translateNotify(cam.cfg.get(), &cam.inputs, notify.get(),
                                                     &out.count, initialStates);
             if (initialStates) {
                 ASSERT_EQ(1u, out.count);
-                EXPECT_EQ(6u, out[0].AlarmType);
-                EXPECT_EQ(3u, out[0].Channel);
-                EXPECT_EQ(15, out[0].ObjectValue);
+                EXPECT_EQ(VEK_ALARM_MOTION, out[0].AlarmType);
+                EXPECT_EQ(2u, out[0].Channel);
+                EXPECT_TRUE(log_.hasText("ObjectId\" Value=\"15\"/></Data></Message>] carries no "
+                                         "state, dropped."));
             } else {
                 EXPECT_EQ(0u, out.count);
                 EXPECT_EQ(nullptr, out.array);

@@ -537,10 +537,6 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, DescriptionRejected,
     ::testing::Values(
         Rejected{"NoMessageDescription", "<Source/>", "can not find message node."},
-        Rejected{"NoSource",
-                 "<MessageDescription><Data>" + sid("On", "xs:boolean") +
-                     "</Data></MessageDescription>",
-                 "can not find SourceNode."},
         Rejected{"SourceWithoutItems",
                  "<MessageDescription><Source/><Source><X/></Source><Data>" +
                      sid("On", "xs:boolean") + "</Data></MessageDescription>",
@@ -555,6 +551,24 @@ INSTANTIATE_TEST_SUITE_P(
                      "</Data></MessageDescription>",
                  "Data Item num is 0."}),
     [](const ::testing::TestParamInfo<Rejected> &info) { return info.param.name; });
+
+// A description without a Source part describes messages without Source
+// items: a template without them.
+TEST(DescriptionSteps, NoSourcePartGivesNoSourceItems)
+{
+    vektest::LogCapture log;
+    RoomyCfg cfg;
+    ASSERT_EQ(VEK_ONVIF_OK, buildOne("<MessageDescription><Data>" + sid("On", "xs:boolean") +
+                                         "</Data></MessageDescription>",
+                                     1, &cfg.cfg));
+    ASSERT_EQ(1u, cfg.cfg.PropeAlarmCount);
+    const OnvifAlarmTemplate &templ = cfg.cfg.pstPropeAlarmInfo[0];
+    EXPECT_EQ(0u, templ.SourceCount);
+    EXPECT_EQ(nullptr, templ.SourceItems);
+    ASSERT_EQ(1u, templ.DataCount);
+    EXPECT_STREQ("On", templ.DataItems[0].Name);
+    EXPECT_TRUE(log.lines().empty());
+}
 
 TEST(DescriptionSteps, AbsentTopicAndNullArguments)
 {

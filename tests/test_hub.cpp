@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "camsim.h"
+#include "discovery_expect.h"
+#include "fixture_files.h"
 #include "notify_helpers.h"
 #include "test_support.h"
 #include "vek_hub_internal.h"
@@ -610,6 +612,47 @@ TEST_F(HubTest, InitialStatesOnlyForCamerasThatAskForThem)
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(202, pushWhilePolling(consumer(initial), {message}, &reports, 1).status);
     EXPECT_EQ((std::vector<Report>{{initial, VEK_ALARM_MOTION}}), reports);
+}
+
+// An initial state is one only for an alarm that has a state: the initial
+// message of a line-crossing rule (an event) reports nothing.
+TEST_F(HubTest, InitialStatesOnlyForAlarmsWithAState)
+{
+    vektest::Cfg cfg;
+    ASSERT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_Event_ParsePropeMsg(
+                  "<Message><RuleEngine><LineDetector><Crossed><MessageDescription><Source>"
+                  "<SimpleItemDescription Name=\"VideoSourceConfigurationToken\" "
+                  "Type=\"tt:ReferenceToken\"/><SimpleItemDescription "
+                  "Name=\"VideoAnalyticsConfigurationToken\" Type=\"tt:ReferenceToken\"/>"
+                  "<SimpleItemDescription Name=\"Rule\" Type=\"xs:string\"/></Source><Data>"
+                  "<SimpleItemDescription Name=\"ObjectId\" Type=\"xs:integer\"/></Data>"
+                  "</MessageDescription></Crossed></LineDetector></RuleEngine><VideoSource>"
+                  "<MotionAlarm><MessageDescription><Source><SimpleItemDescription Name=\"Source\" "
+                  "Type=\"tt:ReferenceToken\"/></Source><Data><SimpleItemDescription "
+                  "Name=\"State\" Type=\"xs:boolean\"/></Data></MessageDescription></MotionAlarm>"
+                  "</VideoSource></Message>",
+                  &cfg.cfg));
+    ASSERT_EQ(2u, cfg.cfg.PropeAlarmCount);
+    uint32_t id = 0;
+    ASSERT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_Hub_AddCamera(hub_, kLoopbackCamera, &cfg.cfg, &motion_.inputs,
+                                      VEK_ONVIF_HUB_INITIAL_STATES, &id));
+    const std::vector<std::string> crossed = camsim::loadNotificationMessages(
+        vekfix::fixturePath("corpus/notify/line-crossed-02.xml"), "");
+    ASSERT_EQ(1u, crossed.size());
+    const std::string motion = camsim::makeNotificationMessage(
+        "tns1:VideoSource/MotionAlarm",
+        camsim::makeSimpleMessage("2026-12-10T01:00:00Z", "Initialized", "Source", "vs1", "State",
+                                  "false"));
+    std::vector<Report> reports;
+    EXPECT_EQ(202, pushWhilePolling(consumer(id), {crossed[0], motion}, &reports, 1).status);
+    EXPECT_EQ((std::vector<Report>{{id, VEK_ALARM_MOTION + VEK_ALARM_INACTIVE_OFFSET}}), reports);
+    // The same crossing as a change is reported.
+    std::string changed = crossed[0];
+    changed.replace(changed.find("\"Initialized\""), 13, "\"Changed\"");
+    EXPECT_EQ(202, pushWhilePolling(consumer(id), {changed}, &reports, 1).status);
+    EXPECT_EQ((std::vector<Report>{{id, VEK_ALARM_LINE_CROSSED}}), reports);
 }
 
 TEST_F(HubTest, ManyCamerasOnOnePort)

@@ -16,6 +16,7 @@
 
 #include "camsim.h"
 #include "context_fixture.h"
+#include "discovery_expect.h"
 #include "reference_blocks.h"
 #include "soapH.h"
 #include "test_support.h"
@@ -333,6 +334,49 @@ TEST_P(PullPointFamily, InitialStatesOnlyWithTheFlag)
         EXPECT_EQ(0u, pullPoint_.ulFlags);
         sim_.reset();
     }
+}
+
+// After a synchronization point the camera sends every property's state
+// again; only alarms that have a state report theirs: the initial message
+// of a line-crossing rule (an event, no state) reports nothing.
+TEST_P(PullPointFamily, InitialStatesOnlyForAlarmsWithAState)
+{
+    vektest::Cfg cfg;
+    ASSERT_EQ(
+        VEK_ONVIF_OK,
+        VEK_Onvif_Event_ParsePropeMsg(
+            "<Message><RuleEngine><LineDetector><Crossed><MessageDescription><Source>"
+            "<SimpleItemDescription Name=\"VideoSourceConfigurationToken\" "
+            "Type=\"tt:ReferenceToken\"/></Source><Data><SimpleItemDescription "
+            "Name=\"ObjectId\" Type=\"xs:integer\"/></Data></MessageDescription></Crossed>"
+            "</LineDetector></RuleEngine><VideoSource><MotionAlarm><MessageDescription><Source>"
+            "<SimpleItemDescription Name=\"Source\" Type=\"tt:ReferenceToken\"/></Source>"
+            "<Data><SimpleItemDescription Name=\"State\" Type=\"xs:boolean\"/></Data>"
+            "</MessageDescription></MotionAlarm></VideoSource></Message>",
+            &cfg.cfg));
+    ASSERT_EQ(2u, cfg.cfg.PropeAlarmCount);
+    startCamera(config());
+    sim_->setPropertyState("tns1:RuleEngine/LineDetector/Crossed",
+                           camsim::makeSimpleMessage("2026-12-10T01:00:00Z", "Changed",
+                                                     "VideoSourceConfigurationToken", "vs1",
+                                                     "ObjectId", "0"));
+    sim_->setPropertyState("tns1:VideoSource/MotionAlarm",
+                           camsim::makeSimpleMessage("2026-12-10T01:00:00Z", "Changed", "Source",
+                                                     "vs1", "State", "true"));
+    pullPoint_.ulFlags = VEK_ONVIF_PULL_INITIAL_STATES;
+    ASSERT_EQ(VEK_ONVIF_OK, create());
+    ASSERT_EQ(VEK_ONVIF_OK,
+              VEK_Onvif_PullPoint_SetSynchronizationPoint(soap_, &pullPoint_, "admin", "secret"));
+    EXPECT_EQ(2u, sim_->queuedMessages());
+    OnvifPullResult result{};
+    ASSERT_EQ(VEK_ONVIF_OK, VEK_Onvif_PullPoint_Pull(soap_, &pullPoint_, "admin", "secret", 64, 0,
+                                                     &motion_.inputs, &cfg.cfg, &result));
+    std::vector<int> codes;
+    for (uint32_t i = 0; i < result.ulAlarmCount; ++i) {
+        codes.push_back(static_cast<int>(result.pstAlarmReports[i].AlarmType));
+    }
+    ZU_MEM_FreeEx(reinterpret_cast<void **>(&result.pstAlarmReports), "test", __LINE__);
+    EXPECT_EQ(std::vector<int>{VEK_ALARM_MOTION}, codes);
 }
 
 INSTANTIATE_TEST_SUITE_P(Styles, PullPointFamily, ::testing::ValuesIn(kStyles),
