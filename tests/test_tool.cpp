@@ -204,6 +204,12 @@ constexpr const char *kMotionTopics =
     R"(<tt:SimpleItemDescription Name="State" Type="xs:boolean"/></tt:Data>)"
     R"(</tt:MessageDescription></MotionAlarm></tns1:VideoSource>)";
 
+// The codes watch reports for the demo camera's events (as the sim sends them, without the
+// demo's channel tables), in order: the second event is the initial state of a motion alarm
+// (ended), which watch reports.
+const std::vector<int> kDemoEventCodes = {1,    1001, 3,  6, 4, 23,   24,  8,
+                                          1008, 6,    21, 9, 1, 1003, 1001};
+
 TEST(ToolDemo, RunsTheWholeLifeAndPasses)
 {
     ASSERT_STRNE("", ONVIF_EVENTS_BIN);
@@ -528,9 +534,7 @@ TEST(ToolSim, ServesItsEventsToAWatchingRecorder)
     for (const std::string &line : lines(watch.out)) {
         codes.push_back(nlohmann::json::parse(line)["code"]);
     }
-    // The demo camera's events without the demo's channel tables: the codes in order.
-    EXPECT_EQ((std::vector<int>{1, 3, 6, 4, 23, 24, 8, 1008, 6, 21, 9, 1, 1003, 1001}), codes)
-        << watch.out;
+    EXPECT_EQ(kDemoEventCodes, codes) << watch.out;
     EXPECT_NE(std::string::npos, camera.out.find("event 16/16 pushed")) << camera.out;
     EXPECT_NE(std::string::npos, camera.out.find("Unsubscribe"));
 }
@@ -1389,14 +1393,14 @@ TEST(ToolSim, SeveralCamerasOnOnePortEachAtItsOwnPaths)
         codes[json["camera"]].push_back(json["code"]);
     }
     // Camera 1 sends the events of a sim of one camera; camera 2 starts at the second event (an
-    // initial state, dropped), camera 3 at the third.
-    const std::vector<int> first = {1, 3, 6, 4, 23, 24, 8, 1008, 6, 21, 9, 1, 1003, 1001};
+    // initial state), camera 3 at the third.
+    const std::vector<int> &first = kDemoEventCodes;
     EXPECT_EQ(first, codes[urls[0]]) << watch.out;
     std::vector<int> second(first.begin() + 1, first.end());
     second.push_back(1);
     EXPECT_EQ(second, codes[urls[1]]) << watch.out;
     ASSERT_FALSE(codes[urls[2]].empty()) << watch.out;
-    EXPECT_EQ(std::vector<int>(first.begin() + 1, first.begin() + 3),
+    EXPECT_EQ(std::vector<int>(first.begin() + 2, first.begin() + 4),
               std::vector<int>(codes[urls[2]].begin(), codes[urls[2]].begin() + 2));
     // The banner names each camera's URL; each camera sees only requests at its own paths.
     for (int k = 1; k <= 3; ++k) {
@@ -1443,8 +1447,7 @@ TEST(ToolSim, EachPullPointGetsEveryEvent)
         for (const std::string &line : lines(run.out)) {
             codes.push_back(nlohmann::json::parse(line)["code"]);
         }
-        EXPECT_EQ((std::vector<int>{1, 3, 6, 4, 23, 24, 8, 1008, 6, 21, 9, 1, 1003, 1001}), codes)
-            << run.out;
+        EXPECT_EQ(kDemoEventCodes, codes) << run.out;
     }
     EXPECT_EQ(0, sim.get().status);
 }
@@ -1493,4 +1496,237 @@ TEST(ToolTls, FingerprintPinAndInsecure)
     EXPECT_NE(std::string::npos, badPin.err.find("--pin")) << badPin.err;
     ToolRun plainUrl = runTool({"fingerprint", camera.baseUrl().replace(0, 5, "http")}, 20);
     EXPECT_EQ(2, plainUrl.status);
+}
+
+namespace
+{
+
+// A camera's message with the given operation ("Changed", "Initialized"), Source and Data items
+// written as NAME=VALUE pairs.
+std::string cameraMessage(const std::string &topic, const char *operation,
+                          const std::vector<std::pair<std::string, std::string>> &source,
+                          const std::vector<std::pair<std::string, std::string>> &data)
+{
+    auto items = [](const std::vector<std::pair<std::string, std::string>> &list) {
+        std::string text;
+        for (const auto &[name, value] : list) {
+            text += "<tt:SimpleItem Name=\"" + name + "\" Value=\"" + value + "\"/>";
+        }
+        return text;
+    };
+    return camsim::makeNotificationMessage(
+        topic, std::string("<tt:Message UtcTime=\"2026-12-10T01:00:00Z\" PropertyOperation=\"") +
+                   operation + "\"><tt:Source>" + items(source) + "</tt:Source><tt:Data>" +
+                   items(data) + "</tt:Data></tt:Message>");
+}
+
+// The JSON report lines of a watch.
+std::vector<nlohmann::json> jsonReports(const ToolRun &run)
+{
+    std::vector<nlohmann::json> reports;
+    for (const std::string &line : lines(run.out)) {
+        reports.push_back(nlohmann::json::parse(line));
+    }
+    return reports;
+}
+
+} // namespace
+
+// A camera whose alarm input is already active and which has a line-crossing rule when the
+// recorder subscribes sends both as "Initialized" messages: pushed right after Subscribe, or
+// queued for the new pull point. watch reports the input's state and not the line crossing (a
+// crossing has no state to report); with --no-initial-states neither.
+TEST(ToolInitialStates, AnInputActiveAtSubscriptionIsReported)
+{
+    ASSERT_STRNE("", ONVIF_EVENTS_BIN);
+    const std::vector<std::string> initial = {
+        cameraMessage("tns1:Device/Trigger/DigitalInput", "Initialized", {{"InputToken", "DI_1"}},
+                      {{"LogicalState", "true"}}),
+        cameraMessage("tns1:RuleEngine/LineDetector/Crossed", "Initialized",
+                      {{"VideoSourceConfigurationToken", "VideoSourceConfig_1"},
+                       {"VideoAnalyticsConfigurationToken", "VideoAnalyticsConfig_1"},
+                       {"Rule", "Line_1"}},
+                      {{"ObjectId", "15"}}),
+    };
+    struct Case {
+        const char *what;
+        bool pull;
+        bool initialStates;
+    };
+    const Case cases[] = {
+        {"pull", true, true},
+        {"push", false, true},
+        {"pull, --no-initial-states", true, false},
+        {"push, --no-initial-states", false, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        camsim::Config config;
+        config.topicSetXml = camsim::topicSetOfMessages(initial);
+        camsim::CameraSim sim(config);
+        sim.start();
+        std::vector<std::string> args = {
+            "watch", sim.eventServiceUrl(), "--duration", "4", "--json", "--user",
+            "admin", "--password",          "secret"};
+        if (c.pull) {
+            args.push_back("--pull");
+            for (const std::string &message : initial) {
+                sim.queueMessage(message);
+            }
+        } else {
+            args.insert(args.end(), {"--listen-port", listenPortArg()});
+        }
+        if (!c.initialStates) {
+            args.push_back("--no-initial-states");
+        }
+        auto watch = std::async(std::launch::async, [&] { return runTool(args, 20); });
+        if (!c.pull) {
+            ASSERT_TRUE(sim.waitForRequests(2, std::chrono::seconds(10)));
+            ASSERT_EQ(1u, sim.requests("Subscribe").size());
+            camsim::SendResult pushed = sim.notify(1, initial);
+            EXPECT_EQ(202, pushed.status) << pushed.error;
+        }
+        ToolRun run = watch.get();
+        ASSERT_EQ(0, run.status) << run.out << run.err;
+        std::vector<nlohmann::json> reports = jsonReports(run);
+        ASSERT_EQ(c.initialStates ? 1u : 0u, reports.size()) << run.out << run.err;
+        if (c.initialStates) {
+            EXPECT_EQ(4, reports[0]["code"]);
+            EXPECT_EQ(true, reports[0]["active"]);
+            EXPECT_EQ(2, reports[0]["channel"]); // DI_1: the number in the token plus 1
+            EXPECT_EQ(c.pull ? "pull" : "notify", reports[0]["via"]);
+        }
+    }
+}
+
+// A vendor's topic that the built-in table lacks gives alarms through --topic-rules: discover
+// shows its template and watch reports its messages; without the rule they give nothing. A file
+// the tool cannot use is refused, naming the line, before the camera is asked anything.
+TEST(ToolTopicRules, AVendorTopicBecomesAnAlarmAndABadFileIsRefused)
+{
+    ASSERT_STRNE("", ONVIF_EVENTS_BIN);
+    const std::string light = cameraMessage("tns1:Device/tnsexample:Light/Status", "Changed",
+                                            {{"Token", "Light_1"}}, {{"state", "1"}});
+    camsim::Config config;
+    config.topicSetXml = camsim::topicSetOfMessages({light});
+    camsim::CameraSim sim(config);
+    sim.start();
+    const std::string rules =
+        writeTempFile("rules", "# topic                              code  state item\n"
+                               "\n"
+                               "tns1:Device/tnsexample:Light/Status    1     state\n"
+                               "tnsexample:Storage/Alert               418\n");
+    const std::vector<std::string> credentials = {"--user", "admin", "--password", "secret"};
+    auto pullWatch = [&](const std::vector<std::string> &extra) {
+        sim.queueMessage(light);
+        std::vector<std::string> args = {
+            "watch", sim.eventServiceUrl(), "--pull", "--duration", "2", "--json"};
+        args.insert(args.end(), credentials.begin(), credentials.end());
+        args.insert(args.end(), extra.begin(), extra.end());
+        return runTool(args, 20);
+    };
+    ToolRun without = pullWatch({});
+    ASSERT_EQ(0, without.status) << without.err;
+    EXPECT_TRUE(jsonReports(without).empty()) << without.out;
+    ToolRun with = pullWatch({"--topic-rules", rules});
+    ASSERT_EQ(0, with.status) << with.err;
+    std::vector<nlohmann::json> reports = jsonReports(with);
+    ASSERT_EQ(1u, reports.size()) << with.out << with.err;
+    EXPECT_EQ(1, reports[0]["code"]);
+    EXPECT_EQ(true, reports[0]["active"]);
+
+    ToolRun discover = runTool({"discover", sim.eventServiceUrl(), "--json", "--topic-rules", rules,
+                                "--user", "admin", "--password", "secret"},
+                               20);
+    ASSERT_EQ(0, discover.status) << discover.err;
+    auto templates = nlohmann::json::parse(discover.out)["templates"];
+    ASSERT_EQ(1u, templates.size()) << discover.out;
+    EXPECT_EQ(1, templates[0]["code"]);
+
+    struct Bad {
+        const char *what;
+        std::string text;
+        std::string says;
+    };
+    const Bad bads[] = {
+        {"a topic without a code", "# vendor\ntns1:Device/Light\n", "line 2: expected"},
+        {"a code out of range", "tns1:A/B 1\n\ntns1:A/C 1000 state\n", "line 3: code '1000'"},
+        {"a code that is no number", "tns1:A/B motion\n", "line 1: code 'motion'"},
+        {"a field too many", "tns1:A/B 1 state extra\n", "line 1: expected"},
+        {"a topic the library refuses", "tns1:A/B 1\ntns1://B 1\n", "line 2: the library refuses"},
+    };
+    size_t asked = sim.requests().size();
+    for (const Bad &bad : bads) {
+        SCOPED_TRACE(bad.what);
+        std::string path = writeTempFile("bad-rules", bad.text);
+        for (const char *command : {"watch", "discover"}) {
+            ToolRun refused = runTool({command, sim.eventServiceUrl(), "--topic-rules", path}, 10);
+            EXPECT_EQ(2, refused.status) << refused.err;
+            EXPECT_NE(std::string::npos, refused.err.find(path + " " + bad.says)) << refused.err;
+            EXPECT_EQ(1u, lines(refused.err).size()) << refused.err;
+        }
+    }
+    ToolRun missing =
+        runTool({"watch", sim.eventServiceUrl(), "--topic-rules", rules + ".none"}, 10);
+    EXPECT_EQ(2, missing.status);
+    EXPECT_NE(std::string::npos, missing.err.find("cannot read")) << missing.err;
+    EXPECT_EQ(asked, sim.requests().size());
+}
+
+// A camera that answers GetEventProperties with HTTP 501 or an ActionNotSupported fault, or
+// advertises an empty topic set: its alarms are matched with the topic table's templates, said in
+// one line, and its motion is reported.
+TEST(ToolTopicTable, CameraWithoutEventPropertiesFallsBackToTheTable)
+{
+    ASSERT_STRNE("", ONVIF_EVENTS_BIN);
+    const std::string emptyTopicSet =
+        std::string("<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"") + camsim::ns::kSoapEnv +
+        "\" xmlns:tev=\"" + camsim::ns::kTev + "\" xmlns:wsnt=\"" + camsim::ns::kWsnt +
+        "\" xmlns:wstop=\"" + camsim::ns::kWstop +
+        "\"><s:Body><tev:GetEventPropertiesResponse><tev:TopicNamespaceLocation>"
+        "http://www.onvif.org/onvif/ver10/topics/topicns.xml</tev:TopicNamespaceLocation>"
+        "<wsnt:FixedTopicSet>true</wsnt:FixedTopicSet><wstop:TopicSet/>"
+        "<wsnt:TopicExpressionDialect>" +
+        camsim::ns::kTopicDialectConcrete +
+        "</wsnt:TopicExpressionDialect></tev:GetEventPropertiesResponse></s:Body></s:Envelope>";
+    struct Case {
+        const char *what;
+        camsim::Reply answer;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"HTTP 501", camsim::Reply{501, "", "text/plain"}, "GetEventProperties answered HTTP 501"},
+        {"ActionNotSupported", senderFault(400, "ter:ActionNotSupported", "not supported"),
+         "GetEventProperties answered ter:ActionNotSupported"},
+        {"an empty topic set", camsim::Reply{200, emptyTopicSet},
+         "GetEventProperties gave no known alarm topic"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        camsim::Config config;
+        config.interceptor = [&c](const camsim::RecordedRequest &request) {
+            return request.operation == "GetEventProperties" ? std::optional(c.answer)
+                                                             : std::nullopt;
+        };
+        camsim::CameraSim sim(config);
+        sim.start();
+        sim.queueMessage(motion("true"));
+        const std::string line = c.line + "; using the topic table instead: ";
+        ToolRun run = runTool({"watch", sim.eventServiceUrl(), "--pull", "--duration", "2",
+                               "--user", "admin", "--password", "secret"},
+                              20);
+        ASSERT_EQ(0, run.status) << run.out << run.err;
+        size_t said = run.out.find(line);
+        EXPECT_NE(std::string::npos, said) << run.out;
+        EXPECT_EQ(std::string::npos, run.out.find(line, said + 1)) << run.out;
+        EXPECT_NE(std::string::npos, run.out.find("motion                     1  active"))
+            << run.out;
+        EXPECT_EQ(1u, sim.requests("GetEventProperties").size());
+
+        ToolRun discover = runTool(
+            {"discover", sim.eventServiceUrl(), "--user", "admin", "--password", "secret"}, 20);
+        ASSERT_EQ(0, discover.status) << discover.err;
+        EXPECT_EQ(0u, discover.out.find(line)) << discover.out;
+        EXPECT_NE(std::string::npos, discover.out.find("motion")) << discover.out;
+    }
 }

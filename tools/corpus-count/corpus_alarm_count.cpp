@@ -4,14 +4,18 @@
 // such a camera would serve (the topic path, and a message description with
 // the message's Source, Key and Data items), runs discovery on it, pushes
 // the message to the recorder's listener on loopback (initial states sent
-// as changes, since they are dropped by design) and counts the reports.
+// as changes, since the listener drops them) and counts the reports.
+// With --initial-states every message goes as it is through a pull point
+// of the camera simulator made with VEK_ONVIF_PULL_INITIAL_STATES, as a
+// recorder that reports initial states receives it.
 //
 // Item types are what the values suggest: a Data value true/false, or 0/1
 // in an item named State, active or Is..., is xs:boolean; other integers
 // are xs:int; Source and Key items named ...Token are tt:ReferenceToken;
 // the rest xs:string.
 //
-// Usage: corpus-alarm-count DIR   (one line per message, then the total)
+// Usage: corpus-alarm-count [--initial-states] DIR
+//        (one line per message, then the total)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -178,13 +182,43 @@ OnvifAlarmReport *deliver(int listenFd, const std::string &url, const std::strin
     return reports;
 }
 
+// Queues message at the simulated camera, pulls it through a pull point that
+// reports initial states and returns what the pull reported.
+OnvifAlarmReport *pullOnce(camsim::CameraSim &camera, const std::string &message,
+                           OnvifAlarmCfg &cfg, uint32_t &count)
+{
+    camera.queueMessage(message); // for the next pull point made
+    struct soap *context = nullptr;
+    VEK_Onvif_Event_Init(&context);
+    OnvifPullPoint pullPoint{};
+    pullPoint.ulFlags = VEK_ONVIF_PULL_INITIAL_STATES;
+    OnvifPullResult result{};
+    OnvifAlarmInputList inputs{0, nullptr};
+    if (VEK_Onvif_PullPoint_Create(context, camera.eventServiceUrl().c_str(), "", "", 60,
+                                   &pullPoint) == VEK_ONVIF_OK) {
+        VEK_Onvif_PullPoint_Pull(context, &pullPoint, "", "", 16, 1, &inputs, &cfg, &result);
+        VEK_Onvif_PullPoint_Unsubscribe(context, &pullPoint, "", "");
+    }
+    VEK_Onvif_PullPoint_Free(&pullPoint);
+    VEK_Onvif_Event_Destroy(&context);
+    count = result.ulAlarmCount;
+    return result.pstAlarmReports;
+}
+
+// How the messages reach the recorder: pushed to its listener, or pulled
+// from a simulated camera with initial states reported.
+struct Delivery {
+    int listenFd = -1;
+    std::string url;
+    camsim::CameraSim *camera = nullptr; // --initial-states
+};
+
 // One corpus message, translated with a template made from its own topic:
 // its line of the table; true when it gave an alarm.
-bool countMessage(int listenFd, const std::string &url, const std::string &name,
-                  std::string message)
+bool countMessage(const Delivery &delivery, const std::string &name, std::string message)
 {
     const size_t initialized = message.find("\"Initialized\"");
-    if (initialized != std::string::npos) {
+    if (delivery.camera == nullptr && initialized != std::string::npos) {
         message.replace(initialized, 13, "\"Changed\"");
     }
     std::string topic;
@@ -194,7 +228,9 @@ bool countMessage(int listenFd, const std::string &url, const std::string &name,
     const uint32_t templates = cfg.PropeAlarmCount;
     lastLog.clear();
     uint32_t count = 0;
-    OnvifAlarmReport *reports = deliver(listenFd, url, message, cfg, count);
+    OnvifAlarmReport *reports = delivery.camera != nullptr
+                                    ? pullOnce(*delivery.camera, message, cfg, count)
+                                    : deliver(delivery.listenFd, delivery.url, message, cfg, count);
     std::string codes;
     for (uint32_t r = 0; reports != nullptr && r < count; ++r) {
         codes += (codes.empty() ? "" : ",") + std::to_string(reports[r].AlarmType) + "@ch" +
@@ -219,28 +255,41 @@ bool countMessage(int listenFd, const std::string &url, const std::string &name,
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: corpus-alarm-count DIR\n");
+    const bool initialStates = argc == 3 && std::string(argv[1]) == "--initial-states";
+    if (argc != 2 && !initialStates) {
+        std::fprintf(stderr, "usage: corpus-alarm-count [--initial-states] DIR\n");
         return 2;
     }
-    std::string url;
-    int listenFd = openListener(url);
-    if (listenFd < 0) {
-        return 1;
+    const char *folder = argv[argc - 1];
+    Delivery delivery;
+    camsim::Config config;
+    config.requireAuth = false;
+    camsim::CameraSim camera(config);
+    if (initialStates) {
+        camera.start();
+        delivery.camera = &camera;
+    } else {
+        delivery.listenFd = openListener(delivery.url);
+        if (delivery.listenFd < 0) {
+            return 1;
+        }
     }
     VEK_PLAT_SetLogSink(keepLog, nullptr);
     int messages = 0;
     int alarms = 0;
-    for (const auto &file : corpusFiles(argv[1])) {
+    for (const auto &file : corpusFiles(folder)) {
         const std::vector<std::string> found =
             camsim::extractNotificationMessages(camsim::readFile(file.string()));
         for (size_t i = 0; i < found.size(); ++i) {
             ++messages;
             std::string name = file.filename().string() + "#" + std::to_string(i + 1);
-            alarms += countMessage(listenFd, url, name, found[i]) ? 1 : 0;
+            alarms += countMessage(delivery, name, found[i]) ? 1 : 0;
         }
     }
-    close(listenFd);
+    if (delivery.listenFd >= 0) {
+        close(delivery.listenFd);
+    }
+    camera.stop();
     std::printf("messages %d, alarms %d\n", messages, alarms);
     return 0;
 }

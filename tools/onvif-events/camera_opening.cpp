@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "discovery_fallback.h"
+#include "report_format.h"
 #include "step_failure.h"
 
 namespace onvif_events
@@ -41,7 +43,26 @@ int openCamera(const char *command, const CameraOptions &options, const Discover
     opened.camera =
         std::make_unique<Camera>(options.url, options.user, options.password, tablesFrom(options));
     Camera &camera = *opened.camera;
-    Outcome outcome = run([&camera] { return camera.discover(); });
+    std::optional<Outcome> done = run([&camera] { return camera.discover(); });
+    if (!done) {
+        return kExitOk;
+    }
+    const Outcome &outcome = *done;
+    std::string reason = topicTableReason(outcome, camera.config());
+    if (!reason.empty()) {
+        uint32_t result = camera.useTopicTable();
+        if (result != VEK_ONVIF_OK) {
+            printFailure(command, "GetEventProperties " + reason +
+                                      "; the topic table's templates cannot be made (result " +
+                                      resultText(result) + ")");
+            return kExitFailed;
+        }
+        opened.topicTableLine =
+            "GetEventProperties " + reason +
+            "; using the topic table instead: " + std::to_string(camera.config().PropeAlarmCount) +
+            " alarm templates";
+        return kExitOk;
+    }
     if (outcome.ok()) {
         return kExitOk;
     }

@@ -1,12 +1,15 @@
 // The opening that discover and watch share: the URL's shape checked, the library's log
 // captured, the camera record made with the channel and input tables, and GetEventProperties run
-// with its failure explained. The camera is not probed beforehand: the library's error record of
+// with its failure explained, or the topic table's templates taken when the camera's discovery
+// gives none. The camera is not probed beforehand: the library's error record of
 // GetEventProperties tells an unreachable camera from the others.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "commands.h"
 #include "endpoint.h"
@@ -24,15 +27,19 @@ struct OpenedCamera {
     Endpoint endpoint;
     std::unique_ptr<veklog::LogCapture> logs;
     std::unique_ptr<Camera> camera;
+    // One line when the topic table stands in for the camera's discovery (see
+    // discovery_fallback.h), to be said by the command; empty otherwise.
+    std::string topicTableLine;
 };
 
 // How the opening runs the discovery request: at once, or on a worker thread that Ctrl-C can
-// leave behind (the runner then ends the process itself). Either way the outcome carries the
-// error record of the thread that made the request.
-using DiscoveryRunner = std::function<Outcome(const std::function<uint32_t()> &)>;
+// leave behind (nothing then: the request still runs, and the runner's owner ends the process
+// itself). Either way the outcome carries the error record of the thread that made the request.
+using DiscoveryRunner = std::function<std::optional<Outcome>(const std::function<uint32_t()> &)>;
 
-// kExitOk with opened filled and the templates discovered, or the exit status after saying why
-// on stderr. captureLogs false: the caller holds the process's one log capture.
+// kExitOk with opened filled and the templates discovered (or, when the runner gave nothing, the
+// request left running), or the exit status after saying why on stderr. captureLogs false: the
+// caller holds the process's one log capture.
 int openCamera(const char *command, const CameraOptions &options, const DiscoveryRunner &run,
                OpenedCamera &opened, bool captureLogs = true);
 

@@ -44,6 +44,7 @@ struct CameraOptions {
 struct DiscoverOptions {
     CameraOptions camera;
     bool json = false;
+    std::string topicRules; // --topic-rules FILE
 };
 
 struct WatchOptions {
@@ -57,6 +58,8 @@ struct WatchOptions {
     bool json = false;
     int listenPort = 0; // 0 = the platform's default first port
     double renewInterval = 20;
+    bool initialStates = true; // report the states the camera holds when subscribed to
+    std::string topicRules;    // --topic-rules FILE
 };
 
 struct SimOptions {

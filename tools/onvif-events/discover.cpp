@@ -11,11 +11,16 @@ int runDiscover(const DiscoverOptions &discover)
 {
     const CameraOptions &options = discover.camera;
     OpenedCamera opened;
-    auto atOnce = [](const std::function<uint32_t()> &request) { return outcomeOf(request()); };
+    auto atOnce = [](const std::function<uint32_t()> &request) {
+        return std::optional<Outcome>(outcomeOf(request()));
+    };
     if (int status = openCamera("discover", options, atOnce, opened); status != kExitOk) {
         return status;
     }
     const Camera &camera = *opened.camera;
+    if (!opened.topicTableLine.empty()) {
+        std::fprintf(discover.json ? stderr : stdout, "%s\n", opened.topicTableLine.c_str());
+    }
     if (discover.json) {
         std::printf("%s\n", camera.templateJson().c_str());
     } else {

@@ -6,6 +6,8 @@
 #include <iostream>
 
 #include "commands.h"
+#include "log_capture.h"
+#include "topic_rules.h"
 #include "vek_onvif_event.h"
 #include "vek_platform.h"
 #include "watch_cameras.h"
@@ -51,6 +53,15 @@ void addCameraOptions(CLI::App *command, CameraOptions &options)
         ->allow_extra_args(false);
     command->add_flag("-v,--verbose", options.verbose,
                       "Show the library's log lines (on stderr; otherwise only counted)");
+}
+
+void addTopicRulesOption(CLI::App *command, std::string &file)
+{
+    command
+        ->add_option("--topic-rules", file,
+                     "Extra topics that give alarms, one 'topic code [state-item]' a line "
+                     "(# starts a comment line)")
+        ->type_name("FILE");
 }
 
 // Seconds from lowest to highest; the message names the bounds, not a long number given.
@@ -122,6 +133,7 @@ CLI::App *addDiscoverCommand(CLI::App &app, DiscoverOptions &discover)
     addCameraUrl(command, discover.camera, true);
     addCameraOptions(command, discover.camera);
     command->add_flag("--json", discover.json, "The templates as one JSON object");
+    addTopicRulesOption(command, discover.topicRules);
     command->footer(kExitStatuses);
     return command;
 }
@@ -146,6 +158,11 @@ CLI::App *addWatchCommand(CLI::App &app, WatchOptions &watch)
         ->type_name("FILE");
     addCameraOptions(command, watch.camera);
     command->add_flag("--pull", watch.pull, "Use a pull point instead of pushed Notify");
+    command->add_flag_callback(
+        "--no-initial-states", [&watch] { watch.initialStates = false; },
+        "Do not report the states the camera holds when subscribed to (an alarm input already "
+        "active); only changes");
+    addTopicRulesOption(command, watch.topicRules);
     command->add_option("--scope", watch.scope, "Subscriptions to make (push only)")
         ->check(CLI::IsMember({"common", "smart", "both"}))
         ->capture_default_str();
@@ -252,8 +269,26 @@ bool unknownCommand(const CLI::App &app, int argc, char **argv)
     return true;
 }
 
+// The rules of --topic-rules, added before any camera is asked anything; kExitOk or kExitUsage.
+// The library's line about a rule it refuses is shown only with --verbose: the tool's says it.
+int addRulesFile(const char *command, const std::string &file, bool verbose)
+{
+    if (file.empty()) {
+        return kExitOk;
+    }
+    veklog::LogCapture logs(verbose);
+    if (std::string wrong = addTopicRules(file); !wrong.empty()) {
+        std::fprintf(stderr, "onvif-events %s: %s\n", command, wrong.c_str());
+        return kExitUsage;
+    }
+    return kExitOk;
+}
+
 int startDiscover(const DiscoverOptions &discover)
 {
+    if (int code = addRulesFile("discover", discover.topicRules, discover.camera.verbose)) {
+        return code;
+    }
     if (int code = applyTrust("discover", discover.camera.url, discover.camera.trust)) {
         return code;
     }
@@ -269,6 +304,9 @@ int startWatch(const CLI::App &command, WatchOptions &watch)
     if (std::string wrong = collectCameras(watch); !wrong.empty()) {
         std::fprintf(stderr, "onvif-events watch: %s\n", wrong.c_str());
         return kExitUsage;
+    }
+    if (int code = addRulesFile("watch", watch.topicRules, watch.camera.verbose)) {
+        return code;
     }
     if (int code = applyTrust("watch", watch.cameras.front().url, watch.camera.trust)) {
         return code;

@@ -106,6 +106,11 @@ uint32_t Camera::discover()
     return VEK_Onvif_GetEventProperties(url_.c_str(), user_.c_str(), password_.c_str(), &cfg_);
 }
 
+uint32_t Camera::useTopicTable()
+{
+    return VEK_Onvif_Event_TemplatesFromTable(&cfg_);
+}
+
 std::string Camera::templateTable() const
 {
     std::ostringstream out;
@@ -164,7 +169,9 @@ std::string Camera::templateJson() const
 
 uint32_t Camera::useHub(OnvifNotifyHub *hub, const std::string &hubUrl)
 {
-    uint32_t result = VEK_Onvif_Hub_AddCamera(hub, hubUrl.c_str(), &cfg_, &inputList_, 0, &hubId_);
+    uint32_t flags = initialStates_ ? VEK_ONVIF_HUB_INITIAL_STATES : 0;
+    uint32_t result =
+        VEK_Onvif_Hub_AddCamera(hub, hubUrl.c_str(), &cfg_, &inputList_, flags, &hubId_);
     if (result == VEK_ONVIF_OK) {
         hub_ = hub;
     }
@@ -269,6 +276,7 @@ uint32_t Camera::createPullPoint(uint32_t terminationSeconds)
         }
     }
     forgetPullPoint();
+    pullPointRecord_.ulFlags = initialStates_ ? VEK_ONVIF_PULL_INITIAL_STATES : 0;
     pullTermination_ = terminationSeconds;
     uint32_t result =
         VEK_Onvif_PullPoint_Create(pullContext_, url_.c_str(), user_.c_str(), password_.c_str(),

@@ -35,6 +35,12 @@ class Camera
 
     // GetEventProperties; replaces the templates.
     uint32_t discover();
+    // Replaces the templates with those of the library's topic table, for a camera whose
+    // discovery gives none.
+    uint32_t useTopicTable();
+    // Initial states ("Initialized" messages) are reported by the pull points and the hub
+    // registration made from here on (off until asked, as in the library).
+    void reportInitialStates(bool on) { initialStates_ = on; }
     const OnvifAlarmCfg &config() const { return cfg_; }
     // Human-readable table of the templates and the smart-report capabilities.
     std::string templateTable() const;
@@ -98,6 +104,7 @@ class Camera
     int32_t fd_ = -1;
     OnvifNotifyHub *hub_ = nullptr;
     uint32_t hubId_ = 0;
+    bool initialStates_ = false;
     struct soap *pullContext_ = nullptr;
     OnvifPullPoint pullPointRecord_{};
     uint32_t pullTermination_ = kPullTermination;

@@ -142,11 +142,8 @@ int WatchSession::start()
     bool stopped = false;
     auto onWorker = [this, &stopped](const std::function<uint32_t()> &call) {
         std::optional<Outcome> done = request("GetEventProperties", status_, prefix_, call);
-        if (!done) {
-            stopped = true;
-            return Outcome{};
-        }
-        return *done;
+        stopped = !done;
+        return done;
     };
     int exit = openCamera(command_.c_str(), camera_, onWorker, opened_, false);
     if (stopped) {
@@ -156,11 +153,13 @@ int WatchSession::start()
         return exit;
     }
     const Camera &camera = *opened_.camera;
-    say("discovered %u alarm templates at %s\n", camera.config().PropeAlarmCount,
-        camera_.url.c_str());
-    if (camera.config().PropeAlarmCount == 0) {
-        say("warning: no known alarm topic; messages will not match\n");
+    if (opened_.topicTableLine.empty()) {
+        say("discovered %u alarm templates at %s\n", camera.config().PropeAlarmCount,
+            camera_.url.c_str());
+    } else {
+        say("%s\n", opened_.topicTableLine.c_str());
     }
+    opened_.camera->reportInitialStates(options_.initialStates);
     if (int exit = subscribe(); exit != kExitOk || mustLeave_) {
         return exit;
     }
