@@ -522,6 +522,11 @@ TEST(Lifecycle, TakenPortThrowsAndStopIsIdempotent)
         EXPECT_LT(std::chrono::steady_clock::now() - t0, 1500ms);
     }
     EXPECT_EQ(entries("/proc/self/fd"), fds);
+    // A joined thread may linger in /proc for a moment (under qemu-user its
+    // host thread ends after the join has returned).
+    for (int i = 0; i < 100 && entries("/proc/self/task") != threads; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
     EXPECT_EQ(entries("/proc/self/task"), threads);
 
     CameraSim a;
