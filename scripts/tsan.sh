@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds the concurrency test and the tests of Subscribe, the listener, the
-# hub, the pull point and HTTPS cameras with ThreadSanitizer (VEK_BUILD_DIR, default build-tsan/)
-# and runs them; a data race reported anywhere fails the run.
+# hub, the pull point, HTTPS cameras and the topic rules a recorder adds with
+# ThreadSanitizer (VEK_BUILD_DIR, default build-tsan/) and runs them; a data
+# race reported anywhere fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build="${VEK_BUILD_DIR:-build-tsan}"
-tests=(test_concurrency test_subscription test_listener test_hub test_pull_point test_tls)
+tests=(test_concurrency test_subscription test_listener test_hub test_pull_point test_tls
+    test_topic_rules)
 
 ./scripts/setup.sh
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEK_TSAN=ON >/dev/null
