@@ -208,6 +208,11 @@ Progress RequestFrame::followChunks(std::string_view bytes)
             return bytes.size() - chunkCursor_ > kMaxChunkLine ? refuse(NotifyRefusal::BadLength)
                                                                : Progress::Incomplete;
         }
+        // The same bound for a line that came whole: the verdict must not
+        // depend on how the bytes were split.
+        if (next - 1 - chunkCursor_ > kMaxChunkLine) {
+            return refuse(NotifyRefusal::BadLength);
+        }
         line = trim(line.substr(0, line.find(';')));
         if (line.empty() || line.find_first_not_of("0123456789abcdefABCDEF") != line.npos) {
             return refuse(NotifyRefusal::BadLength);

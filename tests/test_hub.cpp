@@ -106,6 +106,14 @@ std::string spoilChunkSize(std::string request)
     return request.replace(body, request.find("\r\n", body) - body, "zz");
 }
 
+// The first chunk-size line of a chunked request, lengthened by an extension
+// of extra characters.
+std::string lengthenChunkLine(std::string request, size_t extra)
+{
+    size_t body = request.find("\r\n\r\n") + 4;
+    return request.insert(request.find("\r\n", body), ";" + std::string(extra, 'x'));
+}
+
 std::string notifyBody(const std::vector<std::string> &messages, const std::string &to)
 {
     return camsim::buildNotifyEnvelope(messages, to);
@@ -512,6 +520,9 @@ TEST_F(HubTest, SizeAndFramingRefusals)
          "not a size in bytes"},
         {"bad chunk size", spoilChunkSize(post([](auto &o) { o.chunked = true; })),
          "not a size in bytes"},
+        // Refused alike whether the line arrives whole or in pieces.
+        {"chunk-size line past its bound",
+         lengthenChunkLine(post([](auto &o) { o.chunked = true; }), 2000), "not a size in bytes"},
         {"body beyond the bound without a length",
          post([](auto &o) { o.omitContentLength = true; }) +
              std::string(static_cast<size_t>(vek::kNotifyMaxBytes), ' '),
